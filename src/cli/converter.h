@@ -1,0 +1,32 @@
+#pragma once
+
+#include "core/bytes.h"
+#include "core/code_page.h"
+#include "core/progress.h"
+
+#include <cstdint>
+
+namespace varnook::cli {
+
+enum class Format { Txt, Hp };
+
+struct Conversion {
+    Format from = Format::Txt;
+    Format to = Format::Hp;
+    bool lineNumbers = false;
+    std::int32_t start = 10;
+    std::int32_t step = 10;
+};
+
+// Progress of a conversion, told which phase the positions belong to.
+class ConversionProgress : public Progress {
+public:
+    virtual void phase(const char* name, std::size_t total) = 0;
+};
+
+// The steps the window takes for Read File and then Write File, in one call:
+// the same functions, so the same bytes. Throws Failure.
+Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePage,
+              ConversionProgress* progress = nullptr);
+
+} // namespace varnook::cli

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "bytes.h"
+#include "progress.h"
+
+namespace varnook {
+
+// Turns the bytes of an HP BASIC ASCII program file into the program's bytes
+// in the code page, a CR LF after every line. Finds line boundaries from the
+// zero bytes of length words and pad bytes; drops every FF; validates nothing
+// else. Throws Failure when the file ends inside a length word or is 2 GiB or
+// larger. Reports read positions from 258 on.
+Bytes decodeHpAsciiBytes(ByteView file, Progress* progress = nullptr);
+
+// Builds the complete HP BASIC ASCII file for program text given as bytes in
+// the code page, lines ended by CR (a LF right after a CR belongs to it).
+// Throws Failure for an empty text or a line of more than 255 characters.
+// Reports the start position of lines.
+Bytes encodeHpAsciiBytes(ByteView text, Progress* progress = nullptr);
+
+namespace detail {
+// The byte-at-a-time decoder the vectorised one must agree with.
+Bytes decodeHpAsciiBytesScalar(ByteView file);
+} // namespace detail
+
+} // namespace varnook

@@ -1,0 +1,113 @@
+#include "line_numbers.h"
+
+#include "checked.h"
+#include "failure.h"
+
+#include <charconv>
+#include <cstring>
+#include <string>
+
+namespace varnook {
+namespace {
+
+constexpr std::uint8_t kCr = 0x0D;
+constexpr std::uint8_t kLf = 0x0A;
+// A number text ("-2147483648") and its blank.
+constexpr std::size_t kNumberRoom = 12;
+
+class Output {
+public:
+    explicit Output(std::size_t capacity) : bytes_(capacity) {}
+
+    void reserve(std::size_t more)
+    {
+        if (bytes_.size() - size_ < more) {
+            if (size_ > static_cast<std::size_t>(kInt32Max) - more) {
+                throw Failure("the numbered text would be 2 GiB or larger");
+            }
+            bytes_.resize(bytes_.size() + bytes_.size() / 2 + more);
+        }
+    }
+
+    void number(std::int32_t value)
+    {
+        reserve(kNumberRoom);
+        char* first = reinterpret_cast<char*>(bytes_.data() + size_);
+        const auto result = std::to_chars(first, first + kNumberRoom, value);
+        size_ += static_cast<std::size_t>(result.ptr - first);
+        bytes_[size_++] = ' ';
+    }
+
+    void append(const std::uint8_t* from, std::size_t count)
+    {
+        reserve(count);
+        std::memcpy(bytes_.data() + size_, from, count);
+        size_ += count;
+    }
+
+    void lineBreak()
+    {
+        reserve(2);
+        bytes_[size_++] = kCr;
+        bytes_[size_++] = kLf;
+    }
+
+    Bytes take() &&
+    {
+        bytes_.resize(size_);
+        return std::move(bytes_);
+    }
+
+private:
+    Bytes bytes_;
+    std::size_t size_ = 0;
+};
+
+} // namespace
+
+Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Progress* progress)
+{
+    const std::size_t n = text.size();
+    if (n == 0) {
+        throw Failure("the document is empty");
+    }
+    checkedSize(n, "the document");
+
+    Output out(n + n / 4 + 1024);
+    std::int32_t number = start;
+    std::int32_t line = 1;
+    out.number(number);
+    const std::uint8_t* s = text.data();
+    std::size_t p = 0;
+    ProgressTicker ticker(progress);
+
+    for (;;) {
+        std::int32_t next = 0;
+        if (__builtin_add_overflow(number, step, &next)) {
+            throw Failure("line numbers leave the 32-bit range: the number after " + std::to_string(number) +
+                          " (line " + std::to_string(line) + ") would be " +
+                          std::to_string(static_cast<std::int64_t>(number) + step));
+        }
+        number = next;
+        if (p >= n) {
+            break;
+        }
+        ticker.at(static_cast<std::int64_t>(p));
+        const void* cr = std::memchr(s + p, kCr, n - p);
+        const std::size_t end = cr != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - s) : n;
+        out.append(s + p, end - p);
+        if (cr == nullptr) {
+            break;
+        }
+        out.lineBreak();
+        p = end + 1;
+        if (p < n && s[p] == kLf) {
+            ++p;
+        }
+        out.number(number);
+        ++line;
+    }
+    return std::move(out).take();
+}
+
+} // namespace varnook

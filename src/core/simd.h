@@ -1,0 +1,10 @@
+#pragma once
+
+// SSE2 is part of every x86-64 processor; elsewhere the byte loops run as
+// plain loops.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define VARNOOK_SSE2 1
+#else
+#define VARNOOK_SSE2 0
+#endif
