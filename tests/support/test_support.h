@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/bytes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace varnook::test {
+
+inline Bytes bytesOf(std::string_view text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+inline std::string textOf(const Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Bytes from hex like "00 07 31 30".
+Bytes hex(std::string_view text);
+
+// The 256-byte header every written file starts with.
+Bytes header();
+
+// header() followed by the given record bytes (hex).
+Bytes hpFile(std::string_view recordsHex);
+
+// A fresh folder under the system's temporary folder, removed at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    void write(const std::string& name, const Bytes& bytes) const;
+    void write(const std::string& name, std::string_view text) const { write(name, Bytes(text.begin(), text.end())); }
+    Bytes read(const std::string& name) const;
+    // Names of everything in the folder, sorted.
+    std::string listing() const;
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace varnook::test
