@@ -126,6 +126,19 @@ void reportFailure(const std::string& input, const std::string& reason)
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());
 }
 
+// Usage first, as GNU tools print it.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
+    {
+        if (mode != CLI::AppFormatMode::Normal) {
+            return CLI::Formatter::make_help(app, name, mode);
+        }
+        return make_usage(app, name) + "\n" + make_description(app) + make_positionals(app) + make_groups(app, mode) +
+               make_footer(app);
+    }
+};
+
 const char* kDescription =
     "Converts BASIC programs between HP BASIC ASCII program files and plain text\n"
     "(CR LF lines in the code page), byte for byte as the Varnook window does.\n"
@@ -158,7 +171,9 @@ int main(int argc, char** argv)
 
     CLI::App app{kDescription, kProgram};
     app.footer(kFooter);
-    app.get_formatter()->column_width(30);
+    auto formatter = std::make_shared<HelpFormatter>();
+    formatter->column_width(30);
+    app.formatter(formatter);
     app.add_option("--to", toText, "Format to write: txt or hp (HP BASIC ASCII)")->required()->type_name("{txt|hp}");
     app.add_option("--from", fromText, "Format to read (default: the other one)")->type_name("{txt|hp}");
     app.add_flag("--line-numbers", lineNumbers, "Put a line number in front of every line of a TXT input");
@@ -169,7 +184,7 @@ int main(int argc, char** argv)
                    " default: the locale's Windows code page")
         ->type_name("NAME");
     app.add_option("-o,--output", output, "Output file, or folder for several inputs")->type_name("PATH");
-    app.add_option("INPUT", inputs, "Files to convert ('-' for standard input)")->required();
+    app.add_option("INPUT", inputs, "Files to convert ('-' for standard input)")->required()->type_name("FILE");
     app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
 
     Conversion conversion;
