@@ -10,30 +10,39 @@
 
 namespace varnook::cli {
 
-Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePage, ConversionProgress* progress)
+namespace {
+
+void announce(ConversionProgress* progress, const char* name, std::size_t total)
 {
-    const auto phase = [&](const char* name, std::size_t total) {
-        if (progress != nullptr) {
-            progress->phase(name, total);
-        }
-    };
+    if (progress != nullptr) {
+        progress->phase(name, total);
+    }
+}
+
+Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress* progress)
+{
+    if (conversion.from == Format::Txt) {
+        return input;
+    }
+    if (input.empty()) {
+        throw Failure("the file is empty");
+    }
+    announce(progress, "reading", input.size());
+    return decodeHpAsciiBytes(std::exchange(input, {}), progress);
+}
+
+} // namespace
+
+Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
+                         ConversionProgress* progress)
+{
     // Read: the file becomes document text, with the document area's line breaks.
-    std::string document;
-    if (conversion.from == Format::Hp) {
-        if (input.empty()) {
-            throw Failure("the file is empty");
-        }
-        phase("reading", input.size());
-        const Bytes decoded = decodeHpAsciiBytes(std::exchange(input, {}), progress);
-        document = normalizeLineBreaks(codePage.toUtf8(decoded));
-    } else {
-        document = normalizeLineBreaks(codePage.toUtf8(std::exchange(input, {})));
-        if (conversion.lineNumbers) {
-            phase("numbering", document.size());
-            const Bytes numbered = insertLineNumberBytes(codePage.fromUtf8(document), conversion.start,
-                                                         conversion.step, progress);
-            document = normalizeLineBreaks(codePage.toUtf8(numbered));
-        }
+    std::string document = normalizeLineBreaks(codePage.toUtf8(decodeInput(std::move(input), conversion, progress)));
+    if (conversion.lineNumbers) {
+        announce(progress, "numbering", document.size());
+        const Bytes numbered =
+            insertLineNumberBytes(codePage.fromUtf8(document), conversion.start, conversion.step, progress);
+        document = normalizeLineBreaks(codePage.toUtf8(numbered));
     }
 
     // Write.
@@ -46,8 +55,31 @@ Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePag
         throw Failure("Error!! 2 byte character is contained! The character at " + describe(*single.offending) +
                       " is not a single byte in code page " + codePage.name());
     }
-    phase("converting", single.bytes.size());
+    announce(progress, "converting", single.bytes.size());
     return encodeHpAsciiBytes(single.bytes, progress);
+}
+
+Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePage, ConversionProgress* progress)
+{
+    Bytes bytes = decodeInput(std::move(input), conversion, progress);
+    if (!codePage.carriesUnchanged(bytes)) {
+        return convertThroughText(std::move(bytes), {Format::Txt, conversion.to, conversion.lineNumbers,
+                                                     conversion.start, conversion.step},
+                                  codePage, progress);
+    }
+    // Every byte stands for one character and comes back as itself, so the
+    // text steps can work on the bytes: the same result without two
+    // conversions of the whole document.
+    bytes = normalizeLineBreaks(std::move(bytes));
+    if (conversion.lineNumbers) {
+        announce(progress, "numbering", bytes.size());
+        bytes = normalizeLineBreaks(insertLineNumberBytes(bytes, conversion.start, conversion.step, progress));
+    }
+    if (conversion.to == Format::Txt) {
+        return bytes;
+    }
+    announce(progress, "converting", bytes.size());
+    return encodeHpAsciiBytes(bytes, progress);
 }
 
 } // namespace varnook::cli

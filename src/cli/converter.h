@@ -24,6 +24,10 @@ public:
     virtual void phase(const char* name, std::size_t total) = 0;
 };
 
+// The steps the window takes, through the document text.
+Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
+                         ConversionProgress* progress = nullptr);
+
 // The steps the window takes for Read File and then Write File, in one call:
 // the same functions, so the same bytes. Throws Failure.
 Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePage,

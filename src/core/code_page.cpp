@@ -154,6 +154,7 @@ struct CodePage::Impl {
     std::array<std::array<char, 4>, 256> utf8{};
     std::array<std::uint8_t, 256> utf8Length{};
     std::vector<std::int16_t> fromBmp; // code point -> byte, -1 when there is none
+    std::array<bool, 256> roundTrips{};
 
     // Other code pages convert through ICU.
     mutable ConverterPtr converter;
@@ -200,6 +201,9 @@ struct CodePage::Impl {
             if (U_SUCCESS(error) && count == 1) {
                 fromBmp[c] = static_cast<std::uint8_t>(out[0]);
             }
+        }
+        for (unsigned b = 0; b < 256; ++b) {
+            roundTrips[b] = toUnicode[b] != kUnmapped && toUnicode[b] <= 0xFFFF && fromBmp[toUnicode[b]] == int(b);
         }
     }
 
@@ -508,6 +512,36 @@ bool CodePage::isSingleByte() const
 std::string CodePage::toUtf8(ByteView bytes) const
 {
     return impl_->singleByte ? impl_->singleToUtf8(bytes) : impl_->icuToUtf8(bytes);
+}
+
+bool CodePage::carriesUnchanged(ByteView bytes) const
+{
+    const Impl& page = *impl_;
+    if (!page.singleByte || !page.asciiCompatible) {
+        return false;
+    }
+    const std::uint8_t* in = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+#if VARNOOK_SSE2
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        if (_mm_movemask_epi8(v) == 0) {
+            continue;
+        }
+        for (std::size_t k = i; k < i + 16; ++k) {
+            if (!page.roundTrips[in[k]]) {
+                return false;
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        if (!page.roundTrips[in[i]]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 Bytes CodePage::fromUtf8(std::string_view text) const

@@ -42,6 +42,10 @@ public:
     bool isSingleByte() const;
 
     std::string toUtf8(ByteView bytes) const;
+
+    // True when the bytes come back unchanged through toUtf8 and fromUtf8 and
+    // CR and LF are the ASCII bytes: then the bytes can stand for their text.
+    bool carriesUnchanged(ByteView bytes) const;
     Bytes fromUtf8(std::string_view text) const;
 
     // Converts text of which every character must be one byte.

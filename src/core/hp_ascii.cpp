@@ -3,6 +3,7 @@
 #include "checked.h"
 #include "failure.h"
 #include "hp_ascii_format.h"
+#include "line_scan.h"
 #include "simd.h"
 
 #include <algorithm>
@@ -81,15 +82,23 @@ Bytes decodeHpAsciiBytesScalar(ByteView file)
 
 Bytes decodeHpAsciiBytes(ByteView file, Progress* progress)
 {
+    Bytes out;
+    decodeHpAsciiBytes(file, out, progress);
+    return out;
+}
+
+void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
+{
     const std::size_t n = file.size();
     checkedSize(n, "the file");
-    Bytes out;
     if (n <= hp::kFirstCharOffset) {
-        return out;
+        out.clear();
+        return;
     }
     // Every input byte gives at most one output byte (a zero and the byte
-    // after it give CR LF), so the output never outgrows the input.
-    out.resize(n - hp::kFirstCharOffset + 16);
+    // after it give CR LF), so the output never outgrows the input; block
+    // stores reach up to 64 bytes past the last byte written.
+    out.resize(n - hp::kFirstCharOffset + 80);
     const std::uint8_t* in = file.data();
     std::uint8_t* o = out.data();
     std::size_t r = hp::kFirstCharOffset;
@@ -100,26 +109,45 @@ Bytes decodeHpAsciiBytes(ByteView file, Progress* progress)
         ticker.at(static_cast<std::int64_t>(r));
         const std::size_t stretchEnd = std::min(n, r + kProgressStride);
 #if VARNOOK_SSE2
+        // 64-byte windows: find the 00 and FF bytes with one mask, copy the
+        // runs between them in 16-byte blocks, and handle each special byte
+        // without branching on its kind. Stops 160 bytes before the end so
+        // that no block reads past the input.
         const __m128i zero = _mm_setzero_si128();
         const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
-        while (r < stretchEnd && r + 16 <= n) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + r));
-            // Copy the whole block; only the bytes before the first 00 or FF count.
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o + w), v);
-            const unsigned special = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, ff))));
-            if (special == 0) {
-                r += 16;
-                w += 16;
-                continue;
-            }
-            const unsigned k = static_cast<unsigned>(__builtin_ctz(special));
-            r += k;
-            w += k;
-            if (in[r] == 0xFF) {
-                ++r;
-            } else {
-                decodeZero(in, n, r, o, w);
+        const auto specialsIn = [&](std::size_t at) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
+            return static_cast<std::uint64_t>(static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, ff)))));
+        };
+        while (r < stretchEnd && r + 160 <= n) {
+            const std::size_t base = r;
+            const std::uint64_t specials = specialsIn(base) | specialsIn(base + 16) << 16 |
+                                           specialsIn(base + 32) << 32 | specialsIn(base + 48) << 48;
+            for (;;) {
+                const std::uint64_t ahead = specials & (~std::uint64_t{0} << (r - base));
+                const std::size_t s = ahead == 0 ? base + 64 : base + static_cast<std::size_t>(__builtin_ctzll(ahead));
+                // A run is at most 64 bytes: copy 64 without a loop.
+                for (std::size_t k = 0; k < 64; k += 16) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + w + k),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + r + k)));
+                }
+                w += s - r;
+                if (ahead == 0) {
+                    r = s;
+                    break;
+                }
+                // 00: CR LF and skip the length word (and the pad byte before
+                // it when the zero pair stands at an odd offset); FF: skip it.
+                const std::size_t isZero = in[s] == 0x00 ? 1 : 0;
+                const std::size_t padded = (in[s + 1] == 0x00 ? 1 : 0) & (s & 1);
+                o[w] = kCr;
+                o[w + 1] = kLf;
+                w += 2 * isZero;
+                r = s + 1 + isZero * (1 + padded);
+                if (r >= base + 64) {
+                    break;
+                }
             }
         }
 #endif
@@ -128,10 +156,16 @@ Bytes decodeHpAsciiBytes(ByteView file, Progress* progress)
         }
     }
     out.resize(w);
-    return out;
 }
 
 Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
+{
+    Bytes out;
+    encodeHpAsciiBytes(text, out, progress);
+    return out;
+}
+
+void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)
 {
     const std::size_t n = text.size();
     if (n == 0) {
@@ -139,10 +173,12 @@ Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
     }
     checkedSize(n, "the document");
 
-    // Room for the longest line plus the 16-byte block stores past its end.
-    constexpr std::size_t kLineRoom = 2 + hp::kMaxLineLength + 1 + 16 + 3 + 16;
-    std::size_t capacity = hp::kHeaderSize + n + n / 8 + 1024;
-    Bytes out(capacity);
+    // Room for the longest line, its pad byte and the end mark, and for
+    // 64-byte block copies of short lines.
+    constexpr std::size_t kLineRoom = 2 + hp::kMaxLineLength + 1 + 3 + detail::kBlock;
+    std::size_t capacity = std::max(out.size(), hp::kHeaderSize + n + n / 8 + 1024);
+    out.resize(capacity);
+    std::fill(out.begin(), out.begin() + hp::kHeaderSize, 0x00);
     std::copy(hp::kHeaderStart.begin(), hp::kHeaderStart.end(), out.begin());
     std::size_t j = hp::kHeaderSize;
 
@@ -162,48 +198,19 @@ Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
             out.resize(capacity);
         }
 
-        // Scan for the CR and copy the line in one go.
-        const std::uint8_t* src = s + start;
-        std::uint8_t* dst = out.data() + j + 2;
-        const std::size_t available = n - start;
-        std::size_t len = 0;
-        bool atCr = false;
-#if VARNOOK_SSE2
-        const __m128i cr = _mm_set1_epi8(static_cast<char>(kCr));
-        while (len + 16 <= available && len <= hp::kMaxLineLength) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + len));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + len), v);
-            const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-            if (hits != 0) {
-                len += static_cast<unsigned>(__builtin_ctz(hits));
-                atCr = true;
-                break;
-            }
-            len += 16;
-        }
-#endif
-        if (!atCr) {
-            while (len < available && len <= hp::kMaxLineLength && src[len] != kCr) {
-                dst[len] = src[len];
-                ++len;
-            }
-            atCr = len < available && src[len] == kCr;
-        }
+        const std::size_t end = detail::findCr(s, start, n);
+        const std::size_t len = end - start;
+        const bool atCr = end < n;
         if (len > hp::kMaxLineLength) {
-            const void* lineEnd = std::memchr(src, kCr, available);
-            const std::size_t full =
-                lineEnd != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(lineEnd) - src)
-                                   : available;
-            throw Failure("line " + std::to_string(lineNumber) + " is " + std::to_string(full) +
+            throw Failure("line " + std::to_string(lineNumber) + " is " + std::to_string(len) +
                           " characters long; HP BASIC ASCII allows at most 255");
         }
+        detail::copyLine(out.data() + j + 2, s + start, len, n - start);
 
         out[j] = 0x00;
         out[j + 1] = static_cast<std::uint8_t>(len);
-        j += 2 + len;
-        if (len % 2 == 1) {
-            out[j++] = 0x00; // pad byte
-        }
+        out[j + 2 + len] = 0x00; // the pad byte when the length is odd
+        j += 2 + len + (len & 1);
         if (!atCr) {
             break;
         }
@@ -218,7 +225,6 @@ Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
     j += hp::kEndMark.size();
     checkedSize(j, "the HP BASIC ASCII file");
     out.resize(j);
-    return out;
 }
 
 } // namespace varnook

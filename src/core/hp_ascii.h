@@ -11,12 +11,15 @@ namespace varnook {
 // else. Throws Failure when the file ends inside a length word or is 2 GiB or
 // larger. Reports read positions from 258 on.
 Bytes decodeHpAsciiBytes(ByteView file, Progress* progress = nullptr);
+// The same into a buffer whose memory is reused.
+void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress = nullptr);
 
 // Builds the complete HP BASIC ASCII file for program text given as bytes in
 // the code page, lines ended by CR (a LF right after a CR belongs to it).
 // Throws Failure for an empty text or a line of more than 255 characters.
 // Reports the start position of lines.
 Bytes encodeHpAsciiBytes(ByteView text, Progress* progress = nullptr);
+void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress = nullptr);
 
 namespace detail {
 // The byte-at-a-time decoder the vectorised one must agree with.

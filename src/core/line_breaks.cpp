@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace varnook {
 namespace {
 
 // Counts the CR and LF that do not stand in a CR LF pair.
-std::size_t countLoneBreaks(const std::string& text)
+template <class Text>
+std::size_t countLoneBreaks(const Text& text)
 {
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
     const std::size_t n = text.size();
@@ -31,8 +33,10 @@ std::size_t countLoneBreaks(const std::string& text)
         const auto lfsAfter = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(next, lf)));
         // Every CR has a LF after it, and every LF a CR before it.
         const unsigned crBefore = (crs << 1) | (i > 0 && s[i - 1] == '\r' ? 1U : 0U);
-        lone += static_cast<std::size_t>(__builtin_popcount(crs & ~lfsAfter));
-        lone += static_cast<std::size_t>(__builtin_popcount(lfs & ~crBefore & 0xFFFFU));
+        const unsigned loneBits = (crs & ~lfsAfter) | (lfs & ~crBefore & 0xFFFFU);
+        if (loneBits != 0) {
+            lone += static_cast<std::size_t>(__builtin_popcount(loneBits));
+        }
     }
 #endif
     for (; i < n; ++i) {
@@ -46,7 +50,7 @@ std::size_t countLoneBreaks(const std::string& text)
 }
 
 // The index of the next CR or LF at or after i, or n.
-std::size_t findBreak(const char* s, std::size_t i, std::size_t n)
+std::size_t findBreak(const std::uint8_t* s, std::size_t i, std::size_t n)
 {
 #if VARNOOK_SSE2
     const __m128i cr = _mm_set1_epi8('\r');
@@ -68,18 +72,18 @@ std::size_t findBreak(const char* s, std::size_t i, std::size_t n)
     return n;
 }
 
-} // namespace
-
-std::string normalizeLineBreaks(std::string text)
+template <class Text>
+Text normalize(Text text)
 {
     const std::size_t lone = countLoneBreaks(text);
     if (lone == 0) {
         return text;
     }
     const std::size_t n = text.size();
-    std::string out(n + lone, '\0');
-    const char* s = text.data();
-    char* o = out.data();
+    Text out;
+    out.resize(n + lone);
+    const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+    auto* o = reinterpret_cast<std::uint8_t*>(out.data());
     std::size_t i = 0;
     while (i < n) {
         const std::size_t next = findBreak(s, i, n);
@@ -93,6 +97,18 @@ std::string normalizeLineBreaks(std::string text)
         i = next + ((s[next] == '\r' && next + 1 < n && s[next + 1] == '\n') ? 2 : 1);
     }
     return out;
+}
+
+} // namespace
+
+std::string normalizeLineBreaks(std::string text)
+{
+    return normalize(std::move(text));
+}
+
+Bytes normalizeLineBreaks(Bytes bytes)
+{
+    return normalize(std::move(bytes));
 }
 
 } // namespace varnook

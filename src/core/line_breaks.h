@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bytes.h"
+
 #include <string>
 
 namespace varnook {
@@ -8,5 +10,6 @@ namespace varnook {
 // each become one CR LF. Works on UTF-8 and on the bytes of any code page in
 // which CR and LF are the ASCII bytes and never part of another character.
 std::string normalizeLineBreaks(std::string text);
+Bytes normalizeLineBreaks(Bytes bytes);
 
 } // namespace varnook

@@ -2,7 +2,9 @@
 
 #include "checked.h"
 #include "failure.h"
+#include "line_scan.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -17,7 +19,7 @@ constexpr std::size_t kNumberRoom = 12;
 
 class Output {
 public:
-    explicit Output(std::size_t capacity) : bytes_(capacity) {}
+    Output(Bytes& bytes, std::size_t capacity) : bytes_(bytes) { bytes_.resize(std::max(bytes_.size(), capacity)); }
 
     void reserve(std::size_t more)
     {
@@ -38,10 +40,10 @@ public:
         bytes_[size_++] = ' ';
     }
 
-    void append(const std::uint8_t* from, std::size_t count)
+    void append(const std::uint8_t* from, std::size_t count, std::size_t readable)
     {
-        reserve(count);
-        std::memcpy(bytes_.data() + size_, from, count);
+        reserve(count + detail::kBlock);
+        detail::copyLine(bytes_.data() + size_, from, count, readable);
         size_ += count;
     }
 
@@ -52,14 +54,10 @@ public:
         bytes_[size_++] = kLf;
     }
 
-    Bytes take() &&
-    {
-        bytes_.resize(size_);
-        return std::move(bytes_);
-    }
+    void finish() { bytes_.resize(size_); }
 
 private:
-    Bytes bytes_;
+    Bytes& bytes_;
     std::size_t size_ = 0;
 };
 
@@ -67,13 +65,20 @@ private:
 
 Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Progress* progress)
 {
+    Bytes out;
+    insertLineNumberBytes(text, start, step, out, progress);
+    return out;
+}
+
+void insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Bytes& buffer, Progress* progress)
+{
     const std::size_t n = text.size();
     if (n == 0) {
         throw Failure("the document is empty");
     }
     checkedSize(n, "the document");
 
-    Output out(n + n / 4 + 1024);
+    Output out(buffer, n + n / 4 + 1024);
     std::int32_t number = start;
     std::int32_t line = 1;
     out.number(number);
@@ -93,10 +98,9 @@ Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step
             break;
         }
         ticker.at(static_cast<std::int64_t>(p));
-        const void* cr = std::memchr(s + p, kCr, n - p);
-        const std::size_t end = cr != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - s) : n;
-        out.append(s + p, end - p);
-        if (cr == nullptr) {
+        const std::size_t end = detail::findCr(s, p, n);
+        out.append(s + p, end - p, n - p);
+        if (end == n) {
             break;
         }
         out.lineBreak();
@@ -107,7 +111,7 @@ Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step
         out.number(number);
         ++line;
     }
-    return std::move(out).take();
+    out.finish();
 }
 
 } // namespace varnook

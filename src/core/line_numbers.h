@@ -16,5 +16,8 @@ namespace varnook {
 // Failure for an empty text too. Reports the start position of lines.
 Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step,
                             Progress* progress = nullptr);
+// The same into a buffer whose memory is reused.
+void insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Bytes& out,
+                           Progress* progress = nullptr);
 
 } // namespace varnook

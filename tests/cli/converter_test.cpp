@@ -1,0 +1,51 @@
+#include "cli/converter.h"
+#include "core/failure.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace varnook;
+using namespace varnook::cli;
+using namespace varnook::test;
+
+namespace {
+
+std::string outcome(auto&& action)
+{
+    try {
+        return textOf(action());
+    } catch (const Failure& e) {
+        return std::string("failure: ") + e.what();
+    }
+}
+
+} // namespace
+
+// The shortcut over bytes must give what the steps through the document
+// text give, for every option and for bytes the code page lacks.
+TEST(Converter, ByteShortcutMatchesTheTextSteps)
+{
+    std::mt19937 random(11);
+    const CodePage pages[] = {CodePage::named("windows-1252"), CodePage::named("windows-1257"),
+                              CodePage::named("windows-932")};
+    for (int round = 0; round < 400; ++round) {
+        Bytes input(random() % 600);
+        for (auto& byte : input) {
+            const auto pick = random() % 20;
+            byte = pick == 0 ? '\r' : pick == 1 ? '\n' : pick == 2 ? static_cast<std::uint8_t>(1 + random() % 254)
+                                                                     : static_cast<std::uint8_t>('A' + random() % 26);
+        }
+        Conversion conversion;
+        conversion.from = random() % 3 == 0 ? Format::Hp : Format::Txt;
+        conversion.to = random() % 2 == 0 ? Format::Hp : Format::Txt;
+        conversion.lineNumbers = conversion.from == Format::Txt && random() % 2 == 0;
+        conversion.start = static_cast<std::int32_t>(random() % 1000) - 500;
+        conversion.step = static_cast<std::int32_t>(random() % 50);
+        const CodePage& page = pages[random() % 3];
+        ASSERT_EQ(outcome([&] { return convert(input, conversion, page); }),
+                  outcome([&] { return convertThroughText(input, conversion, page); }))
+            << "round " << round << " in " << page.name();
+    }
+}
