@@ -21,30 +21,6 @@ namespace {
     throw Failure(what + ": " + std::strerror(error));
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    int get() const { return fd_; }
-    // Closes now and reports what close says: a delayed write error shows here.
-    int close()
-    {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 // Reads into bytes from its current size on until the end or the limit.
 void readToEnd(int fd, Bytes& bytes, std::size_t expected)
 {
@@ -103,38 +79,142 @@ std::string temporaryName(const std::string& base)
 
 } // namespace
 
-Bytes readFileBytes(const std::filesystem::path& path)
+InputFile::InputFile(const std::filesystem::path& path)
 {
     // Non-blocking, so that a named pipe cannot stall the open.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (fd.get() < 0) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) {
         failErrno("cannot open", errno);
     }
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) {
-        failErrno("cannot read", errno);
+    if (::fstat(fd_, &info) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        failErrno("cannot read", error);
     }
+    const char* refusal = nullptr;
     if (S_ISDIR(info.st_mode)) {
-        throw Failure("is a folder, not a file");
+        refusal = "is a folder, not a file";
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = "is not a regular file (a pipe, socket or device)";
+    } else if (static_cast<std::uint64_t>(info.st_size) > static_cast<std::uint64_t>(kInt32Max)) {
+        refusal = "the file is 2 GiB or larger; the limit is 2147483647 bytes";
     }
-    if (!S_ISREG(info.st_mode)) {
-        throw Failure("is not a regular file (a pipe, socket or device)");
+    if (refusal != nullptr) {
+        ::close(fd_);
+        throw Failure(refusal);
     }
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    if (size > static_cast<std::uint64_t>(kInt32Max)) {
-        throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
-    }
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
-    Bytes bytes;
-    // One byte more than the size, so the end is seen without another resize.
-    readToEnd(fd.get(), bytes, static_cast<std::size_t>(size) + 1);
-    return bytes;
+    ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    size_ = static_cast<std::int32_t>(info.st_size);
 }
 
-void writeStreamBytes(int fd, ByteView bytes)
+InputFile::~InputFile()
 {
-    writeAll(fd, bytes);
+    ::close(fd_);
+}
+
+void InputFile::read(std::uint8_t* into, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(fd_, into + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failErrno("cannot read", errno);
+        }
+        if (got == 0) {
+            throw Failure("the file became shorter while it was read");
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    target_ = requested;
+    if (fs::is_symlink(fs::symlink_status(target_, error))) {
+        target_ = fs::weakly_canonical(target_, error);
+        if (error) {
+            failErrno("cannot follow the link", error.value());
+        }
+    }
+    if (target_.filename().empty()) {
+        throw Failure("no file name given");
+    }
+    struct stat target {};
+    const bool exists = ::stat(target_.c_str(), &target) == 0;
+    if (exists && S_ISDIR(target.st_mode)) {
+        throw Failure("is a folder, not a file");
+    }
+    if (exists && !S_ISREG(target.st_mode)) {
+        throw Failure("is not a regular file (a pipe, socket or device)");
+    }
+    keepMode_ = exists;
+    mode_ = target.st_mode & 07777;
+    const fs::path folder = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
+    struct stat folderInfo {};
+    if (::stat(folder.c_str(), &folderInfo) != 0) {
+        failErrno("cannot write to the folder " + folder.string(), errno);
+    }
+    if (!S_ISDIR(folderInfo.st_mode)) {
+        throw Failure("cannot write: " + folder.string() + " is not a folder");
+    }
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temporary_ = folder / temporaryName(target_.filename().string());
+        // 0666 so the umask applies as it would to a new file.
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) {
+            failErrno("cannot write", errno);
+        }
+    }
+    if (fd_ < 0) {
+        failErrno("cannot write", EEXIST);
+    }
+}
+
+ReplacementFile::~ReplacementFile()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temporary_.c_str());
+    }
+}
+
+void ReplacementFile::write(ByteView bytes)
+{
+    writeAll(fd_, bytes);
+}
+
+void ReplacementFile::commit()
+{
+    if (keepMode_ && ::fchmod(fd_, mode_) != 0) {
+        failErrno("cannot keep the file's permissions", errno);
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    // close reports a delayed write error; either way the temporary file goes.
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary_.c_str());
+        failErrno("cannot write", error);
+    }
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary_.c_str());
+        failErrno("cannot replace the file", error);
+    }
+}
+
+Bytes readFileBytes(const std::filesystem::path& path)
+{
+    InputFile file(path);
+    Bytes bytes(static_cast<std::size_t>(file.size()));
+    file.read(bytes.data(), bytes.size());
+    return bytes;
 }
 
 Bytes readStreamBytes(int fd)
@@ -144,74 +224,16 @@ Bytes readStreamBytes(int fd)
     return bytes;
 }
 
-void replaceFile(const std::filesystem::path& requested, ByteView bytes)
+void writeStreamBytes(int fd, ByteView bytes)
 {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path path = requested;
-    if (fs::is_symlink(fs::symlink_status(path, error))) {
-        path = fs::weakly_canonical(path, error);
-        if (error) {
-            failErrno("cannot follow the link", error.value());
-        }
-    }
-    if (path.filename().empty()) {
-        throw Failure("no file name given");
-    }
-    struct stat target {};
-    const bool exists = ::stat(path.c_str(), &target) == 0;
-    if (exists && S_ISDIR(target.st_mode)) {
-        throw Failure("is a folder, not a file");
-    }
-    if (exists && !S_ISREG(target.st_mode)) {
-        throw Failure("is not a regular file (a pipe, socket or device)");
-    }
-    const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    struct stat folderInfo {};
-    if (::stat(folder.c_str(), &folderInfo) != 0) {
-        failErrno("cannot write to the folder " + folder.string(), errno);
-    }
-    if (!S_ISDIR(folderInfo.st_mode)) {
-        throw Failure("cannot write: " + folder.string() + " is not a folder");
-    }
+    writeAll(fd, bytes);
+}
 
-    fs::path temporary;
-    int fdValue = -1;
-    for (int attempt = 0; attempt < 100 && fdValue < 0; ++attempt) {
-        temporary = folder / temporaryName(path.filename().string());
-        // 0666 so the umask applies as it would to a new file.
-        fdValue = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fdValue < 0 && errno != EEXIST) {
-            failErrno("cannot write", errno);
-        }
-    }
-    if (fdValue < 0) {
-        failErrno("cannot write", EEXIST);
-    }
-    FileDescriptor fd(fdValue);
-    // Whatever happens next, no temporary file is left behind.
-    struct Remover {
-        const fs::path& path;
-        bool armed = true;
-        ~Remover()
-        {
-            if (armed) {
-                ::unlink(path.c_str());
-            }
-        }
-    } remover{temporary};
-
-    writeAll(fd.get(), bytes);
-    if (exists && ::fchmod(fd.get(), target.st_mode & 07777) != 0) {
-        failErrno("cannot keep the file's permissions", errno);
-    }
-    if (fd.close() != 0) {
-        failErrno("cannot write", errno);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        failErrno("cannot replace the file", errno);
-    }
-    remover.armed = false;
+void replaceFile(const std::filesystem::path& path, ByteView bytes)
+{
+    ReplacementFile file(path);
+    file.write(bytes);
+    file.commit();
 }
 
 } // namespace varnook

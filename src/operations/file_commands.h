@@ -1,0 +1,22 @@
+#pragma once
+
+#include "window_operations.h"
+
+#include "core/code_page.h"
+
+#include <string>
+
+namespace varnook {
+
+// Loads a program file into the document: as HP BASIC ASCII or as TXT
+// (numbered when wanted) by the window's read option. An empty name asks
+// the user in the open dialog; a dropped file's name reads it at once. The
+// file read is remembered under Load/Dir. Failures end it quietly.
+void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName);
+
+// Writes the document to a file the user names, as TXT or as HP BASIC
+// ASCII by the window's write option. Text with a character that is not a
+// single byte is refused with a warning before any dialog.
+void WriteProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& text);
+
+} // namespace varnook

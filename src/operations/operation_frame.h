@@ -1,0 +1,60 @@
+#pragma once
+
+#include "window_operations.h"
+
+#include "core/progress.h"
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace varnook {
+
+// The index the running loop has reached; the progress timer shows it.
+extern std::int32_t ProgressCount;
+
+// Status texts, one per phase.
+namespace status {
+inline constexpr std::string_view kNowReading = "Now Reading";
+inline constexpr std::string_view kInsertingLineNumber = "Inserting LineNumber";
+inline constexpr std::string_view kNowAnalysing = "Now Analysing";
+inline constexpr std::string_view kWriting = "Writing";
+inline constexpr std::string_view kNowConverting = "Now Converting";
+inline constexpr std::string_view kNowWriting = "Now Writing";
+inline constexpr std::string_view kComplete = "Complete";
+} // namespace status
+
+// The file dialog's type lists and the entry each command selects (all files).
+inline constexpr const char* kHpFileTypes =
+    "HP BASIC ASCII(*.asc)|*.asc|HP BASIC Source(*.bas)|*.bas|LIF ASCII(*.lif)|*.lif|HP LIF ASCII(*.lhp)|*.lhp|"
+    "すべてのファイル(*.*)|*.*";
+inline constexpr int kHpAllFilesIndex = 5;
+inline constexpr const char* kTxtFileTypes = "txtファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*";
+inline constexpr int kTxtAllFilesIndex = 2;
+
+inline constexpr const char* kDoubleByteWarning = "Error!! 2 byte character is contained!";
+
+// A long loop's position goes to ProgressCount, then the window yields.
+class YieldingProgress : public Progress {
+public:
+    explicit YieldingProgress(WindowOperations& window) : window_(window) {}
+    void reached(std::int32_t index) override
+    {
+        ProgressCount = index;
+        window_.yield();
+    }
+
+private:
+    WindowOperations& window_;
+};
+
+// The progress timer's tick.
+void progressTimerTick(WindowOperations& window);
+
+// Runs a command with its one error path armed: any failure inside ends the
+// command quietly (the files it holds are closed as they go out of scope,
+// the progress timer stops, the window becomes idle) and the caller sees a
+// normal return. Returns false when the command failed.
+bool runCommand(WindowOperations& window, const std::function<void()>& command);
+
+} // namespace varnook

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "window_operations.h"
+
+#include "core/bytes.h"
+#include "core/code_page.h"
+
+#include <string_view>
+
+namespace varnook {
+
+// The long loops of the commands, each with its status text, progress
+// maximum, timer and ProgressCount. They have no error path of their own:
+// a failure propagates to the command's.
+
+// Decodes the bytes of an HP BASIC ASCII file into the document.
+void DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView bytes);
+
+// The bytes of the HP BASIC ASCII file for text that passed the single-byte
+// check (given as its bytes). Leaves the progress timer running.
+Bytes EncodeHpAscii(WindowOperations& window, ByteView text);
+
+// Numbers the document's lines from the Start and Step fields.
+void InsertLineNumbers(WindowOperations& window, const CodePage& codePage);
+
+} // namespace varnook

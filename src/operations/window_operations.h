@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnook {
+
+// What the commands need of the main window. The window provides these on
+// its real controls; tests provide them in memory.
+class WindowOperations {
+public:
+    virtual ~WindowOperations() = default;
+
+    // The document area. Setting text turns every line break (CR LF, lone
+    // CR, lone LF) into one CR LF; reading returns line breaks as CR LF.
+    virtual std::string documentText() = 0;
+    virtual void setDocumentText(std::string_view text) = 0;
+
+    virtual bool readAsHpSelected() = 0;
+    virtual bool lineNumbersWanted() = 0;
+    virtual std::string startText() = 0;
+    virtual std::string stepText() = 0;
+    virtual bool writeAsTxtSelected() = 0;
+
+    // Busy disables the whole window, so no second command can start.
+    virtual void setBusy() = 0;
+    virtual void setIdle() = 0;
+
+    virtual void setStatusText(std::string_view text) = 0;
+
+    virtual void setProgressMaximum(double maximum) = 0;
+    virtual double progressMaximum() = 0;
+    virtual void setProgressValue(double value) = 0;
+    // The 250 ms tick that copies ProgressCount into the progress bar.
+    virtual void startProgressTimer() = 0;
+    virtual void stopProgressTimer() = 0;
+    // Lets pending window events (repaint, timer ticks) run.
+    virtual void yield() = 0;
+
+    // The one file dialog of the window; its file name survives between uses.
+    virtual void setDialogFileName(const std::string& name) = 0;
+    virtual std::string dialogFileName() = 0;
+    virtual void setDialogFilter(const std::string& filter) = 0;
+    virtual void setDialogFilterIndex(int index) = 0;
+    // Modal; false when the user cancelled.
+    virtual bool showOpenDialog() = 0;
+    virtual bool showSaveDialog() = 0;
+
+    // Modal message with a warning icon, an OK button and the caption Varnook.
+    virtual void showWarningMessage(std::string_view text) = 0;
+};
+
+} // namespace varnook

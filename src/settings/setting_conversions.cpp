@@ -1,0 +1,110 @@
+#include "setting_conversions.h"
+
+#include "core/failure.h"
+#include "core/number_reading.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <charconv>
+#include <string>
+
+namespace varnook::settings {
+namespace {
+
+std::string lowered(std::string_view text)
+{
+    std::string result;
+    for (const char c : text) {
+        if (c != ' ' && c != '\t') {
+            result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return result;
+}
+
+// True when the text, blanks aside, is nothing but a decimal number.
+bool isWholeNumberText(std::string_view text)
+{
+    const std::string compact = lowered(text);
+    std::size_t i = 0;
+    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) {
+        ++i;
+    }
+    bool digits = false;
+    while (i < compact.size() && (std::isdigit(static_cast<unsigned char>(compact[i])) || compact[i] == '.')) {
+        digits = digits || compact[i] != '.';
+        ++i;
+    }
+    if (digits && i < compact.size() && compact[i] == 'e') {
+        ++i;
+        if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) {
+            ++i;
+        }
+        const std::size_t exponent = i;
+        while (i < compact.size() && std::isdigit(static_cast<unsigned char>(compact[i]))) {
+            ++i;
+        }
+        digits = i > exponent;
+    }
+    return digits && i == compact.size() && std::count(compact.begin(), compact.end(), '.') <= 1;
+}
+
+} // namespace
+
+double readNumberSetting(std::string_view text)
+{
+    return readNumber(text);
+}
+
+int readWholeNumberSetting(std::string_view text)
+{
+    try {
+        return readWholeNumber(text);
+    } catch (const Failure&) {
+        return 0;
+    }
+}
+
+bool readBooleanSetting(std::string_view text, bool fallback)
+{
+    const std::string word = lowered(text);
+    if (word == "true") {
+        return true;
+    }
+    if (word == "false") {
+        return false;
+    }
+    if (isWholeNumberText(text)) {
+        return readNumber(text) != 0.0;
+    }
+    return fallback;
+}
+
+int readCheckBoxSetting(std::string_view text)
+{
+    return readWholeNumberSetting(text) == 1 ? 1 : 0;
+}
+
+std::string formatMeasure(double twips)
+{
+    if (!std::isfinite(twips)) {
+        return "0";
+    }
+    // to_chars, unlike printf, does not follow the locale's decimal comma.
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, twips, std::chars_format::general, 7);
+    std::string text(buffer, result.ptr);
+    std::replace(text.begin(), text.end(), 'e', 'E');
+    if (text == "-0") {
+        text = "0";
+    }
+    return text;
+}
+
+std::string formatBoolean(bool value)
+{
+    return value ? "True" : "False";
+}
+
+} // namespace varnook::settings
