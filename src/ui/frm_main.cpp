@@ -1,0 +1,610 @@
+#include "frm_main.h"
+
+#include "frm_about.h"
+#include "number_field.h"
+#include "twips.h"
+
+#include "core/line_breaks.h"
+#include "operations/file_commands.h"
+#include "operations/operation_frame.h"
+#include "settings/module1.h"
+#include "settings/setting_conversions.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+// Resources of a static library are registered by hand.
+static void initialiseResources()
+{
+    Q_INIT_RESOURCE(varnook);
+}
+
+namespace varnook::ui {
+namespace {
+
+using Module1::ReadSetting;
+using Module1::WriteSetting;
+using namespace settings;
+
+// The client area when the window is created, which is also its minimum.
+constexpr int kClientWidth = 7935;
+constexpr int kClientHeight = 5865;
+// The frame assumed until the window system tells the real one: 60 twips at
+// the sides and bottom, 345 at the top with the caption.
+const QMargins kAssumedFrame(px(60), px(345), px(60), px(60));
+
+// The group boxes draw their title on the frame line, as the program's
+// original platform does, so the controls inside keep their places.
+const char* kGroupStyle =
+    "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }";
+
+QString qt(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+frmMain::frmMain(QWidget* parent)
+    : QWidget(parent), CommonDialog1(this), codePage_(CodePage::fromEnvironment())
+{
+    createControls();
+    Form_Load();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::createControls()
+{
+    initialiseResources();
+    setWindowTitle(QStringLiteral("Varnook"));
+    QFont standard = font();
+    standard.setPointSize(8);
+    setFont(standard);
+    QIcon icon(QStringLiteral(":/varnook/varnook.svg"));
+    icon.addFile(QStringLiteral(":/varnook/varnook-16.png"), QSize(16, 16));
+    icon.addFile(QStringLiteral(":/varnook/varnook-32.png"), QSize(32, 32));
+    setWindowIcon(icon);
+    setAcceptDrops(true);
+    resize(px(kClientWidth), px(kClientHeight));
+    setMinimumSize(px(kClientWidth), px(kClientHeight));
+
+    Frame1 = new QGroupBox(QStringLiteral("Read"), this);
+    Frame1->setGeometry(twipRect(120, 120, 3255, 1395));
+    opReadHp = new QRadioButton(QStringLiteral("HP BASIC ASCII"), Frame1);
+    opReadHp->setGeometry(twipRect(120, 200, 1695, 255));
+    opReadTxt = new QRadioButton(QStringLiteral("TXT"), Frame1);
+    opReadTxt->setGeometry(twipRect(120, 450, 1695, 255));
+    cmdRead = new QPushButton(QStringLiteral("Read File"), Frame1);
+    cmdRead->setGeometry(twipRect(1920, 240, 1215, 375));
+
+    FrameLNOP = new QGroupBox(Frame1);
+    FrameLNOP->setGeometry(twipRect(300, 720, 2835, 555));
+    Label1 = new QLabel(QStringLiteral("Start :"), FrameLNOP);
+    Label1->setGeometry(twipRect(180, 240, 495, 195));
+    txtStart = new NumberField(6, FrameLNOP);
+    txtStart->setGeometry(twipRect(720, 180, 675, 270));
+    Label2 = new QLabel(QStringLiteral("Step :"), FrameLNOP);
+    Label2->setGeometry(twipRect(1560, 240, 495, 195));
+    txtStep = new NumberField(5, FrameLNOP);
+    txtStep->setGeometry(twipRect(2040, 180, 675, 270));
+    // The check box sits on the frame's upper edge and is its title.
+    chkLineNum = new QCheckBox(QStringLiteral("Insert LineNumber"), Frame1);
+    chkLineNum->setGeometry(twipRect(360, 720, 1755, 195));
+    chkLineNum->setAutoFillBackground(true);
+    // Fonts differ from the original platform's: never clip the caption.
+    chkLineNum->resize(std::max(chkLineNum->width(), chkLineNum->sizeHint().width()), chkLineNum->height());
+    chkLineNum->setChecked(true);
+    chkLineNum->raise();
+
+    Frame1->setStyleSheet(QString::fromLatin1(kGroupStyle));
+    Frame2 = new QGroupBox(QStringLiteral("Write"), this);
+    Frame2->setGeometry(twipRect(3600, 120, 3255, 735));
+    Frame2->setStyleSheet(QString::fromLatin1(kGroupStyle));
+    opWriteHp = new QRadioButton(QStringLiteral("HP BASIC ASCII"), Frame2);
+    opWriteHp->setGeometry(twipRect(120, 200, 1695, 255));
+    opWriteTxt = new QRadioButton(QStringLiteral("TXT"), Frame2);
+    opWriteTxt->setGeometry(twipRect(120, 450, 1695, 255));
+    cmdWrite = new QPushButton(QStringLiteral("Write File"), Frame2);
+    cmdWrite->setGeometry(twipRect(1920, 240, 1215, 375));
+
+    cmdVer = new QPushButton(QStringLiteral("Ver.Info"), this);
+    cmdVer->setGeometry(twipRect(6960, 600, 855, 255));
+
+    txtData = new QPlainTextEdit(this);
+    txtData->setGeometry(twipRect(120, 1620, 7755, 3795));
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSize(9);
+    txtData->setFont(fixed);
+    txtData->setLineWrapMode(QPlainTextEdit::NoWrap);
+    txtData->viewport()->installEventFilter(this);
+
+    StatusBar1 = new QFrame(this);
+    StatusBar1Panel1 = new QLabel(StatusBar1);
+    StatusBar1Panel1->setFrameShape(QFrame::Panel);
+    StatusBar1Panel1->setFrameShadow(QFrame::Sunken);
+    StatusBar1Panel1->setIndent(px(60));
+    StatusBar1Panel1->setGeometry(twipRect(0, 30, 2500, 345));
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->raise();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(250);
+
+    for (QPushButton* button : {cmdRead, cmdWrite, cmdVer}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    for (QWidget* quiet : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
+                           static_cast<QWidget*>(FrameLNOP), static_cast<QWidget*>(StatusBar1),
+                           static_cast<QWidget*>(ProgressBar1)}) {
+        quiet->setFocusPolicy(Qt::NoFocus);
+    }
+    // Tab order by tab index; each option group is one stop.
+    setTabOrder(cmdVer, cmdRead);
+    setTabOrder(cmdRead, opReadTxt);
+    setTabOrder(opReadTxt, opReadHp);
+    setTabOrder(opReadHp, cmdWrite);
+    setTabOrder(cmdWrite, opWriteHp);
+    setTabOrder(opWriteHp, opWriteTxt);
+    setTabOrder(opWriteTxt, chkLineNum);
+    setTabOrder(chkLineNum, txtStart);
+    setTabOrder(txtStart, txtStep);
+    setTabOrder(txtStep, txtData);
+
+    connect(cmdRead, &QPushButton::clicked, this, &frmMain::cmdRead_Click);
+    connect(cmdWrite, &QPushButton::clicked, this, &frmMain::cmdWrite_Click);
+    connect(cmdVer, &QPushButton::clicked, this, &frmMain::cmdVer_Click);
+    // Handlers run whenever a button becomes selected, by the user or the load step.
+    connect(opReadHp, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) {
+            opReadHp_Click();
+        }
+    });
+    connect(opReadTxt, &QRadioButton::toggled, this, [this](bool on) {
+        if (on) {
+            opReadTxt_Click();
+        }
+    });
+    connect(chkLineNum, &QCheckBox::stateChanged, this, &frmMain::chkLineNum_Click);
+    connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
+    LayoutControls();
+}
+
+// ---- enabling rules --------------------------------------------------------
+
+void frmMain::setNumberingGroupEnabled(bool enabled)
+{
+    Label1->setEnabled(enabled);
+    Label2->setEnabled(enabled);
+    txtStart->setEnabled(enabled);
+    txtStep->setEnabled(enabled);
+}
+
+void frmMain::opReadHp_Click()
+{
+    if (opReadHp->isChecked()) {
+        chkLineNum->setEnabled(false);
+        setNumberingGroupEnabled(false);
+    }
+}
+
+void frmMain::opReadTxt_Click()
+{
+    if (opReadTxt->isChecked()) {
+        chkLineNum->setEnabled(true);
+        if (chkLineNum->checkState() == Qt::Checked) {
+            setNumberingGroupEnabled(true);
+        }
+    }
+}
+
+void frmMain::chkLineNum_Click()
+{
+    setNumberingGroupEnabled(chkLineNum->checkState() == Qt::Checked);
+}
+
+// ---- commands --------------------------------------------------------------
+
+void frmMain::cmdRead_Click()
+{
+    ReadProgramFile(*this, codePage_, "");
+}
+
+void frmMain::cmdWrite_Click()
+{
+    WriteProgramFile(*this, codePage_, documentText());
+}
+
+void frmMain::cmdVer_Click()
+{
+    frmAbout about(this);
+    about.exec();
+}
+
+void frmMain::Timer1_Timer()
+{
+    progressTimerTick(*this);
+    if (onTimerTick) {
+        onTimerTick();
+    }
+}
+
+// ---- drag and drop ---------------------------------------------------------
+
+Qt::DropAction frmMain::CheckFileDrag(const QMimeData* data, Qt::DropActions effect)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().isEmpty() || !data->urls().constFirst().isLocalFile()) {
+        return Qt::IgnoreAction;
+    }
+    return (effect & Qt::CopyAction) ? Qt::CopyAction : Qt::IgnoreAction;
+}
+
+void frmMain::ReadDroppedFile(const QMimeData* data)
+{
+    if (CheckFileDrag(data, Qt::CopyAction) != Qt::CopyAction) {
+        return;
+    }
+    const QString name = data->urls().constFirst().toLocalFile();
+    if (!name.isEmpty()) {
+        ReadProgramFile(*this, codePage_, name.toStdString());
+    }
+}
+
+void frmMain::dragEnterEvent(QDragEnterEvent* event)
+{
+    dragMoveEvent(event);
+}
+
+void frmMain::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (CheckFileDrag(event->mimeData(), event->possibleActions()) == Qt::CopyAction) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void frmMain::dropEvent(QDropEvent* event)
+{
+    if (CheckFileDrag(event->mimeData(), event->possibleActions()) != Qt::CopyAction) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    // Read after the drop has finished, so the source is not kept waiting.
+    QMimeData* copy = new QMimeData;
+    copy->setUrls(event->mimeData()->urls());
+    QTimer::singleShot(0, this, [this, copy] {
+        ReadDroppedFile(copy);
+        delete copy;
+    });
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    // Files dropped on the document area are read like files dropped on the
+    // window; text drags stay the editor's.
+    if (watched == txtData->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDragMoveEvent*>(event);
+            if (drag->mimeData()->hasUrls()) {
+                dragMoveEvent(drag);
+                return true;
+            }
+            break;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (drop->mimeData()->hasUrls()) {
+                dropEvent(drop);
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---- size and layout -------------------------------------------------------
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // The minimum size is kept by the window system (setMinimumSize).
+    if (!isMinimized()) {
+        LayoutControls();
+    }
+}
+
+void frmMain::LayoutControls()
+{
+    const double clientWidth = twips(width());
+    const double clientHeight = twips(height());
+    txtData->setGeometry(px(120), px(1560), px(clientWidth - 225), px(clientHeight - 1945));
+    StatusBar1->setGeometry(0, px(clientHeight - 375), width(), px(375));
+    ProgressBar1->setGeometry(px(2580), px(clientHeight - 330), px(clientWidth - 2880), px(315));
+}
+
+QSize frmMain::frameMargins() const
+{
+    const QSize frame = frameGeometry().size() - size();
+    return frame;
+}
+
+// ---- remembered state ------------------------------------------------------
+
+void frmMain::Form_Load()
+{
+    const double top = readNumberSetting(ReadSetting("Window", "Top", ""));
+    const double left = readNumberSetting(ReadSetting("Window", "Left", ""));
+    const double height = readNumberSetting(ReadSetting("Window", "Height", ""));
+    const double width = readNumberSetting(ReadSetting("Window", "Width", ""));
+    restoredState_ = readWholeNumberSetting(ReadSetting("Window", "State", ""));
+    opReadHp->setChecked(readBooleanSetting(ReadSetting("Option", "ReadHP", "True"), true));
+    opReadTxt->setChecked(readBooleanSetting(ReadSetting("Option", "ReadTXT", "False"), false));
+    opWriteHp->setChecked(readBooleanSetting(ReadSetting("Option", "WriteHP", "False"), false));
+    opWriteTxt->setChecked(readBooleanSetting(ReadSetting("Option", "WriteTXT", "True"), true));
+    chkLineNum->setChecked(readCheckBoxSetting(ReadSetting("Option", "AddLineNum", "0")) == 1);
+    txtStart->setText(QString::fromStdString(ReadSetting("Option", "Start", "10")));
+    txtStep->setText(QString::fromStdString(ReadSetting("Option", "Step", "10")));
+
+    // The measures are the outer rectangle; the client is that less the frame.
+    QRect outer(px(left), px(top), std::max(px(width), 0), std::max(px(height), 0));
+    bool onScreen = false;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        onScreen = onScreen || screen->geometry().intersects(
+                                   outer.adjusted(0, 0, std::max(0, minimumWidth() - outer.width()),
+                                                  std::max(0, minimumHeight() - outer.height())));
+    }
+    if (!onScreen && QGuiApplication::primaryScreen() != nullptr) {
+        // Entirely off every screen (a screen that has gone): the primary one.
+        outer.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+    }
+    restoredFrame_ = outer;
+    move(outer.topLeft());
+    resize(outer.width() - kAssumedFrame.left() - kAssumedFrame.right(),
+           outer.height() - kAssumedFrame.top() - kAssumedFrame.bottom());
+}
+
+void frmMain::showRestored()
+{
+    if (restoredState_ == 2) {
+        showMaximized();
+    } else if (restoredState_ == 1) {
+        showMinimized();
+    } else {
+        show();
+    }
+    cmdVer->setFocus();
+}
+
+void frmMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (frameChecked_) {
+        return;
+    }
+    frameChecked_ = true;
+    // Now the real frame is known: give the window the remembered outer size.
+    QTimer::singleShot(0, this, [this] {
+        const QSize frame = frameMargins();
+        const QSize assumed(kAssumedFrame.left() + kAssumedFrame.right(),
+                            kAssumedFrame.top() + kAssumedFrame.bottom());
+        if (frame != assumed && !isMaximized() && !isMinimized()) {
+            resize(restoredFrame_.size() - frame);
+        }
+    });
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    // A command is working: closing waits until it ends.
+    if (!isEnabled()) {
+        event->ignore();
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::Form_Unload()
+{
+    // A minimized window is stored as normal; the measures are always those
+    // of the normal state.
+    const int state = isMaximized() ? 2 : 0;
+    QRect outer = frameGeometry();
+    if (isMaximized() || isMinimized()) {
+        const QRect client = geometry();
+        const QMargins frame(client.left() - outer.left(), client.top() - outer.top(),
+                             outer.right() - client.right(), outer.bottom() - client.bottom());
+        outer = normalGeometry().marginsAdded(frame);
+    }
+    WriteSetting("Window", "State", std::to_string(state));
+    WriteSetting("Window", "Top", formatMeasure(twips(outer.top())));
+    WriteSetting("Window", "Left", formatMeasure(twips(outer.left())));
+    WriteSetting("Window", "Height", formatMeasure(twips(outer.height())));
+    WriteSetting("Window", "Width", formatMeasure(twips(outer.width())));
+    WriteSetting("Option", "ReadHP", formatBoolean(opReadHp->isChecked()));
+    WriteSetting("Option", "ReadTXT", formatBoolean(opReadTxt->isChecked()));
+    WriteSetting("Option", "WriteHP", formatBoolean(opWriteHp->isChecked()));
+    WriteSetting("Option", "WriteTXT", formatBoolean(opWriteTxt->isChecked()));
+    WriteSetting("Option", "AddLineNum", chkLineNum->checkState() == Qt::Checked ? "1" : "0");
+    WriteSetting("Option", "Start", txtStart->text().toStdString());
+    WriteSetting("Option", "Step", txtStep->text().toStdString());
+}
+
+// ---- window operations -----------------------------------------------------
+
+std::string frmMain::documentText()
+{
+    // toRawText, not toPlainText: that one turns U+00A0 into a blank.
+    QString text = txtData->document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    return text.toStdString();
+}
+
+void frmMain::setDocumentText(std::string_view text)
+{
+    QString lines = qt(normalizeLineBreaks(std::string(text)));
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    txtData->setPlainText(lines);
+}
+
+bool frmMain::readAsHpSelected()
+{
+    return opReadHp->isChecked();
+}
+
+bool frmMain::lineNumbersWanted()
+{
+    return chkLineNum->checkState() == Qt::Checked;
+}
+
+std::string frmMain::startText()
+{
+    return txtStart->text().toStdString();
+}
+
+std::string frmMain::stepText()
+{
+    return txtStep->text().toStdString();
+}
+
+bool frmMain::writeAsTxtSelected()
+{
+    return opWriteTxt->isChecked();
+}
+
+void frmMain::setBusy()
+{
+    if (isEnabled()) {
+        setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+}
+
+void frmMain::setIdle()
+{
+    if (!isEnabled()) {
+        QApplication::restoreOverrideCursor();
+        setEnabled(true);
+    }
+}
+
+void frmMain::setStatusText(std::string_view text)
+{
+    StatusBar1Panel1->setText(qt(text));
+}
+
+void frmMain::setProgressMaximum(double maximum)
+{
+    ProgressBar1->setProperty("varnookMaximum", maximum);
+    // A bar with no range would show a busy animation: keep at least 1.
+    ProgressBar1->setMaximum(std::max(1, static_cast<int>(std::clamp(maximum, 0.0, 2147483647.0))));
+}
+
+double frmMain::progressMaximum()
+{
+    return ProgressBar1->property("varnookMaximum").toDouble();
+}
+
+void frmMain::setProgressValue(double value)
+{
+    ProgressBar1->setValue(static_cast<int>(std::clamp(value, 0.0, static_cast<double>(ProgressBar1->maximum()))));
+}
+
+void frmMain::startProgressTimer()
+{
+    Timer1->start();
+}
+
+void frmMain::stopProgressTimer()
+{
+    Timer1->stop();
+}
+
+void frmMain::yield()
+{
+    // Loops yield often; the events are pumped about every 15 ms, which keeps
+    // the window painting and the 250 ms tick on time at little cost.
+    if (++yieldCount_ % 4 != 0 && sincePump_.isValid()) {
+        return;
+    }
+    if (!sincePump_.isValid() || sincePump_.elapsed() >= 15) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        sincePump_.restart();
+    }
+}
+
+void frmMain::setDialogFileName(const std::string& name)
+{
+    CommonDialog1.FileName = QString::fromStdString(name);
+}
+
+std::string frmMain::dialogFileName()
+{
+    return CommonDialog1.FileName.toStdString();
+}
+
+void frmMain::setDialogFilter(const std::string& filter)
+{
+    CommonDialog1.Filter = QString::fromStdString(filter);
+}
+
+void frmMain::setDialogFilterIndex(int index)
+{
+    CommonDialog1.FilterIndex = index;
+}
+
+bool frmMain::showOpenDialog()
+{
+    return CommonDialog1.ShowOpen();
+}
+
+bool frmMain::showSaveDialog()
+{
+    return CommonDialog1.ShowSave();
+}
+
+void frmMain::showWarningMessage(std::string_view text)
+{
+    if (onWarning) {
+        onWarning(qt(text));
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Varnook"), qt(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+} // namespace varnook::ui

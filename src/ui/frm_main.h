@@ -1,0 +1,135 @@
+#pragma once
+
+#include "common_dialog.h"
+
+#include "core/code_page.h"
+#include "operations/window_operations.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMimeData;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+
+namespace varnook::ui {
+
+// The main window: options, numbering fields, the three command buttons, the
+// document area and the status and progress display. It carries the window
+// operations the commands use.
+class frmMain : public QWidget, public WindowOperations {
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Shows the window in the state the load step restored.
+    void showRestored();
+
+    // WindowOperations
+    std::string documentText() override;
+    void setDocumentText(std::string_view text) override;
+    bool readAsHpSelected() override;
+    bool lineNumbersWanted() override;
+    std::string startText() override;
+    std::string stepText() override;
+    bool writeAsTxtSelected() override;
+    void setBusy() override;
+    void setIdle() override;
+    void setStatusText(std::string_view text) override;
+    void setProgressMaximum(double maximum) override;
+    double progressMaximum() override;
+    void setProgressValue(double value) override;
+    void startProgressTimer() override;
+    void stopProgressTimer() override;
+    void yield() override;
+    void setDialogFileName(const std::string& name) override;
+    std::string dialogFileName() override;
+    void setDialogFilter(const std::string& filter) override;
+    void setDialogFilterIndex(int index) override;
+    bool showOpenDialog() override;
+    bool showSaveDialog() override;
+    void showWarningMessage(std::string_view text) override;
+
+    // The controls, named as the commands and the layout know them.
+    QGroupBox* Frame1;
+    QRadioButton* opReadHp;
+    QRadioButton* opReadTxt;
+    QPushButton* cmdRead;
+    QCheckBox* chkLineNum;
+    QGroupBox* FrameLNOP;
+    QLabel* Label1;
+    QLineEdit* txtStart;
+    QLabel* Label2;
+    QLineEdit* txtStep;
+    QGroupBox* Frame2;
+    QRadioButton* opWriteHp;
+    QRadioButton* opWriteTxt;
+    QPushButton* cmdWrite;
+    QPushButton* cmdVer;
+    QPlainTextEdit* txtData;
+    QFrame* StatusBar1;
+    QLabel* StatusBar1Panel1;
+    QProgressBar* ProgressBar1;
+    QTimer* Timer1;
+    CommonDialog CommonDialog1;
+
+    // Seen by the benchmark: called at every progress timer tick.
+    std::function<void()> onTimerTick;
+    // Answers the warning message instead of the user (tests).
+    std::function<void(const QString&)> onWarning;
+
+    // The drop rules, for drags over the window and its document area.
+    static Qt::DropAction CheckFileDrag(const QMimeData* data, Qt::DropActions effect);
+    void ReadDroppedFile(const QMimeData* data);
+
+    void LayoutControls();
+
+public slots:
+    void cmdRead_Click();
+    void cmdWrite_Click();
+    void cmdVer_Click();
+    void opReadHp_Click();
+    void opReadTxt_Click();
+    void chkLineNum_Click();
+    void Timer1_Timer();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createControls();
+    void Form_Load();
+    void Form_Unload();
+    // Enables or disables Label1, Label2, txtStart and txtStep together.
+    void setNumberingGroupEnabled(bool enabled);
+    QSize frameMargins() const;
+
+    CodePage codePage_;
+    // Where the load step put the window (outer rectangle, pixels) and its state.
+    QRect restoredFrame_;
+    int restoredState_ = 0;
+    bool frameChecked_ = false;
+    QElapsedTimer sincePump_;
+    unsigned yieldCount_ = 0;
+};
+
+} // namespace varnook::ui

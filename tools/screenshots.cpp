@@ -1,0 +1,124 @@
+// Renders the real windows to PNG for a look at what users see:
+//   varnook_screenshots OUTPUT_FOLDER EXAMPLE_FILE
+// Writes main-empty.png, main-program.png, main-working.png and about.png.
+// Settings go to a temporary folder, so nothing of the user's is touched.
+
+#include "ui/frm_about.h"
+#include "ui/frm_main.h"
+
+#include "core/file_io.h"
+#include "core/hp_ascii.h"
+#include "operations/file_commands.h"
+#include "operations/operation_frame.h"
+#include "settings/module1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+using namespace varnook;
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 20; ++i) {
+        QApplication::processEvents();
+    }
+}
+
+bool save(QWidget& widget, const QString& path)
+{
+    settle();
+    // What the display shows of the window, as the X server has it.
+    QPixmap shot = widget.screen()->grabWindow(widget.winId());
+    if (shot.isNull()) {
+        shot = widget.grab();
+    }
+    const bool ok = shot.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", path.toUtf8().constData());
+    return ok;
+}
+
+// Catches the window in the middle of a command: at a yield about a third of
+// the way through, after the tick the progress timer would give.
+class CaughtWindow : public ui::frmMain {
+public:
+    std::function<void()> atThird;
+    void yield() override
+    {
+        frmMain::yield();
+        if (atThird && ProgressCount > progressMaximum() / 3) {
+            auto action = std::move(atThird);
+            atThird = nullptr;
+            progressTimerTick(*this);
+            action();
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: varnook_screenshots OUTPUT_FOLDER EXAMPLE_FILE\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    QTemporaryDir settingsFolder;
+    Module1::useFolder(settingsFolder.path().toStdString());
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const std::string example = argv[2];
+    bool ok = true;
+
+    CaughtWindow window;
+    window.move(40, 40);
+    window.showRestored();
+    ok &= save(window, out + "/main-empty.png");
+
+    window.opReadTxt->setChecked(true);
+    window.chkLineNum->setChecked(true);
+    ReadProgramFile(window, CodePage::named("windows-1252"), example);
+    window.resize(760, 560);
+    ok &= save(window, out + "/main-program.png");
+
+    // Mid-operation: a large file read as HP BASIC ASCII, caught while the
+    // progress bar moves.
+    QTemporaryDir work;
+    Bytes text;
+    while (text.size() < 40'000'000) {
+        const std::string line = "1000 OUTPUT 709;\"MEAS:VOLT:DC? 10,0.001\" ! read the voltmeter\r\n";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    const std::string big = work.path().toStdString() + "/BIG.asc";
+    replaceFile(big, encodeHpAsciiBytes(text));
+    window.opReadHp->setChecked(true);
+    bool caught = false;
+    window.atThird = [&] {
+        caught = true;
+        ok &= save(window, out + "/main-working.png");
+    };
+    ReadProgramFile(window, CodePage::named("windows-1252"), big);
+    if (!caught) {
+        std::printf("FAILED to catch the window while working\n");
+        ok = false;
+    }
+    window.txtData->clear();
+
+    ui::frmAbout about(&window);
+    about.show();
+    ok &= save(about, out + "/about.png");
+    about.close();
+    window.close();
+    return ok ? 0 : 1;
+}
