@@ -441,7 +441,7 @@ void frmMain::Form_Unload()
 {
     // A minimized window is stored as normal; the measures are always those
     // of the normal state.
-    const int state = isMaximized() ? 2 : 0;
+    const int state = isMaximized() && !isMinimized() ? 2 : 0;
     QRect outer = frameGeometry();
     if (isMaximized() || isMinimized()) {
         const QRect client = geometry();
