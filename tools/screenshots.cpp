@@ -86,8 +86,6 @@ int main(int argc, char** argv)
     window.showRestored();
     ok &= save(window, out + "/main-empty.png");
 
-    window.opReadTxt->setChecked(true);
-    window.chkLineNum->setChecked(true);
     ReadProgramFile(window, CodePage::named("windows-1252"), example);
     window.resize(760, 560);
     ok &= save(window, out + "/main-program.png");

@@ -137,6 +137,7 @@ void frmMain::createControls()
     txtData->setFont(fixed);
     txtData->setLineWrapMode(QPlainTextEdit::NoWrap);
     txtData->viewport()->installEventFilter(this);
+    connect(txtData, &QPlainTextEdit::textChanged, this, [this] { documentCopy_.reset(); });
 
     StatusBar1 = new QFrame(this);
     StatusBar1Panel1 = new QLabel(StatusBar1);
@@ -467,6 +468,9 @@ void frmMain::Form_Unload()
 
 std::string frmMain::documentText()
 {
+    if (documentCopy_) {
+        return *documentCopy_;
+    }
     // toRawText, not toPlainText: that one turns U+00A0 into a blank.
     QString text = txtData->document()->toRawText();
     text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
@@ -476,9 +480,11 @@ std::string frmMain::documentText()
 
 void frmMain::setDocumentText(std::string_view text)
 {
-    QString lines = qt(normalizeLineBreaks(std::string(text)));
+    std::string normalized = normalizeLineBreaks(std::string(text));
+    QString lines = qt(normalized);
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     txtData->setPlainText(lines);
+    documentCopy_ = std::move(normalized);
 }
 
 bool frmMain::readAsHpSelected()

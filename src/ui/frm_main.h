@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 class QCheckBox;
@@ -129,6 +130,9 @@ private:
     int restoredState_ = 0;
     bool frameChecked_ = false;
     QElapsedTimer sincePump_;
+    // The text last set, while the user has not edited it: reading 10 MB
+    // back out of the document area takes longer than keeping a copy.
+    std::optional<std::string> documentCopy_;
     unsigned yieldCount_ = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "cli/converter.h"
 #include "core/failure.h"
+#include "core/file_io.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <filesystem>
 #include <random>
 
 using namespace varnook;
@@ -48,4 +51,27 @@ TEST(Converter, ByteShortcutMatchesTheTextSteps)
                   outcome([&] { return convertThroughText(input, conversion, page); }))
             << "round " << round << " in " << page.name();
     }
+}
+
+// The example programs: each .asc is what the converter makes of its .txt,
+// and reads back as that text.
+TEST(Converter, ExamplesMatchTheirTextForms)
+{
+    const CodePage page = CodePage::named("windows-1252");
+    int found = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(VARNOOK_EXAMPLES)) {
+        if (entry.path().extension() != ".txt") {
+            continue;
+        }
+        std::string stem = entry.path().stem().string();
+        for (auto& c : stem) {
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        }
+        const Bytes text = readFileBytes(entry.path());
+        const Bytes file = readFileBytes(entry.path().parent_path() / (stem + ".asc"));
+        EXPECT_EQ(convert(text, {Format::Txt, Format::Hp}, page), file) << stem;
+        EXPECT_EQ(convert(file, {Format::Hp, Format::Txt}, page), text) << stem;
+        ++found;
+    }
+    EXPECT_GE(found, 3);
 }
