@@ -96,10 +96,7 @@ std::string formatMeasure(double twips)
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, twips, std::chars_format::general, 7);
     std::string text(buffer, result.ptr);
     std::replace(text.begin(), text.end(), 'e', 'E');
-    if (text == "-0") {
-        text = "0";
-    }
-    return text;
+    return text == "-0" ? std::string("0") : text;
 }
 
 std::string formatBoolean(bool value)
