@@ -380,7 +380,52 @@ struct CodePage::Impl {
             const auto consumed = static_cast<std::size_t>(source - reinterpret_cast<const UChar*>(units.data()));
             return consumed - std::min<std::size_t>(consumed, static_cast<std::size_t>(std::max<int8_t>(badLength, 0)));
         }
+        // ICU drops some characters it cannot map (format controls such as
+        // U+202C) without a word: the bytes must give the text back.
+        if (icuToUtf16(out) != units) {
+            return firstUnitNotRoundTripping(units);
+        }
         return std::string_view::npos;
+    }
+
+    // The bytes as UTF-16; empty when they do not convert.
+    std::u16string icuToUtf16(const Bytes& bytes) const
+    {
+        UConverter* c = converter.get();
+        ucnv_reset(c);
+        std::u16string units(bytes.size() + 1, u'\0');
+        UChar* target = reinterpret_cast<UChar*>(units.data());
+        const char* source = reinterpret_cast<const char*>(bytes.data());
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_toUnicode(c, &target, target + units.size(), &source, source + bytes.size(), nullptr, true, &error);
+        if (U_FAILURE(error)) {
+            return {};
+        }
+        units.resize(static_cast<std::size_t>(target - reinterpret_cast<UChar*>(units.data())));
+        return units;
+    }
+
+    // The index of the first character that does not come back through the
+    // code page on its own.
+    std::size_t firstUnitNotRoundTripping(const std::u16string& units) const
+    {
+        std::size_t i = 0;
+        while (i < units.size()) {
+            const std::size_t length = U16_IS_LEAD(units[i]) && i + 1 < units.size() ? 2 : 1;
+            const std::u16string one = units.substr(i, length);
+            UConverter* c = converter.get();
+            ucnv_reset(c);
+            char bytes[16];
+            UErrorCode error = U_ZERO_ERROR;
+            const int32_t count = ucnv_fromUChars(c, bytes, sizeof bytes, reinterpret_cast<const UChar*>(one.data()),
+                                                  static_cast<int32_t>(one.size()), &error);
+            if (U_FAILURE(error) || count <= 0 ||
+                icuToUtf16(Bytes(bytes, bytes + count)) != one) {
+                return i;
+            }
+            i += length;
+        }
+        return 0;
     }
 
     std::string icuToUtf8(ByteView bytes) const

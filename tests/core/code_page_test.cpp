@@ -171,4 +171,7 @@ TEST(DoubleByteCodePage, ConvertsAndFindsDoubleByteCharacters)
 
     EXPECT_THAT(failureOf([&] { japanese.toUtf8(hex("41 0D 0A 42 81")); }), HasSubstr("line 2: byte 0x81"));
     EXPECT_THAT(failureOf([&] { japanese.fromUtf8("A\u00E9"); }), HasSubstr("line 1, column 2"));
+    // ICU drops some format controls it cannot map without saying so.
+    EXPECT_THAT(failureOf([&] { japanese.fromUtf8("e3 \u202C"); }), HasSubstr("line 1, column 4"));
+    EXPECT_TRUE(japanese.toSingleBytes("AB\u202C").offending);
 }
