@@ -14,15 +14,6 @@ using ::testing::HasSubstr;
 
 namespace {
 
-std::string failureOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const Failure& e) {
-        return e.what();
-    }
-    return "no failure";
-}
 
 class ScopedEnvironment {
 public:

@@ -15,15 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string failureOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const Failure& e) {
-        return e.what();
-    }
-    return "no failure";
-}
 
 unsigned modeOf(const fs::path& path)
 {

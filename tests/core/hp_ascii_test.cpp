@@ -29,15 +29,6 @@ Bytes tail(const Bytes& file)
     return Bytes(file.begin() + 256, file.end());
 }
 
-std::string failureOf(auto&& action)
-{
-    try {
-        action();
-    } catch (const Failure& e) {
-        return e.what();
-    }
-    return "no failure";
-}
 
 class RecordingProgress : public Progress {
 public:

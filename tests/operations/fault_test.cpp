@@ -158,12 +158,7 @@ TEST_F(Faults, PipesAndDevicesAreRefusedWithoutWaiting)
 
 TEST_F(Faults, BrokenSettingsFileDoesNotStopReading)
 {
-    std::mt19937 random(9);
-    Bytes noise(10 * 1024 * 1024);
-    for (auto& byte : noise) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    settings.write("config.ini", noise);
+    settings.write("config.ini", randomBytes(10 * 1024 * 1024, 9));
     files.write("PROG.asc", kWorkedExample);
     window.dialogAnswer = (files / "PROG.asc").string();
     ReadProgramFile(window, page, "");

@@ -60,12 +60,7 @@ TEST_F(Settings, WritesKeepOtherKeysAndReplaceTheFileWhole)
 
 TEST_F(Settings, UnusableFilesGiveDefaultsAndNeverStopTheProgram)
 {
-    std::mt19937 random(5);
-    Bytes noise(10 * 1024 * 1024);
-    for (auto& byte : noise) {
-        byte = static_cast<std::uint8_t>(random());
-    }
-    dir.write("config.ini", noise);
+    dir.write("config.ini", randomBytes(10 * 1024 * 1024, 5));
     EXPECT_EQ(Module1::ReadSetting("Option", "Step", "10"), "10");
 
     fs::remove(dir / "config.ini");

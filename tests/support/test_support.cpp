@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -20,6 +21,16 @@ Bytes hex(std::string_view text)
     }
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
         bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+Bytes randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes) {
+        byte = static_cast<std::uint8_t>(random());
     }
     return bytes;
 }

@@ -3,6 +3,7 @@
 #include "core/bytes.h"
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -21,6 +22,21 @@ inline std::string textOf(const Bytes& bytes)
 
 // Bytes from hex like "00 07 31 30".
 Bytes hex(std::string_view text);
+
+// The reason of the Failure the action throws, or "no failure".
+template <class Action>
+std::string failureOf(Action&& action)
+{
+    try {
+        action();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "no failure";
+}
+
+// Bytes of a fixed pseudo-random sequence.
+Bytes randomBytes(std::size_t size, unsigned seed);
 
 // The 256-byte header every written file starts with.
 Bytes header();
