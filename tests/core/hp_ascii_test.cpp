@@ -169,13 +169,6 @@ TEST(HpAsciiDecoder, ReportsProgressFromTheFirstCharacterAtLeastEvery64KiB)
     EXPECT_GE(last, 300000 - kProgressStride - 16);
 }
 
-TEST(HpAsciiEncoder, ReportsLineStarts)
-{
-    RecordingProgress progress;
-    encodeHpAsciiBytes(bytesOf("10 A\r\n20 B"), &progress);
-    EXPECT_EQ(progress.positions, std::vector<std::int32_t>{0}) << "short texts report their start only";
-}
-
 // Random programs: every byte but CR, lines of 0 to 255 characters, empty
 // lines after even and odd lines.
 TEST(HpAsciiRoundTrip, RandomProgramsComeBackWithAFinalLineBreak)
