@@ -41,8 +41,9 @@ fs::path userConfigFolder()
 
 bool isValidUtf8(std::string_view text)
 {
+    static const CodePage utf8 = CodePage::named("UTF-8");
     try {
-        CodePage::named("UTF-8").fromUtf8(text);
+        utf8.fromUtf8(text);
         return true;
     } catch (const Failure&) {
         return false;
