@@ -73,6 +73,23 @@ frmMain::frmMain(QWidget* parent)
 
 frmMain::~frmMain() = default;
 
+// The Read and Write frames: the two format options and the command button,
+// at the same places in both.
+QGroupBox* frmMain::optionGroup(const QString& title, const QRect& place, const QString& command,
+                                QRadioButton*& hp, QRadioButton*& txt, QPushButton*& button)
+{
+    auto* frame = new QGroupBox(title, this);
+    frame->setGeometry(place);
+    frame->setStyleSheet(QString::fromLatin1(kGroupStyle));
+    hp = new QRadioButton(QStringLiteral("HP BASIC ASCII"), frame);
+    hp->setGeometry(twipRect(120, 200, 1695, 255));
+    txt = new QRadioButton(QStringLiteral("TXT"), frame);
+    txt->setGeometry(twipRect(120, 450, 1695, 255));
+    button = new QPushButton(command, frame);
+    button->setGeometry(twipRect(1920, 240, 1215, 375));
+    return frame;
+}
+
 void frmMain::createControls()
 {
     initialiseResources();
@@ -88,14 +105,8 @@ void frmMain::createControls()
     resize(px(kClientWidth), px(kClientHeight));
     setMinimumSize(px(kClientWidth), px(kClientHeight));
 
-    Frame1 = new QGroupBox(QStringLiteral("Read"), this);
-    Frame1->setGeometry(twipRect(120, 120, 3255, 1395));
-    opReadHp = new QRadioButton(QStringLiteral("HP BASIC ASCII"), Frame1);
-    opReadHp->setGeometry(twipRect(120, 200, 1695, 255));
-    opReadTxt = new QRadioButton(QStringLiteral("TXT"), Frame1);
-    opReadTxt->setGeometry(twipRect(120, 450, 1695, 255));
-    cmdRead = new QPushButton(QStringLiteral("Read File"), Frame1);
-    cmdRead->setGeometry(twipRect(1920, 240, 1215, 375));
+    Frame1 = optionGroup(QStringLiteral("Read"), twipRect(120, 120, 3255, 1395), QStringLiteral("Read File"),
+                         opReadHp, opReadTxt, cmdRead);
 
     FrameLNOP = new QGroupBox(Frame1);
     FrameLNOP->setGeometry(twipRect(300, 720, 2835, 555));
@@ -116,16 +127,8 @@ void frmMain::createControls()
     chkLineNum->setChecked(true);
     chkLineNum->raise();
 
-    Frame1->setStyleSheet(QString::fromLatin1(kGroupStyle));
-    Frame2 = new QGroupBox(QStringLiteral("Write"), this);
-    Frame2->setGeometry(twipRect(3600, 120, 3255, 735));
-    Frame2->setStyleSheet(QString::fromLatin1(kGroupStyle));
-    opWriteHp = new QRadioButton(QStringLiteral("HP BASIC ASCII"), Frame2);
-    opWriteHp->setGeometry(twipRect(120, 200, 1695, 255));
-    opWriteTxt = new QRadioButton(QStringLiteral("TXT"), Frame2);
-    opWriteTxt->setGeometry(twipRect(120, 450, 1695, 255));
-    cmdWrite = new QPushButton(QStringLiteral("Write File"), Frame2);
-    cmdWrite->setGeometry(twipRect(1920, 240, 1215, 375));
+    Frame2 = optionGroup(QStringLiteral("Write"), twipRect(3600, 120, 3255, 735), QStringLiteral("Write File"),
+                         opWriteHp, opWriteTxt, cmdWrite);
 
     cmdVer = new QPushButton(QStringLiteral("Ver.Info"), this);
     cmdVer->setGeometry(twipRect(6960, 600, 855, 255));

@@ -118,6 +118,8 @@ protected:
 
 private:
     void createControls();
+    QGroupBox* optionGroup(const QString& title, const QRect& place, const QString& command, QRadioButton*& hp,
+                           QRadioButton*& txt, QPushButton*& button);
     void Form_Load();
     void Form_Unload();
     // Enables or disables Label1, Label2, txtStart and txtStep together.
