@@ -1,5 +1,6 @@
 // Varnook starts by loading its main window.
 
+#include "core/file_io.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>
@@ -20,6 +21,8 @@ int main(int argc, char** argv)
                      "line.\n");
         return 1;
     }
+    // A window closed by a signal in the middle of a write leaves no file.
+    varnook::removeTemporaryFilesOnSignals();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnook"));
     QApplication::setApplicationVersion(QStringLiteral(VARNOOK_VERSION));

@@ -28,11 +28,15 @@ private:
     std::int32_t size_ = 0;
 };
 
-// A file that replaces path when it is committed: the bytes go to a
-// temporary file in the same folder, which commit() renames over the target.
-// Until then, and on any failure, the old file stays exactly as it was; an
-// uncommitted temporary file is removed. An existing target keeps its
-// permission bits; a symbolic link is followed.
+// A file that replaces path when it is committed. The bytes go to a new file
+// in the target's folder; commit() flushes it to disk, renames it over the
+// target and flushes the folder, so that after a power cut the name holds
+// either the old content or the complete new one. Until then, and on any
+// failure or interruption, the old file stays exactly as it was and nothing
+// is left behind. A target that exists must be a regular file the user may
+// write (a protected file is refused, never replaced); it keeps its
+// permission bits. A symbolic link is followed: the file it names is
+// replaced (or created, when the link dangles) and the link stays.
 class ReplacementFile {
 public:
     explicit ReplacementFile(const std::filesystem::path& path);
@@ -45,11 +49,25 @@ public:
 
 private:
     std::filesystem::path target_;
-    std::filesystem::path temporary_;
+    std::filesystem::path folder_;
+    std::filesystem::path named_; // the temporary file's name, when it has one
     int fd_ = -1;
+    int slot_ = -1;
     bool keepMode_ = false;
     unsigned mode_ = 0;
 };
+
+// Removes the named temporary file of a write in progress when SIGINT,
+// SIGTERM, SIGHUP or SIGQUIT ends the program, then lets the signal end it
+// as it would have. Only needed where unnamed temporary files are not
+// supported by the file system; programs call it once at start.
+void removeTemporaryFilesOnSignals();
+
+namespace detail {
+// Makes ReplacementFile use named temporary files only (tests of the
+// fallback for file systems without unnamed ones).
+void useNamedTemporaryFiles(bool named);
+} // namespace detail
 
 // Reads a whole regular file (see InputFile).
 Bytes readFileBytes(const std::filesystem::path& path);

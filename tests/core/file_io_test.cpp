@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace varnook;
@@ -14,7 +17,6 @@ using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 namespace {
-
 
 unsigned modeOf(const fs::path& path)
 {
@@ -58,9 +60,19 @@ TEST(ReadFile, RefusesTwoGibibytesBeforeAllocating)
     EXPECT_THAT(failureOf([&] { readFileBytes(big); }), HasSubstr("2 GiB"));
 }
 
-TEST(ReplaceFile, CreatesAndReplaces)
-{
+// Both ways of making the temporary file: unnamed, and the named fallback.
+class ReplaceFile : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { detail::useNamedTemporaryFiles(GetParam()); }
+    void TearDown() override { detail::useNamedTemporaryFiles(false); }
     TempDir dir;
+};
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFiles, ReplaceFile, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
+
+TEST_P(ReplaceFile, CreatesAndReplaces)
+{
     const fs::path target = dir / "out.asc";
     replaceFile(target, bytesOf("first, longer content"));
     EXPECT_EQ(textOf(dir.read("out.asc")), "first, longer content");
@@ -72,25 +84,95 @@ TEST(ReplaceFile, CreatesAndReplaces)
     replaceFile(target, bytesOf("short"));
     EXPECT_EQ(textOf(dir.read("out.asc")), "short") << "no tail of the old content";
     EXPECT_EQ(modeOf(target), 0640u) << "permission bits kept";
-    EXPECT_EQ(dir.listing(), "out.asc") << "no temporary file left";
+
+    // Every name the file system takes, however long.
+    const std::string longest(255, 'n');
+    replaceFile(dir / longest, bytesOf("long"));
+    EXPECT_EQ(textOf(dir.read(longest)), "long");
+    EXPECT_EQ(dir.listing(), longest + " out.asc") << "no temporary file left";
 }
 
-TEST(ReplaceFile, FollowsSymbolicLinks)
+TEST_P(ReplaceFile, LinksAreFollowedAndStay)
 {
-    TempDir dir;
-    dir.write("real.txt", "old");
-    fs::create_symlink(dir / "real.txt", dir / "link.txt");
-    replaceFile(dir / "link.txt", bytesOf("new"));
-    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
-    EXPECT_EQ(textOf(dir.read("real.txt")), "new");
+    fs::create_directory(dir / "sub");
+    dir.write("sub/real.txt", "old");
+    struct Case {
+        const char* link;
+        const char* pointsTo;
+        const char* replaced; // the file that gets the new content
+    };
+    const Case cases[] = {
+        {"absolute", "", "sub/real.txt"},
+        {"relative", "sub/real.txt", "sub/real.txt"},
+        {"chain", "relative", "sub/real.txt"},
+        {"dangling", "sub/new.txt", "sub/new.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        const fs::path pointsTo = *c.pointsTo ? fs::path(c.pointsTo) : dir / "sub" / "real.txt";
+        fs::create_symlink(pointsTo, dir / c.link);
+        replaceFile(dir / c.link, bytesOf(c.link));
+        EXPECT_TRUE(fs::is_symlink(dir / c.link));
+        EXPECT_EQ(fs::read_symlink(dir / c.link), pointsTo);
+        EXPECT_EQ(textOf(dir.read(c.replaced)), c.link);
+    }
+    fs::create_symlink("loop", dir / "loop");
+    EXPECT_THAT(failureOf([&] { replaceFile(dir / "loop", bytesOf("x")); }), HasSubstr("cannot follow the link"));
+    EXPECT_EQ(dir.listing(), "absolute chain dangling loop relative sub");
+    EXPECT_EQ(textOf(dir.read("sub/new.txt")), "dangling");
 }
 
-TEST(ReplaceFile, FailuresLeaveEverythingAsItWas)
+// Write-protected files and folders: refused and left alone, even though the
+// rename alone would have been allowed.
+TEST_P(ReplaceFile, ProtectedTargetsAreRefused)
 {
-    TempDir dir;
+    dir.write("ro.txt", "old");
+    fs::permissions(dir / "ro.txt", fs::perms(0444));
+    fs::create_directory(dir / "closed");
+    dir.write("closed/in.txt", "old");
+    fs::permissions(dir / "closed", fs::perms(0555));
+    const bool named = GetParam();
+    const std::string outcome = asOrdinaryUser(dir, [&] {
+        detail::useNamedTemporaryFiles(named);
+        return failureOf([&] { replaceFile(dir / "ro.txt", bytesOf("new")); }) + " | " +
+               failureOf([&] { replaceFile(dir / "closed" / "in.txt", bytesOf("new")); });
+    });
+    EXPECT_EQ(outcome, "cannot write: Permission denied | cannot write: Permission denied");
+    EXPECT_EQ(textOf(dir.read("ro.txt")), "old");
+    EXPECT_EQ(textOf(dir.read("closed/in.txt")), "old");
+    EXPECT_EQ(dir.listing(), "closed ro.txt");
+    EXPECT_EQ(fs::directory_iterator(dir / "closed")->path().filename(), "in.txt");
+}
+
+// A signal in the middle of a write: the program ends as the signal says,
+// the old file is intact and no temporary file is left.
+TEST_P(ReplaceFile, InterruptedWritesLeaveNothing)
+{
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        dir.write("out.asc", "old");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            removeTemporaryFilesOnSignals();
+            ReplacementFile file(dir / "out.asc");
+            file.write(bytesOf("partly written"));
+            ::raise(signal);
+            ::_exit(0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+        EXPECT_EQ(textOf(dir.read("out.asc")), "old");
+        EXPECT_EQ(dir.listing(), "out.asc");
+    }
+}
+
+TEST_P(ReplaceFile, FailuresLeaveEverythingAsItWas)
+{
     fs::create_directory(dir / "folder");
     EXPECT_THAT(failureOf([&] { replaceFile(dir / "folder", bytesOf("x")); }), HasSubstr("is a folder"));
-    EXPECT_THAT(failureOf([&] { replaceFile(dir / "gone" / "out.txt", bytesOf("x")); }), HasSubstr("gone"));
+    EXPECT_THAT(failureOf([&] { replaceFile(dir / "gone" / "out.txt", bytesOf("x")); }),
+                HasSubstr("the folder " + (dir / "gone").string() + " does not exist"));
     EXPECT_THAT(failureOf([&] { replaceFile(dir.path() / "", bytesOf("x")); }), HasSubstr("no file name"));
     EXPECT_EQ(dir.listing(), "folder");
     EXPECT_TRUE(fs::is_empty(dir / "folder"));

@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace varnook::test {
 
 Bytes hex(std::string_view text)
@@ -90,6 +94,76 @@ std::string TempDir::listing() const
         joined += (joined.empty() ? "" : " ") + name;
     }
     return joined;
+}
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+void giveToNobody(const TempDir& dir)
+{
+    if (::geteuid() != 0) {
+        return;
+    }
+    ::lchown(dir.path().c_str(), kNobody, kNobody);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+        ::lchown(entry.path().c_str(), kNobody, kNobody);
+    }
+}
+
+} // namespace
+
+std::string asOrdinaryUser(const TempDir& dir, const std::function<std::string()>& check)
+{
+    if (::geteuid() != 0) {
+        return check();
+    }
+    giveToNobody(dir);
+    int channel[2];
+    if (::pipe(channel) != 0) {
+        throw std::runtime_error("cannot make a pipe");
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        std::string result = "cannot become nobody";
+        if (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0) {
+            result = check();
+        }
+        const ssize_t ignored = ::write(channel[1], result.data(), result.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string result;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;) {
+        result.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return result;
+}
+
+std::string ordinaryUserPrefix(const TempDir& dir)
+{
+    if (::geteuid() != 0) {
+        return "";
+    }
+    giveToNobody(dir);
+    return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+}
+
+Bytes lineBytes()
+{
+    Bytes bytes;
+    for (int b = 0x01; b <= 0xFE; ++b) {
+        if (b != 0x0D && b != 0x0A) {
+            bytes.push_back(static_cast<std::uint8_t>(b));
+        }
+    }
+    return bytes;
 }
 
 } // namespace varnook::test

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -62,5 +63,23 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Runs the check as a user without root's power over permissions: as
+// nobody in a child process when the tests run as root (the folder and all
+// in it given to nobody first), else directly. Returns what the check
+// returns.
+std::string asOrdinaryUser(const TempDir& dir, const std::function<std::string()>& check);
+
+// The same for a shell command line: prefixed so that it runs as nobody
+// when the tests run as root.
+std::string ordinaryUserPrefix(const TempDir& dir);
+
+// Bytes 01 to FE without CR and LF: everything one program line can hold.
+Bytes lineBytes();
+
+// The single-byte Windows code pages the locale can choose.
+inline constexpr const char* kSingleByteWindowsPages[] = {
+    "windows-874",  "windows-1250", "windows-1251", "windows-1252", "windows-1253",
+    "windows-1254", "windows-1255", "windows-1256", "windows-1257", "windows-1258"};
 
 } // namespace varnook::test
