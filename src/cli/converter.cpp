@@ -31,6 +31,13 @@ Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress*
     return decodeHpAsciiBytes(std::exchange(input, {}), progress);
 }
 
+void refuseUncarriable(ByteView text)
+{
+    if (const auto position = findUncarriableByte(text)) {
+        throw Failure(uncarriableByteMessage(*position));
+    }
+}
+
 } // namespace
 
 Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
@@ -55,6 +62,7 @@ Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePa
         throw Failure("Error!! 2 byte character is contained! The character at " + describe(*single.offending) +
                       " is not a single byte in code page " + codePage.name());
     }
+    refuseUncarriable(single.bytes);
     announce(progress, "converting", single.bytes.size());
     return encodeHpAsciiBytes(single.bytes, progress);
 }
@@ -78,6 +86,7 @@ Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePag
     if (conversion.to == Format::Txt) {
         return bytes;
     }
+    refuseUncarriable(bytes);
     announce(progress, "converting", bytes.size());
     return encodeHpAsciiBytes(bytes, progress);
 }

@@ -159,6 +159,7 @@ const char* kFooter =
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    removeTemporaryFilesOnSignals();
 
     std::string toText;
     std::string fromText;
@@ -174,16 +175,16 @@ int main(int argc, char** argv)
     auto formatter = std::make_shared<HelpFormatter>();
     formatter->column_width(30);
     app.formatter(formatter);
-    app.add_option("--to", toText, "Format to write: txt or hp (HP BASIC ASCII)")->required()->type_name("{txt|hp}");
-    app.add_option("--from", fromText, "Format to read (default: the other one)")->type_name("{txt|hp}");
+    CLI::Option* toOption = app.add_option("--to", toText, "Format to write: txt or hp (HP BASIC ASCII)")->required()->type_name("{txt|hp}");
+    CLI::Option* fromOption = app.add_option("--from", fromText, "Format to read (default: the other one)")->type_name("{txt|hp}");
     app.add_flag("--line-numbers", lineNumbers, "Put a line number in front of every line of a TXT input");
     app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
     app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
-    app.add_option("--code-page", codePageName,
+    CLI::Option* codePageOption = app.add_option("--code-page", codePageName,
                    "ICU converter name of the code page (windows-1252, windows-932, hp-roman8, ...);"
                    " default: the locale's Windows code page")
         ->type_name("NAME");
-    app.add_option("-o,--output", output, "Output file, or folder for several inputs")->type_name("PATH");
+    CLI::Option* outputOption = app.add_option("-o,--output", output, "Output file, or folder for several inputs")->type_name("PATH");
     app.add_option("INPUT", inputs, "Files to convert ('-' for standard input)")->required()->type_name("FILE");
     app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
 
@@ -198,6 +199,19 @@ int main(int argc, char** argv)
             return app.exit(e);
         } catch (const CLI::ParseError& e) {
             throw UsageError{e.what()};
+        }
+        // An empty value given on purpose is a mistake, not "use the default".
+        struct Given {
+            const CLI::Option* option;
+            const std::string* value;
+            const char* name;
+        };
+        for (const Given& given : {Given{toOption, &toText, "--to"}, Given{fromOption, &fromText, "--from"},
+                                   Given{codePageOption, &codePageName, "--code-page"},
+                                   Given{outputOption, &output, "-o"}}) {
+            if (given.option->count() > 0 && given.value->empty()) {
+                throw UsageError{std::string("empty ") + given.name + " value"};
+            }
         }
         const auto to = parseFormat(toText);
         if (!to) {
@@ -247,13 +261,18 @@ int main(int argc, char** argv)
     int status = kExitOk;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const std::string& input = inputs[i];
+        std::string about = input; // the file a failure is reported for
         try {
             // Where the result goes, decided before anything is read.
             std::optional<fs::path> target;
             if (!output.empty()) {
                 std::error_code error;
-                target = fs::is_directory(output, error) ? fs::path(output) / resultName(input, conversion.to)
-                                                         : fs::path(output);
+                const bool folder = fs::is_directory(output, error);
+                if (!folder && output.back() == '/') {
+                    about = output;
+                    throw Failure("the folder does not exist");
+                }
+                target = folder ? fs::path(output) / resultName(input, conversion.to) : fs::path(output);
                 for (const auto& other : inputs) {
                     if (other != "-" && samePlace(*target, other)) {
                         throw Failure("the result would overwrite the input " + other + "; choose another -o");
@@ -265,6 +284,14 @@ int main(int argc, char** argv)
                     }
                 }
             }
+            // Opened first, so that an output that cannot be written fails
+            // before any work; it replaces the target only when committed.
+            std::optional<ReplacementFile> outputFile;
+            if (target) {
+                about = target->string();
+                outputFile.emplace(*target);
+                about = input;
+            }
 
             Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
             const bool showProgress = terminal && (inputs.size() > 1 || bytes.size() > kProgressThreshold);
@@ -274,17 +301,20 @@ int main(int argc, char** argv)
             }
             TerminalProgress progress(label, showProgress);
             const Bytes result = convert(std::move(bytes), conversion, codePage, &progress);
-            if (target) {
-                replaceFile(*target, result);
+            if (outputFile) {
+                about = target->string();
+                outputFile->write(result);
+                outputFile->commit();
                 written.emplace(*target, input);
             } else {
+                about = "standard output";
                 writeStreamBytes(STDOUT_FILENO, result);
             }
         } catch (const Failure& e) {
-            reportFailure(input, e.what());
+            reportFailure(about, e.what());
             status = kExitFailed;
         } catch (const std::bad_alloc&) {
-            reportFailure(input, "not enough memory");
+            reportFailure(about, "not enough memory");
             status = kExitFailed;
         }
     }

@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <csignal>
+#include <iterator>
+
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace varnook;
 using namespace varnook::test;
@@ -23,18 +27,24 @@ struct Outcome {
 
 // Runs varnook-convert in the folder with the arguments (a shell fragment),
 // standard input from the named file (or empty).
-Outcome convert(const TempDir& dir, const std::string& arguments, const std::string& stdinFile = "")
+// runner goes in front of the command (another user, a tracer).
+Outcome convert(const TempDir& dir, const std::string& arguments, const std::string& stdinFile = "",
+                const std::string& runner = "")
 {
     const std::string in = stdinFile.empty() ? "/dev/null" : (dir / stdinFile).string();
-    const std::string command = "cd '" + dir.path().string() + "' && '" VARNOOK_CONVERT "' " + arguments + " < '" +
-                                in + "' > .stdout 2> .stderr";
+    const std::string command = "cd '" + dir.path().string() + "' && " + runner + "'" VARNOOK_CONVERT "' " +
+                                arguments + " < '" + in + "' > /tmp/.varnook-" + std::to_string(::getpid()) +
+                                ".stdout 2> /tmp/.varnook-" + std::to_string(::getpid()) + ".stderr";
     const int raw = std::system(command.c_str());
     Outcome run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = dir.read(".stdout");
-    run.err = textOf(dir.read(".stderr"));
-    fs::remove(dir / ".stdout");
-    fs::remove(dir / ".stderr");
+    const std::string outputs = "/tmp/.varnook-" + std::to_string(::getpid());
+    std::ifstream out(outputs + ".stdout", std::ios::binary);
+    run.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+    std::ifstream err(outputs + ".stderr", std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    fs::remove(outputs + ".stdout");
+    fs::remove(outputs + ".stderr");
     return run;
 }
 
@@ -151,12 +161,118 @@ TEST(ConvertCommand, FailuresNameTheProblemAndKeepExistingFiles)
     run = convert(dir, "--to txt .");
     EXPECT_THAT(run.err, HasSubstr(".: is a folder"));
 
-    dir.write("odd.txt", "10 A\r\n20 \xA1\r\n");
-    run = convert(dir, "--to hp --code-page windows-1257 -", "odd.txt");
+    dir.write("odd.txt", "10 A\r\n20 \x81\r\n");
+    run = convert(dir, "--to hp --code-page windows-932 -", "odd.txt");
     EXPECT_EQ(run.status, 1) << "nothing is substituted for a byte the code page lacks";
-    EXPECT_THAT(run.err, HasSubstr("varnook-convert: -: line 2: byte 0xA1 has no character in code page windows-1257"));
+    EXPECT_THAT(run.err, HasSubstr("varnook-convert: -: line 2: byte 0x81"));
     EXPECT_TRUE(run.out.empty());
-    EXPECT_EQ(dir.listing(), "empty.asc kanji.txt long.txt odd.txt old.asc");
+
+    // What HP BASIC ASCII cannot give back: a NUL, a character stored as FF.
+    dir.write("nul.txt", std::string("10 A\r\n20 B\0\r\n", 12));
+    dir.write("ff.txt", "10 A\r\n20 \xFF\r\n");
+    for (const char* input : {"nul.txt", "ff.txt"}) {
+        run = convert(dir, std::string("--to hp --code-page windows-1252 -o old.asc ") + input);
+        EXPECT_EQ(run.status, 1) << input;
+        EXPECT_THAT(run.err, HasSubstr(std::string(input) + ": Error!! The character at line 2, column " +
+                                       (input[0] == 'n' ? "5" : "4")));
+    }
+    EXPECT_EQ(dir.read("old.asc"), kWorkedExample);
+    EXPECT_EQ(convert(dir, "--to txt --from txt ff.txt").out, dir.read("ff.txt")) << "TXT carries them";
+    EXPECT_EQ(dir.listing(), "empty.asc ff.txt kanji.txt long.txt nul.txt odd.txt old.asc");
+}
+
+// Failures about the output name the output, and leave it as it was.
+TEST(ConvertCommand, OutputProblemsNameTheOutput)
+{
+    TempDir dir;
+    dir.write("prog.txt", "10 A\r\n");
+    dir.write("ro.txt", "old");
+    fs::permissions(dir / "ro.txt", fs::perms(0444));
+    const std::string user = ordinaryUserPrefix(dir);
+    const std::pair<std::string, std::string> cases[] = {
+        {"-o ro.txt", "varnook-convert: ro.txt: cannot write: Permission denied"},
+        {"-o missing/", "varnook-convert: missing/: the folder does not exist"},
+        {"-o missing/out.txt", "varnook-convert: missing/out.txt: the folder missing does not exist"},
+    };
+    for (const auto& [output, message] : cases) {
+        const Outcome run = convert(dir, "--to txt --from txt prog.txt " + output, "", user);
+        EXPECT_EQ(run.status, 1) << output;
+        EXPECT_THAT(run.err, HasSubstr(message)) << output;
+    }
+    EXPECT_EQ(textOf(dir.read("ro.txt")), "old");
+    EXPECT_EQ(dir.listing(), "prog.txt ro.txt");
+}
+
+// Every byte a program line can hold comes back as itself in every
+// single-byte code page the locale can choose.
+TEST(ConvertCommand, EveryByteSurvivesInEverySingleBytePage)
+{
+    TempDir dir;
+    Bytes text = bytesOf("10 ");
+    const Bytes line = lineBytes();
+    text.insert(text.end(), line.begin(), line.end());
+    dir.write("all.txt", text);
+    for (const char* page : kSingleByteWindowsPages) {
+        const std::string options = std::string(" --code-page ") + page;
+        Outcome run = convert(dir, "--to hp -o all.asc all.txt" + options);
+        ASSERT_EQ(run.status, 0) << page << ": " << run.err;
+        run = convert(dir, "--to txt all.asc" + options);
+        EXPECT_EQ(textOf(run.out), textOf(text) + "\r\n") << page << ": " << run.err;
+    }
+}
+
+// The new file is on disk before it takes the name, and the name is on disk
+// before the command reports success.
+TEST(ConvertCommand, SyncsTheFileThenTheFolder)
+{
+    if (std::system("strace -o /dev/null true 2>/dev/null") != 0) {
+        GTEST_SKIP() << "strace cannot trace here";
+    }
+    TempDir dir;
+    dir.write("prog.txt", "10 A\r\n");
+    const Outcome run = convert(dir, "--to hp prog.txt -o PROG.asc", "", "strace -o trace -e trace=fsync,rename ");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string calls;
+    std::istringstream trace(textOf(dir.read("trace")));
+    for (std::string line; std::getline(trace, line);) {
+        calls += line.substr(0, line.find('(')) + (line.find("PROG.asc") != std::string::npos ? "-target " : " ");
+    }
+    EXPECT_THAT(calls, ::testing::EndsWith("fsync rename-target fsync +++ exited with 0 +++ "));
+}
+
+// Interrupted at any moment, a conversion leaves the old file or the whole
+// new one, and no temporary file.
+TEST(ConvertCommand, InterruptionsLeaveNoTemporaryFile)
+{
+    TempDir dir;
+    std::string text;
+    for (int i = 1; text.size() < 40'000'000; ++i) {
+        text += std::to_string(i) + " PRINT \"MEASUREMENT \";I;\" OF 1000\"\r\n";
+    }
+    dir.write("big.txt", text);
+    dir.write("big.asc", "old");
+    const Bytes whole = convert(dir, "--to hp big.txt").out;
+    int replaced = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        for (const int milliseconds : {0, 15, 30, 50, 80, 120, 200}) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::chdir(dir.path().c_str());
+                ::execl(VARNOOK_CONVERT, VARNOOK_CONVERT, "--to", "hp", "big.txt", "-o", "big.asc", nullptr);
+                ::_exit(127);
+            }
+            ::usleep(static_cast<useconds_t>(milliseconds * 1000));
+            ::kill(child, signal);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const Bytes now = dir.read("big.asc");
+            EXPECT_TRUE(textOf(now) == "old" || now == whole) << signal << " after " << milliseconds << " ms";
+            replaced += now == whole;
+            EXPECT_EQ(dir.listing(), "big.asc big.txt") << signal << " after " << milliseconds << " ms";
+            dir.write("big.asc", "old");
+        }
+    }
+    EXPECT_LT(replaced, 21) << "some signal must have come before the end";
 }
 
 TEST(ConvertCommand, UsageErrors)
@@ -176,6 +292,12 @@ TEST(ConvertCommand, UsageErrors)
         {"--to hp -o a.txt a.txt b.txt", "must name an existing folder"},
         {"--to hp", "INPUT is required"},
         {"--to hp --bogus a.txt", "--bogus"},
+        {"--to hp -o '' a.txt", "empty -o value"},
+        {"--to hp --code-page '' a.txt", "empty --code-page value"},
+        {"--to hp --from '' a.txt", "empty --from value"},
+        {"--to '' a.txt", "empty --to value"},
+        {"--to hp --code-page ibm-37 a.txt", "code page \"ibm-37\" does not store CR, LF, the blank"},
+        {"--to hp --code-page utf-16 a.txt", "code page \"utf-16\" does not store CR, LF, the blank"},
     };
     for (const auto& [arguments, message] : cases) {
         const Outcome run = convert(dir, arguments);
