@@ -16,6 +16,7 @@ namespace varnook {
 namespace {
 
 constexpr char32_t kUnmapped = 0xFFFFFFFF;
+constexpr char32_t kPrivateUseBase = 0xF700;
 
 struct ConverterCloser {
     void operator()(UConverter* converter) const { ucnv_close(converter); }
@@ -200,6 +201,17 @@ struct CodePage::Impl {
             const int32_t count = ucnv_fromUChars(converter.get(), out, 4, &unit, 1, &error);
             if (U_SUCCESS(error) && count == 1) {
                 fromBmp[c] = static_cast<std::uint8_t>(out[0]);
+            }
+        }
+        // A byte the code page leaves undefined still has to come back as
+        // itself: it reads as the private-use character U+F700 + byte.
+        for (unsigned b = 0; b < 256; ++b) {
+            const char32_t stand = kPrivateUseBase + b;
+            if (toUnicode[b] == kUnmapped && fromBmp[stand] < 0 &&
+                std::find(toUnicode.begin(), toUnicode.end(), stand) == toUnicode.end()) {
+                toUnicode[b] = stand;
+                utf8Length[b] = static_cast<std::uint8_t>(appendUtf8(stand, utf8[b].data()));
+                fromBmp[stand] = static_cast<std::int16_t>(b);
             }
         }
         for (unsigned b = 0; b < 256; ++b) {
@@ -486,7 +498,23 @@ CodePage::CodePage(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
 
 CodePage CodePage::named(std::string_view name)
 {
-    return CodePage(std::make_shared<const Impl>(std::string(name)));
+    CodePage page(std::make_shared<const Impl>(std::string(name)));
+    // Line breaks and line numbers are found by their ASCII bytes: a code
+    // page that stores them otherwise (EBCDIC, UTF-16) would write files
+    // whose lines are not lines.
+    for (const char c : std::string_view("\r\n 0123456789")) {
+        const Bytes byte{static_cast<std::uint8_t>(c)};
+        bool same = false;
+        try {
+            same = page.toUtf8(byte) == std::string(1, c) && page.fromUtf8(std::string(1, c)) == byte;
+        } catch (const Failure&) {
+        }
+        if (!same) {
+            throw Failure("code page \"" + page.name() +
+                          "\" does not store CR, LF, the blank and the digits as their ASCII bytes");
+        }
+    }
+    return page;
 }
 
 std::string CodePage::nameForLocale(std::string_view locale)
