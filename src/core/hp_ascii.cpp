@@ -227,4 +227,45 @@ void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)
     out.resize(j);
 }
 
+std::optional<TextPosition> findUncarriableByte(ByteView text)
+{
+    // Blocks without an early exit, so the common case (no such byte) is one
+    // vectorised pass.
+    constexpr std::size_t kBlock = 64;
+    std::size_t at = 0;
+    for (; at < text.size(); at += kBlock) {
+        const std::size_t end = std::min(text.size(), at + kBlock);
+        bool found = false;
+        for (std::size_t i = at; i < end; ++i) {
+            found |= static_cast<std::uint8_t>(text[i] + 1) <= 1;
+        }
+        if (found) {
+            break;
+        }
+    }
+    if (at >= text.size()) {
+        return std::nullopt;
+    }
+    TextPosition position{1, 1};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint8_t c = text[i];
+        if (c == 0x00 || c == 0xFF) {
+            return position;
+        }
+        if (c == kLf || (c == kCr && (i + 1 == text.size() || text[i + 1] != kLf))) {
+            position.line = checkedAdd(position.line, 1, "the line number");
+            position.column = 1;
+        } else if (c != kCr) {
+            position.column = checkedAdd(position.column, 1, "the column");
+        }
+    }
+    return std::nullopt;
+}
+
+std::string uncarriableByteMessage(const TextPosition& position)
+{
+    return "Error!! The character at " + describe(position) +
+           " (a NUL, or a character stored as byte FF) cannot be kept in an HP BASIC ASCII file.";
+}
+
 } // namespace varnook

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "bytes.h"
+#include "code_page.h"
 #include "progress.h"
+
+#include <optional>
+#include <string>
 
 namespace varnook {
 
@@ -20,6 +24,15 @@ void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress = nullptr)
 // Reports the start position of lines.
 Bytes encodeHpAsciiBytes(ByteView text, Progress* progress = nullptr);
 void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress = nullptr);
+
+// Where program text (bytes in the code page, lines ended by CR LF, CR or
+// LF) holds the first byte an HP BASIC ASCII file cannot carry back: 00,
+// which would end its record, or FF, which reading drops. Nothing when the
+// text has neither.
+std::optional<TextPosition> findUncarriableByte(ByteView text);
+
+// The message that names such a byte's place.
+std::string uncarriableByteMessage(const TextPosition& position);
 
 namespace detail {
 // The byte-at-a-time decoder the vectorised one must agree with.

@@ -5,6 +5,7 @@
 
 #include "core/failure.h"
 #include "core/file_io.h"
+#include "core/hp_ascii.h"
 #include "settings/module1.h"
 
 #include <algorithm>
@@ -69,6 +70,10 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     const SingleByteText single = codePage.toSingleBytes(text);
     if (single.offending) {
         window.showWarningMessage(kDoubleByteWarning);
+        return;
+    }
+    if (const auto position = findUncarriableByte(single.bytes)) {
+        window.showWarningMessage(uncarriableByteMessage(*position));
         return;
     }
     window.setDialogFilter(kHpFileTypes);

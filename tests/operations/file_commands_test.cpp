@@ -294,21 +294,65 @@ TEST_F(FileCommands, CancelledSaveDialogWritesNothing)
     EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
 }
 
-TEST_F(FileCommands, EveryWindows1252ByteSurvivesWriteAndRead)
+TEST_F(FileCommands, EveryByteSurvivesWriteAndReadInEverySingleBytePage)
 {
-    Bytes all;
-    for (int b = 0x01; b <= 0xFE; ++b) {
-        if (b != 0x0D && b != 0x0A) {
-            all.push_back(static_cast<std::uint8_t>(b));
-        }
+    for (const char* name : kSingleByteWindowsPages) {
+        SCOPED_TRACE(name);
+        page = CodePage::named(name);
+        window.document = page.toUtf8(lineBytes());
+        const std::string written = window.document;
+        window.dialogAnswer = path("all.asc");
+        write();
+        EXPECT_EQ(window.status, "Complete");
+        window.document.clear();
+        read();
+        EXPECT_EQ(window.document, written + "\r\n");
     }
-    window.document = page.toUtf8(all);
-    const std::string written = window.document;
-    window.dialogAnswer = path("all.asc");
+}
+
+// A NUL or a character stored as FF would not come back from the file: the
+// user is told where it is before any dialog, and nothing is written.
+TEST_F(FileCommands, UncarriableCharactersAreRefusedBeforeAnyDialog)
+{
+    files.write("old.asc", kWorkedExample);
+    window.dialogAnswer = path("old.asc");
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("10 A\r\n20 B\0", 13), "line 2, column 5"},
+        {"10 A\r\n\r\n30 \u00FF", "line 3, column 4"},
+    };
+    for (const auto& [document, place] : cases) {
+        window.calls.clear();
+        window.document = document;
+        write();
+        EXPECT_THAT(window.calls, ElementsAre("warning Error!! The character at " + place +
+                                              " (a NUL, or a character stored as byte FF) cannot be kept in an "
+                                              "HP BASIC ASCII file."));
+    }
+    EXPECT_EQ(files.read("old.asc"), kWorkedExample);
+    window.writeTxt = true;
     write();
-    window.document.clear();
-    read();
-    EXPECT_EQ(window.document, written + "\r\n");
+    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n\r\n30 \xFF") << "TXT carries them";
+}
+
+// A write-protected file is a failure: the error path, the file untouched.
+TEST_F(FileCommands, WriteProtectedFilesAreNotReplaced)
+{
+    files.write("ro.asc", "old");
+    fs::permissions(files / "ro.asc", fs::perms(0444));
+    const std::string outcome = asOrdinaryUser(files, [&] {
+        std::string statuses;
+        for (const bool txt : {false, true}) {
+            window.writeTxt = txt;
+            window.document = "10 A";
+            window.dialogAnswer = path("ro.asc");
+            write();
+            statuses += window.status + (window.busy || window.timerRunning ? " (not usable) " : " ");
+        }
+        return statuses;
+    });
+    EXPECT_EQ(outcome, "Now Writing Writing ");
+    EXPECT_EQ(textOf(files.read("ro.asc")), "old");
+    EXPECT_EQ(files.listing(), "ro.asc");
 }
 
 TEST(ProgressTimer, TickShowsProgressCount)
