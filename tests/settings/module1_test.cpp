@@ -25,7 +25,7 @@ TEST_F(Settings, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt)
     EXPECT_EQ(Module1::ReadSetting("Option", "Start", "10"), "10");
     EXPECT_FALSE(fs::exists(dir / "config.ini"));
     Module1::WriteSetting("Window", "State", "2");
-    EXPECT_EQ(textOf(dir.read("config.ini")), "[Window]\nState = 2\n");
+    EXPECT_EQ(textOf(dir.read("config.ini")), "[Window]\nState=2\n");
     EXPECT_EQ(Module1::ReadSetting("Window", "State", ""), "2");
     EXPECT_EQ(Module1::ReadSetting("Window", "Top", "default"), "default") << "missing key";
     EXPECT_EQ(Module1::ReadSetting("Other", "State", "default"), "default") << "missing section";
@@ -38,13 +38,49 @@ TEST_F(Settings, EmptyValueReadsAsTheDefault)
     EXPECT_EQ(Module1::ReadSetting("Option", "Start", "10"), "10");
 }
 
+// Whatever a value holds, it reads back as written, and the keys around it
+// stay as they were.
 TEST_F(Settings, ValuesComeBackWhole)
 {
-    const std::string path = "/home/user/" + std::string(300, 'p') + "/Gr\u00F6\u00DFe \u65E5\u672C/PROG.asc";
-    Module1::WriteSetting("Load", "Dir", path);
-    EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), path);
-    Module1::WriteSetting("Load", "Dir", "/odd\nname=with [brackets]; and # marks");
-    EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), "/odd\nname=with [brackets]; and # marks");
+    const std::string values[] = {
+        "/home/user/" + std::string(300, 'p') + "/Gr\u00F6\u00DFe \u65E5\u672C/PROG.asc",
+        "<<<1",
+        "<<<END_OF_TEXT",
+        "a\nEND_OF_TEXT\nb",
+        "/odd\nname=with [brackets]; and # marks",
+        "  blanks at both ends\t",
+        "ends in a line break\n",
+        "\n",
+        "[Window]",
+        "Top=1",
+        "\"quoted\"",
+    };
+    Module1::WriteSetting("Window", "Top", "15");
+    for (const auto& value : values) {
+        Module1::WriteSetting("Option", "Start", value);
+        Module1::WriteSetting("Load", "Dir", "/a.asc");
+        EXPECT_EQ(Module1::ReadSetting("Option", "Start", "10"), value);
+        EXPECT_EQ(Module1::ReadSetting("Window", "Top", ""), "15") << value;
+        EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), "/a.asc") << value;
+    }
+    // CR and NUL cannot come back from the file: the old value stays.
+    Module1::WriteSetting("Option", "Start", "12");
+    Module1::WriteSetting("Option", "Start", "1\r2");
+    Module1::WriteSetting("Option", "Start", std::string("1\0002", 3));
+    EXPECT_EQ(Module1::ReadSetting("Option", "Start", "10"), "12");
+    EXPECT_EQ(textOf(dir.read("config.ini")), "[Window]\nTop=15\n\n[Option]\nStart=12\n\n[Load]\nDir=/a.asc\n");
+}
+
+TEST_F(Settings, ProtectedFileIsNotRewritten)
+{
+    dir.write("config.ini", "[Option]\nStep=5\n");
+    fs::permissions(dir / "config.ini", fs::perms(0444));
+    const std::string outcome = asOrdinaryUser(dir, [&] {
+        Module1::WriteSetting("Option", "Step", "7");
+        return Module1::ReadSetting("Option", "Step", "10");
+    });
+    EXPECT_EQ(outcome, "5");
+    EXPECT_EQ(dir.listing(), "config.ini");
 }
 
 TEST_F(Settings, WritesKeepOtherKeysAndReplaceTheFileWhole)
@@ -86,9 +122,18 @@ TEST(SettingsFolder, EndsInExactlyOneSeparator)
     Module1::useFolder(std::nullopt);
 }
 
-TEST(SettingsFolder, ProgramFolderWhenWritable)
+// The program's own folder only where nothing but the user's copy lives.
+TEST(SettingsFolder, ProgramFolderOnlyWhenWritableAndNotTheSystems)
 {
-    // The tests run from the build tree, which is writable.
-    const fs::path program = fs::read_symlink("/proc/self/exe").parent_path();
-    EXPECT_EQ(Module1::AppFolder(), program.string() + "/");
+    TempDir portable;
+    fs::create_directory(portable / "closed");
+    fs::permissions(portable / "closed", fs::perms(0555));
+    ::setenv("XDG_CONFIG_HOME", "/home/user/.config", 1);
+    const std::string user = "/home/user/.config/varnook/";
+    EXPECT_EQ(Module1::folderForProgramIn(portable.path()), portable.path().string() + "/");
+    for (const char* system : {"/usr/bin", "/usr/local/bin", "/opt/varnook/bin", "/usr"}) {
+        EXPECT_EQ(Module1::folderForProgramIn(system), user) << system << ", even for root";
+    }
+    EXPECT_EQ(asOrdinaryUser(portable, [&] { return Module1::folderForProgramIn(portable / "closed"); }), user);
+    ::unsetenv("XDG_CONFIG_HOME");
 }
