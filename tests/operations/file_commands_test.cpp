@@ -317,7 +317,7 @@ TEST_F(FileCommands, UncarriableCharactersAreRefusedBeforeAnyDialog)
     files.write("old.asc", kWorkedExample);
     window.dialogAnswer = path("old.asc");
     const std::pair<std::string, std::string> cases[] = {
-        {std::string("10 A\r\n20 B\0", 13), "line 2, column 5"},
+        {std::string("10 A\r\n20 B\0", 11), "line 2, column 5"},
         {"10 A\r\n\r\n30 \u00FF", "line 3, column 4"},
     };
     for (const auto& [document, place] : cases) {
