@@ -3,6 +3,7 @@
 #include "frm_about.h"
 #include "number_field.h"
 #include "twips.h"
+#include "window_manager.h"
 
 #include "core/line_breaks.h"
 #include "operations/file_commands.h"
@@ -30,6 +31,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 // Resources of a static library are registered by hand.
 static void initialiseResources()
@@ -69,6 +71,9 @@ frmMain::frmMain(QWidget* parent)
 {
     createControls();
     Form_Load();
+    // The frame a window manager puts around the window arrives without an
+    // event of Qt's: the remembered outer rectangle is applied when it does.
+    frameWatcher_ = std::make_unique<FrameWatcher>([this] { trackFrame(); });
 }
 
 frmMain::~frmMain() = default;
@@ -112,12 +117,21 @@ void frmMain::createControls()
     FrameLNOP->setGeometry(twipRect(300, 720, 2835, 555));
     Label1 = new QLabel(QStringLiteral("Start :"), FrameLNOP);
     Label1->setGeometry(twipRect(180, 240, 495, 195));
-    txtStart = new NumberField(6, FrameLNOP);
+    txtStart = new NumberField(6, codePage_, FrameLNOP);
     txtStart->setGeometry(twipRect(720, 180, 675, 270));
     Label2 = new QLabel(QStringLiteral("Step :"), FrameLNOP);
     Label2->setGeometry(twipRect(1560, 240, 495, 195));
-    txtStep = new NumberField(5, FrameLNOP);
+    txtStep = new NumberField(5, codePage_, FrameLNOP);
     txtStep->setGeometry(twipRect(2040, 180, 675, 270));
+    // Fonts differ from the original platform's: a label too narrow for its
+    // caption grows to the left, keeping its gap to the field it names.
+    for (const auto& [label, field] : {std::pair{Label1, txtStart}, std::pair{Label2, txtStep}}) {
+        const int needed = label->sizeHint().width();
+        if (needed > label->width()) {
+            label->setGeometry(std::max(0, label->geometry().right() + 1 - needed), label->y(), needed,
+                               label->height());
+        }
+    }
     // The check box sits on the frame's upper edge and is its title.
     chkLineNum = new QCheckBox(QStringLiteral("Insert LineNumber"), Frame1);
     chkLineNum->setGeometry(twipRect(360, 720, 1755, 195));
@@ -139,6 +153,8 @@ void frmMain::createControls()
     fixed.setPointSize(9);
     txtData->setFont(fixed);
     txtData->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Tab moves on to the next control, as in every other control of the window.
+    txtData->setTabChangesFocus(true);
     txtData->viewport()->installEventFilter(this);
     connect(txtData, &QPlainTextEdit::textChanged, this, [this] { documentCopy_.reset(); });
 
@@ -156,6 +172,17 @@ void frmMain::createControls()
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(250);
+
+    // Named as the program knows them, for accessibility tools and tests.
+    const std::pair<QObject*, const char*> names[] = {
+        {Frame1, "Frame1"},       {opReadHp, "opReadHp"},     {opReadTxt, "opReadTxt"}, {cmdRead, "cmdRead"},
+        {chkLineNum, "chkLineNum"}, {FrameLNOP, "FrameLNOP"}, {Label1, "Label1"},       {txtStart, "txtStart"},
+        {Label2, "Label2"},       {txtStep, "txtStep"},       {Frame2, "Frame2"},       {opWriteHp, "opWriteHp"},
+        {opWriteTxt, "opWriteTxt"}, {cmdWrite, "cmdWrite"},   {cmdVer, "cmdVer"},       {txtData, "txtData"},
+        {StatusBar1, "StatusBar1"}, {ProgressBar1, "ProgressBar1"}, {Timer1, "Timer1"}};
+    for (const auto& [object, name] : names) {
+        object->setObjectName(QLatin1String(name));
+    }
 
     for (QPushButton* button : {cmdRead, cmdWrite, cmdVer}) {
         button->setAutoDefault(false);
@@ -192,6 +219,17 @@ void frmMain::createControls()
             opReadTxt_Click();
         }
     });
+    // Each option group is one tab stop: its selected button (both while
+    // neither is), so that Space never changes the user's choice.
+    for (const auto& [first, second] : {std::pair{opReadHp, opReadTxt}, std::pair{opWriteHp, opWriteTxt}}) {
+        const auto oneStop = [first = first, second = second] {
+            const bool none = !first->isChecked() && !second->isChecked();
+            first->setFocusPolicy(first->isChecked() || none ? Qt::StrongFocus : Qt::ClickFocus);
+            second->setFocusPolicy(second->isChecked() || none ? Qt::StrongFocus : Qt::ClickFocus);
+        };
+        connect(first, &QRadioButton::toggled, this, oneStop);
+        connect(second, &QRadioButton::toggled, this, oneStop);
+    }
     connect(chkLineNum, &QCheckBox::stateChanged, this, &frmMain::chkLineNum_Click);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
     LayoutControls();
@@ -344,10 +382,46 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 void frmMain::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    // The minimum size is kept by the window system (setMinimumSize).
-    if (!isMinimized()) {
-        LayoutControls();
+    if (isMinimized()) {
+        return;
     }
+    // Window managers keep the minimum size; without one nothing else would.
+    if (width() < minimumWidth() || height() < minimumHeight()) {
+        resize(std::max(width(), minimumWidth()), std::max(height(), minimumHeight()));
+        return;
+    }
+    LayoutControls();
+    trackFrame();
+}
+
+void frmMain::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    trackFrame();
+}
+
+void frmMain::trackFrame()
+{
+    if (!isVisible() || isMinimized() || isMaximized() || isFullScreen()) {
+        return;
+    }
+    const QRect outer = frameGeometry();
+    const QRect client = geometry();
+    const QMargins frame(client.left() - outer.left(), client.top() - outer.top(), outer.right() - client.right(),
+                         outer.bottom() - client.bottom());
+    if (!frameSettled_) {
+        // The frame is known once the window manager has put one around the
+        // window (a window without a manager has none): only then can the
+        // client be placed so that the outer rectangle is the remembered one.
+        if (frame.isNull() && hasWindowManager()) {
+            return;
+        }
+        frameSettled_ = true;
+        requestedClient_ = normalOuter_.marginsRemoved(frame);
+        setGeometry(requestedClient_);
+        return;
+    }
+    normalOuter_ = outer;
 }
 
 void frmMain::LayoutControls()
@@ -357,12 +431,6 @@ void frmMain::LayoutControls()
     txtData->setGeometry(px(120), px(1560), px(clientWidth - 225), px(clientHeight - 1945));
     StatusBar1->setGeometry(0, px(clientHeight - 375), width(), px(375));
     ProgressBar1->setGeometry(px(2580), px(clientHeight - 330), px(clientWidth - 2880), px(315));
-}
-
-QSize frmMain::frameMargins() const
-{
-    const QSize frame = frameGeometry().size() - size();
-    return frame;
 }
 
 // ---- remembered state ------------------------------------------------------
@@ -379,25 +447,36 @@ void frmMain::Form_Load()
     opWriteHp->setChecked(readBooleanSetting(ReadSetting("Option", "WriteHP", "False"), false));
     opWriteTxt->setChecked(readBooleanSetting(ReadSetting("Option", "WriteTXT", "True"), true));
     chkLineNum->setChecked(readCheckBoxSetting(ReadSetting("Option", "AddLineNum", "0")) == 1);
-    txtStart->setText(QString::fromStdString(ReadSetting("Option", "Start", "10")));
-    txtStep->setText(QString::fromStdString(ReadSetting("Option", "Step", "10")));
+    static_cast<NumberField*>(txtStart)->setStoredText(QString::fromStdString(ReadSetting("Option", "Start", "10")));
+    static_cast<NumberField*>(txtStep)->setStoredText(QString::fromStdString(ReadSetting("Option", "Step", "10")));
 
-    // The measures are the outer rectangle; the client is that less the frame.
-    QRect outer(px(left), px(top), std::max(px(width), 0), std::max(px(height), 0));
+    // The measures are the outer rectangle. One that no screen could hold
+    // (not a number, beyond any screen's reach) is treated like one off every
+    // screen.
+    constexpr double kReach = 15.0 * 100000;
+    const bool usable = std::isfinite(top) && std::isfinite(left) && std::isfinite(height) && std::isfinite(width) &&
+                        std::abs(top) < kReach && std::abs(left) < kReach && std::abs(height) < kReach &&
+                        std::abs(width) < kReach;
+    QRect outer = usable ? QRect(px(left), px(top), std::max(px(width), 0), std::max(px(height), 0))
+                         : QRect(-2 * px(kReach), 0, 0, 0);
+    const QSize minimumOuter = minimumSize().grownBy(kAssumedFrame);
+    outer.setSize(outer.size().expandedTo(minimumOuter));
     bool onScreen = false;
     for (const QScreen* screen : QGuiApplication::screens()) {
-        onScreen = onScreen || screen->geometry().intersects(
-                                   outer.adjusted(0, 0, std::max(0, minimumWidth() - outer.width()),
-                                                  std::max(0, minimumHeight() - outer.height())));
+        onScreen = onScreen || screen->geometry().intersects(outer);
     }
     if (!onScreen && QGuiApplication::primaryScreen() != nullptr) {
         // Entirely off every screen (a screen that has gone): the primary one.
         outer.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
+        if (!usable) {
+            outer.setSize(minimumOuter);
+        }
     }
-    restoredFrame_ = outer;
-    move(outer.topLeft());
-    resize(outer.width() - kAssumedFrame.left() - kAssumedFrame.right(),
-           outer.height() - kAssumedFrame.top() - kAssumedFrame.bottom());
+    // Until the window system tells the real frame, the client is placed
+    // inside the frame the original platform had.
+    normalOuter_ = outer;
+    requestedClient_ = outer.marginsRemoved(kAssumedFrame);
+    setGeometry(requestedClient_);
 }
 
 void frmMain::showRestored()
@@ -415,19 +494,7 @@ void frmMain::showRestored()
 void frmMain::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (frameChecked_) {
-        return;
-    }
-    frameChecked_ = true;
-    // Now the real frame is known: give the window the remembered outer size.
-    QTimer::singleShot(0, this, [this] {
-        const QSize frame = frameMargins();
-        const QSize assumed(kAssumedFrame.left() + kAssumedFrame.right(),
-                            kAssumedFrame.top() + kAssumedFrame.bottom());
-        if (frame != assumed && !isMaximized() && !isMinimized()) {
-            resize(restoredFrame_.size() - frame);
-        }
-    });
+    QTimer::singleShot(0, this, [this] { trackFrame(); });
 }
 
 void frmMain::closeEvent(QCloseEvent* event)
@@ -445,19 +512,13 @@ void frmMain::Form_Unload()
 {
     // A minimized window is stored as normal; the measures are always those
     // of the normal state.
+    trackFrame();
     const int state = isMaximized() && !isMinimized() ? 2 : 0;
-    QRect outer = frameGeometry();
-    if (isMaximized() || isMinimized()) {
-        const QRect client = geometry();
-        const QMargins frame(client.left() - outer.left(), client.top() - outer.top(),
-                             outer.right() - client.right(), outer.bottom() - client.bottom());
-        outer = normalGeometry().marginsAdded(frame);
-    }
     WriteSetting("Window", "State", std::to_string(state));
-    WriteSetting("Window", "Top", formatMeasure(twips(outer.top())));
-    WriteSetting("Window", "Left", formatMeasure(twips(outer.left())));
-    WriteSetting("Window", "Height", formatMeasure(twips(outer.height())));
-    WriteSetting("Window", "Width", formatMeasure(twips(outer.width())));
+    WriteSetting("Window", "Top", formatMeasure(twips(normalOuter_.top())));
+    WriteSetting("Window", "Left", formatMeasure(twips(normalOuter_.left())));
+    WriteSetting("Window", "Height", formatMeasure(twips(normalOuter_.height())));
+    WriteSetting("Window", "Width", formatMeasure(twips(normalOuter_.width())));
     WriteSetting("Option", "ReadHP", formatBoolean(opReadHp->isChecked()));
     WriteSetting("Option", "ReadTXT", formatBoolean(opReadTxt->isChecked()));
     WriteSetting("Option", "WriteHP", formatBoolean(opWriteHp->isChecked()));
@@ -518,6 +579,8 @@ bool frmMain::writeAsTxtSelected()
 void frmMain::setBusy()
 {
     if (isEnabled()) {
+        // Disabling takes the focus away; it comes back at setIdle.
+        focusBeforeBusy_ = focusWidget();
         setEnabled(false);
         QApplication::setOverrideCursor(Qt::WaitCursor);
     }
@@ -528,6 +591,10 @@ void frmMain::setIdle()
     if (!isEnabled()) {
         QApplication::restoreOverrideCursor();
         setEnabled(true);
+        if (focusBeforeBusy_ != nullptr && focusBeforeBusy_->isEnabled() && isAncestorOf(focusBeforeBusy_)) {
+            focusBeforeBusy_->setFocus(Qt::OtherFocusReason);
+        }
+        focusBeforeBusy_ = nullptr;
     }
 }
 

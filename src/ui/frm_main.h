@@ -1,11 +1,13 @@
 #pragma once
 
 #include "common_dialog.h"
+#include "window_manager.h"
 
 #include "core/code_page.h"
 #include "operations/window_operations.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -109,6 +111,7 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -124,13 +127,20 @@ private:
     void Form_Unload();
     // Enables or disables Label1, Label2, txtStart and txtStep together.
     void setNumberingGroupEnabled(bool enabled);
-    QSize frameMargins() const;
+    // Keeps normalOuter_ as the window's outer rectangle in the normal state.
+    void trackFrame();
 
     CodePage codePage_;
-    // Where the load step put the window (outer rectangle, pixels) and its state.
-    QRect restoredFrame_;
+    // The outer rectangle (pixels) of the normal state: as the load step
+    // restored it until the window system has framed the window and it has
+    // been put there, then as the user moves and sizes it.
+    QRect normalOuter_;
+    QRect requestedClient_;
+    bool frameSettled_ = false;
     int restoredState_ = 0;
-    bool frameChecked_ = false;
+    std::unique_ptr<FrameWatcher> frameWatcher_;
+    // The control that had the focus when a command made the window busy.
+    QPointer<QWidget> focusBeforeBusy_;
     QElapsedTimer sincePump_;
     // The text last set, while the user has not edited it: reading 10 MB
     // back out of the document area takes longer than keeping a copy.

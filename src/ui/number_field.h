@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/code_page.h"
+
 #include <QLineEdit>
 
 namespace varnook::ui {
@@ -11,10 +13,20 @@ class NumberField : public QLineEdit {
     Q_OBJECT
 
 public:
-    NumberField(int maxLength, QWidget* parent);
+    NumberField(int limit, CodePage codePage, QWidget* parent);
 
-    // The key filter: returns the character code to deliver, 0 to swallow it.
+    // The key filter on a character's code in the code page (a double-byte
+    // character as lead byte * 256 + trail byte): returns the code to
+    // deliver, 0 to swallow it.
     static int KeyPress(int keyAscii);
+
+    // The code the key filter judges for a typed character: its byte, or its
+    // two bytes, in the code page; '?' when the code page has no form for it.
+    int codeOf(QChar character) const;
+
+    // Text put in by the program (the remembered value): taken whole, even
+    // when it is longer than typing may make it.
+    void setStoredText(const QString& text);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -22,6 +34,9 @@ protected:
 
 private:
     void GotFocus();
+
+    int typingLimit_;
+    CodePage codePage_;
 };
 
 } // namespace varnook::ui

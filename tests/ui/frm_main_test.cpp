@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(enabling(w), QStringLiteral("- -"));
         QCOMPARE(w.txtStart->text(), QStringLiteral("10"));
         QCOMPARE(w.txtStep->text(), QStringLiteral("10"));
-        QCOMPARE(w.size(), QSize(529, 391)); // the minimum, 7935 x 5865 twips
+        QTRY_COMPARE(w.frameGeometry().size(), QSize(537, 418)); // the minimum, 8055 x 6270 twips
         QCOMPARE(QApplication::focusWidget(), w.cmdVer);
         QVERIFY(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
         QVERIFY(w.txtData->toPlainText().isEmpty());
@@ -161,6 +161,86 @@ private slots:
         QCOMPARE(NumberField::KeyPress('\b'), int('\b'));
         QCOMPARE(NumberField::KeyPress(0x8140), 0x8140); // double-byte codes pass
         QCOMPARE(NumberField::KeyPress('+'), 0);
+
+        // Delete comes with the text U+007F on X11 and Wayland: an editing
+        // key, not a typed character.
+        w.txtStart->setText(QStringLiteral("123"));
+        w.txtStart->setCursorPosition(0);
+        QTest::keyClick(w.txtStart, Qt::Key_Delete, {}, 0);
+        QKeyEvent deleteWithText(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+        QApplication::sendEvent(w.txtStart, &deleteWithText);
+        QCOMPARE(w.txtStart->text(), QStringLiteral("3"));
+    }
+
+    // Characters are judged by their form in the code page: a double-byte
+    // character passes, one byte that is no digit does not.
+    void numberFieldsJudgeTheCodePageForm_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("932 hiragana, kanji") << "windows-932" << QStringLiteral("1\u3042\u65E5\u8A9E") << QStringLiteral("1\u3042\u65E5\u8A9E");
+        QTest::newRow("932 half-width and missing") << "windows-932" << QStringLiteral("\uFF71\u00E9x2") << QStringLiteral("2");
+        QTest::newRow("1252 letters") << "windows-1252" << QStringLiteral("\u00E9\u3042\u8A9E3") << QStringLiteral("3");
+    }
+
+    void numberFieldsJudgeTheCodePageForm()
+    {
+        QFETCH(QString, page);
+        QFETCH(QString, typed);
+        QFETCH(QString, kept);
+        NumberField field(6, CodePage::named(page.toStdString()), nullptr);
+        for (const QChar c : typed) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(&field, &key);
+        }
+        QCOMPARE(field.text(), kept);
+    }
+
+    // A stored text longer than the field comes back whole; typing cannot
+    // make it longer, and once edited down the limit holds again.
+    void storedNumberTextsAreNotCut()
+    {
+        Module1::WriteSetting("Option", "Start", "1234567");
+        Module1::WriteSetting("Option", "Step", "<<<1");
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(w.txtStart->text(), QStringLiteral("1234567"));
+        QCOMPARE(w.txtStep->text(), QStringLiteral("<<<1"));
+        w.opReadTxt->setChecked(true);
+        w.chkLineNum->setChecked(true);
+        w.txtStart->setFocus();
+        w.txtStart->end(false);
+        QTest::keyClicks(w.txtStart, QStringLiteral("8"));
+        QCOMPARE(w.txtStart->text(), QStringLiteral("1234567"));
+        QTest::keyClick(w.txtStart, Qt::Key_Backspace);
+        QTest::keyClicks(w.txtStart, QStringLiteral("89"));
+        QCOMPARE(w.txtStart->text(), QStringLiteral("123456"));
+        w.close();
+        QCOMPARE(QString::fromStdString(Module1::ReadSetting("Option", "Step", "")), QStringLiteral("<<<1"));
+    }
+
+    // Each option group is one tab stop, its selected button; the document
+    // area passes Tab on.
+    void tabStopsAreTheSelectedButtons()
+    {
+        frmMain w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.cmdVer);
+        QStringList stops;
+        for (int i = 0; i < 6; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            stops << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(stops.join(' '), QStringLiteral("cmdRead opReadHp cmdWrite opWriteTxt txtData cmdVer"));
+        w.opReadTxt->setChecked(true);
+        w.cmdRead->setFocus();
+        QTest::keyClick(w.cmdRead, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.opReadTxt);
+        QTest::keyClick(w.opReadTxt, Qt::Key_Space);
+        QVERIFY(w.opReadTxt->isChecked()); // Space keeps the choice
     }
 
     void numberFieldsSelectAllOnFocus()
@@ -236,6 +316,8 @@ private slots:
     {
         frmMain w;
         w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QApplication::processEvents();
         QCOMPARE(w.minimumSize(), QSize(529, 391));
         w.resize(300, 200);
         QCOMPARE(w.size(), QSize(529, 391));
@@ -330,15 +412,21 @@ private slots:
 
     void windowOffEveryScreenOpensOnThePrimaryOne()
     {
-        Module1::WriteSetting("Window", "Left", "-900000");
-        Module1::WriteSetting("Window", "Top", "900000");
-        frmMain w;
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY(screen.intersects(QRect(w.pos(), w.size())));
+        // Entirely off, or measures no screen could hold: the primary screen.
+        for (const char* left : {"-900000", "1e400", "-1e30", "nan", "2147483648"}) {
+            Module1::WriteSetting("Window", "Left", left);
+            Module1::WriteSetting("Window", "Top", "900000");
+            frmMain w;
+            w.show();
+            QTRY_VERIFY2(screen.contains(w.frameGeometry().topLeft()), left);
+        }
         Module1::WriteSetting("Window", "Left", "-1500"); // partly off: applied as it is
         Module1::WriteSetting("Window", "Top", "30");
         frmMain partly;
-        QCOMPARE(partly.pos(), QPoint(-100, 2));
+        partly.show();
+        QTRY_COMPARE(partly.frameGeometry().top(), 2);
+        QVERIFY(partly.frameGeometry().left() < 0); // the offscreen platform pulls it in a little
     }
 
     void aboutShowsTheVersionEachTime()

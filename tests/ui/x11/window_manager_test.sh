@@ -1,0 +1,198 @@
+#!/usr/bin/env bash
+# The window on a real X server (Xvfb), with a window manager (openbox) and
+# without one, driven through X as a user would: the remembered outer
+# rectangle survives restarts, the minimum size holds without a window
+# manager, and the keyboard moves the focus as it should. Every wait is for
+# a window or a state, with a deadline; none is for a fixed time.
+set -uo pipefail
+varnook=$1
+x_close=$2
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp "$varnook" "$work/varnook" # config.ini goes beside it
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
+export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0 # X and Qt keep their caches to the end
+unset WAYLAND_DISPLAY
+
+failures=0
+checks=0
+check() { # description, then the command that must succeed
+  local what=$1; shift
+  checks=$((checks + 1))
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
+}
+
+# Runs the command until it succeeds; fails after 60 s.
+eventually() {
+  local deadline=$((SECONDS + 60))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.05
+  done
+}
+
+start_display() {
+  rm -f "$work/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  eventually test -s "$work/display" || { echo "Xvfb did not start"; exit 1; }
+  export DISPLAY=:$(head -n 1 "$work/display")
+}
+
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
+
+start_wm() {
+  openbox --sm-disable >/dev/null 2>&1 &
+  pids+=($!)
+  eventually wm_running || { echo "openbox did not start"; exit 1; }
+}
+
+# The window's outer rectangle, "x y width height": the client with the
+# frame the window manager says it drew.
+outer() {
+  local info x y w h left=0 right=0 top=0 bottom=0
+  info=$(xwininfo -id "$1") || return 1
+  x=$(sed -n 's/.*Absolute upper-left X: *//p' <<<"$info")
+  y=$(sed -n 's/.*Absolute upper-left Y: *//p' <<<"$info")
+  w=$(sed -n 's/.*Width: *//p' <<<"$info")
+  h=$(sed -n 's/.*Height: *//p' <<<"$info")
+  if extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -o '[0-9]*, [0-9]*, [0-9]*, [0-9]*'); then
+    IFS=', ' read -r left right top bottom <<<"$extents"
+  fi
+  echo "$((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))"
+}
+outer_is() { [ "$(outer "$1")" = "$2" ]; }
+client_at_least() {
+  local size
+  size=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: //p')
+  [ "${size%x*}" -ge "$2" ] && [ "${size#*x}" -ge "$3" ]
+}
+maximized() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VERT; }
+visible() { xdotool search --onlyvisible --name "^$1\$"; }
+gone() { ! visible "$1"; }
+
+app=
+win=
+start_app() {
+  "$work/varnook" 2>>"$work/varnook.log" &
+  app=$!
+  pids+=($app)
+  win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
+  [ -n "$win" ] || { echo "the window did not open"; return 1; }
+}
+close_app() {
+  "$x_close" "$win"
+  wait "$app"
+}
+
+config() {
+  cat >"$work/config.ini" <<INI
+[Window]
+State=$1
+Top=2250
+Left=3000
+Height=7125
+Width=9030
+
+[Option]
+ReadHP=True
+ReadTXT=False
+WriteHP=False
+WriteTXT=True
+AddLineNum=0
+Start=10
+Step=10
+INI
+  cp "$work/config.ini" "$work/expected.ini"
+}
+unchanged() { cmp -s "$work/config.ini" "$work/expected.ini"; }
+
+# Five start/close cycles in the normal and in the maximized state; in the
+# normal state the outer rectangle is the remembered one (150 px from the
+# top, 200 from the left, 602 x 475).
+restarts() { # where
+  local state cycle ok
+  for state in 0 2; do
+    config "$state"
+    ok=true
+    for cycle in 1 2 3 4 5; do
+      start_app || { ok=false; break; }
+      if [ "$state" = 0 ]; then
+        eventually outer_is "$win" "200 150 602 475" || { echo "outer $(outer "$win")"; ok=false; }
+      elif wm_running; then
+        eventually maximized "$win" || ok=false
+      fi
+      close_app
+      unchanged || { diff "$work/expected.ini" "$work/config.ini"; ok=false; }
+    done
+    check "$1: five restarts in state $state leave config.ini unchanged" $ok
+  done
+}
+
+# ---- with a window manager
+start_display
+start_wm
+restarts "openbox"
+
+# Restoring a window that opened maximized gives the remembered rectangle.
+config 2
+start_app
+eventually maximized "$win"
+wmctrl -ir "$win" -b remove,maximized_vert,maximized_horz
+check "openbox: restoring gives the remembered rectangle" eventually outer_is "$win" "200 150 602 475"
+close_app
+check "openbox: ... and it is stored unchanged" eval 'grep -q "^Top=2250$" "$work/config.ini" && grep -q "^Height=7125$" "$work/config.ini"'
+
+# The keyboard. Six Tabs from Ver.Info: Read File, the read group (one stop),
+# Write File, the write group, the document area, and back to Ver.Info,
+# whose Space opens the About window.
+config 0
+start_app
+eventually outer_is "$win" "200 150 602 475"
+xdotool key Tab Tab Tab Tab Tab Tab space
+check "openbox: Tab goes round every stop, out of the document area too" eventually visible "Version Information"
+xdotool key Escape
+eventually gone "Version Information"
+
+# After Read File, the focus is back on Read File: Space opens the dialog
+# again (not the About window).
+printf '\x88\x84\x00\x01\x00\x00\x01\x00\x00\x00\x00\x00\x04' >"$work/PROG.asc"
+head -c 243 /dev/zero >>"$work/PROG.asc"
+printf '\x00\x07\x31\x30\x20\x42\x45\x45\x50\x00\x00\x06\x32\x30\x20\x45\x4e\x44\x00\xff\xff' >>"$work/PROG.asc"
+xdotool key Tab space
+eventually visible "Open"
+xdotool type --delay 20 "$work/PROG.asc"
+xdotool key Return
+eventually gone "Open"
+eventually grep -q "^Dir=$work/PROG.asc$" "$work/config.ini"
+focus_back=false
+for _ in 1 2 3 4 5 6 7 8 9 10; do # the window may still be busy for the first presses
+  xdotool key space
+  if timeout 2 xdotool search --sync --onlyvisible --name '^Open$' >/dev/null 2>&1; then focus_back=true; break; fi
+  if visible "Version Information" >/dev/null; then break; fi
+done
+check "openbox: the focus returns to Read File after the command" $focus_back
+xdotool key Escape
+eventually gone "Open"
+close_app
+
+# ---- without a window manager
+start_display
+restarts "no window manager"
+config 0
+start_app
+eventually outer_is "$win" "200 150 602 475"
+xdotool windowsize "$win" 300 200
+check "no window manager: the minimum size holds" eventually client_at_least "$win" 529 391
+close_app
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
