@@ -62,3 +62,29 @@ void operator delete[](void* block, std::size_t) noexcept
 {
     std::free(block);
 }
+
+// The nothrow forms too: left to the runtime they allocate elsewhere, and the
+// delete above would free what they gave (AddressSanitizer stops on it).
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+
+void operator delete(void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
+}

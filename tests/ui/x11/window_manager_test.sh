@@ -16,6 +16,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 cp "$varnook" "$work/varnook" # config.ini goes beside it
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR=$work/runtime QT_QPA_PLATFORM=xcb
@@ -50,9 +51,9 @@ start_display() {
 wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'; }
 
 start_wm() {
-  openbox --sm-disable >/dev/null 2>&1 &
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
   pids+=($!)
-  eventually wm_running || { echo "openbox did not start"; exit 1; }
+  eventually wm_running || { echo "openbox did not start:"; cat "$work/openbox.log"; exit 1; }
 }
 
 # The window's outer rectangle, "x y width height": the client with the
@@ -86,11 +87,15 @@ start_app() {
   app=$!
   pids+=($app)
   win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
-  [ -n "$win" ] || { echo "the window did not open"; return 1; }
+  if [ -z "$win" ]; then
+    echo "FAILED: the window did not open"
+    tail -n 30 "$work/varnook.log"
+    exit 1
+  fi
 }
-close_app() {
+close_app() { # fails when the program did not end cleanly
   "$x_close" "$win"
-  wait "$app"
+  wait "$app" || { echo "the program ended with status $?"; tail -n 30 "$work/varnook.log"; return 1; }
 }
 
 config() {
@@ -124,13 +129,13 @@ restarts() { # where
     config "$state"
     ok=true
     for cycle in 1 2 3 4 5; do
-      start_app || { ok=false; break; }
+      start_app
       if [ "$state" = 0 ]; then
         eventually outer_is "$win" "200 150 602 475" || { echo "outer $(outer "$win")"; ok=false; }
       elif wm_running; then
         eventually maximized "$win" || ok=false
       fi
-      close_app
+      close_app || ok=false
       unchanged || { diff "$work/expected.ini" "$work/config.ini"; ok=false; }
     done
     check "$1: five restarts in state $state leave config.ini unchanged" $ok
@@ -148,7 +153,7 @@ start_app
 eventually maximized "$win"
 wmctrl -ir "$win" -b remove,maximized_vert,maximized_horz
 check "openbox: restoring gives the remembered rectangle" eventually outer_is "$win" "200 150 602 475"
-close_app
+check "openbox: the program ends cleanly" close_app
 check "openbox: ... and it is stored unchanged" eval 'grep -q "^Top=2250$" "$work/config.ini" && grep -q "^Height=7125$" "$work/config.ini"'
 
 # The keyboard. Six Tabs from Ver.Info: Read File, the read group (one stop),
