@@ -4,7 +4,7 @@
 
 #include "sample_program.h"
 
-#include "operations/fake_window.h"
+#include "support/fake_window.h"
 
 #include "core/file_io.h"
 #include "core/hp_ascii.h"

@@ -12,36 +12,6 @@ using namespace varnook;
 using namespace varnook::test;
 using ::testing::HasSubstr;
 
-namespace {
-
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment()
-    {
-        for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-            const char* value = std::getenv(name);
-            saved_.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnvironment()
-    {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-} // namespace
-
 TEST(CodePageChoice, FollowsTheLocaleLikeWindows)
 {
     const std::pair<const char*, const char*> cases[] = {
@@ -60,49 +30,53 @@ TEST(CodePageChoice, FollowsTheLocaleLikeWindows)
         EXPECT_EQ(CodePage::nameForLocale(locale), name) << locale;
         EXPECT_NO_THROW(CodePage::named(name)) << name;
     }
-}
-
-TEST(CodePageChoice, LcAllThenLcCtypeThenLang)
-{
-    ScopedEnvironment environment;
-    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-1252");
-    ::setenv("LANG", "ru_RU.UTF-8", 1);
-    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-1251");
-    ::setenv("LC_CTYPE", "ja_JP.UTF-8", 1);
-    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-932");
-    ::setenv("LC_ALL", "el_GR.UTF-8", 1);
-    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-1253");
-    ::setenv("LC_ALL", "", 1);
-    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-932") << "an empty value does not count";
-}
-
-TEST(CodePageChoice, UnknownNamesFail)
-{
-    EXPECT_THAT(failureOf([] { CodePage::named("no-such-page"); }), HasSubstr("\"no-such-page\""));
-    EXPECT_THROW(CodePage::named(""), Failure);
-}
-
-TEST(SingleByteCodePage, EveryByteSurvivesTheRoundTrip)
-{
-    for (const char* name : {"windows-1252", "windows-1250", "windows-1251", "windows-1254"}) {
-        const CodePage page = CodePage::named(name);
-        ASSERT_TRUE(page.isSingleByte());
-        Bytes all;
-        for (int b = 0x01; b <= 0xFE; ++b) {
-            all.push_back(static_cast<std::uint8_t>(b));
-        }
-        EXPECT_EQ(page.fromUtf8(page.toUtf8(all)), all) << name;
+    // LC_ALL, then LC_CTYPE, then LANG; an empty value does not count.
+    const std::pair<const char*, const char*> variables[] = {
+        {"LANG", "windows-1251"}, {"LC_CTYPE", "windows-932"}, {"LC_ALL", "windows-1253"}};
+    const char* values[] = {"ru_RU.UTF-8", "ja_JP.UTF-8", "el_GR.UTF-8"};
+    for (const auto& [variable, ignored] : variables) {
+        ::unsetenv(variable);
     }
+    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-1252");
+    for (std::size_t i = 0; i < 3; ++i) {
+        ::setenv(variables[i].first, values[i], 1);
+        EXPECT_EQ(CodePage::fromEnvironment().name(), variables[i].second);
+    }
+    ::setenv("LC_ALL", "", 1);
+    EXPECT_EQ(CodePage::fromEnvironment().name(), "windows-932");
+    for (const auto& [variable, ignored] : variables) {
+        ::unsetenv(variable);
+    }
+    EXPECT_THAT(failureOf([] { CodePage::named("no-such-page"); }), HasSubstr("\"no-such-page\""));
+    EXPECT_THAT(failureOf([] { CodePage::named(""); }), HasSubstr("unknown code page"));
+    EXPECT_THAT(failureOf([] { CodePage::named("ibm-37"); }), HasSubstr("does not store CR, LF, the blank"));
 }
 
-TEST(SingleByteCodePage, Windows1252Characters)
+// Every byte comes back as itself; one the code page leaves undefined reads
+// as U+F700 + byte, the same in every page.
+TEST(SingleByteCodePage, EveryByteRoundTripsInEveryWindowsPage)
 {
-    const CodePage page = CodePage::named("windows-1252");
-    EXPECT_EQ(page.toUtf8(hex("80 81 A0 E9 FF")), "\u20AC\u0081\u00A0\u00E9\u00FF");
-    EXPECT_EQ(page.fromUtf8("\u00A0"), hex("A0")) << "a no-break space stays one";
-    const SingleByteText single = page.toSingleBytes("10 PRINT \"\u00C4\u20AC\"");
-    EXPECT_FALSE(single.offending);
-    EXPECT_EQ(single.bytes, bytesOf("10 PRINT \"\xC4\x80\""));
+    Bytes all;
+    for (int b = 0; b < 256; ++b) {
+        all.push_back(static_cast<std::uint8_t>(b));
+    }
+    for (const char* name : kSingleByteWindowsPages) {
+        const CodePage page = CodePage::named(name);
+        const std::string text = page.toUtf8(all);
+        EXPECT_TRUE(page.isSingleByte()) << name;
+        EXPECT_EQ(page.fromUtf8(text), all) << name;
+        EXPECT_EQ(page.toSingleBytes(text).bytes, all) << name;
+        EXPECT_TRUE(page.carriesUnchanged(all)) << name;
+    }
+    const std::tuple<const char*, const char*, const char*> characters[] = {
+        {"windows-1253", "D2", "\uF7D2"},
+        {"windows-1255", "FC", "\uF7FC"},
+        {"windows-1257", "A1", "\uF7A1"},
+        {"windows-1252", "80 81 A0 E9 FF", "\u20AC\u0081\u00A0\u00E9\u00FF"}, // ICU's own mapping stays
+    };
+    for (const auto& [name, bytes, text] : characters) {
+        EXPECT_EQ(CodePage::named(name).toUtf8(hex(bytes)), text) << name;
+    }
 }
 
 // Long texts with non-ASCII characters at every place around the 16-byte blocks.
@@ -122,69 +96,43 @@ TEST(SingleByteCodePage, RandomTextsRoundTrip)
     }
 }
 
-TEST(SingleByteCodePage, NothingIsSubstituted)
+// Nothing is ever substituted: what has no counterpart fails, saying where.
+TEST(CodePages, NothingIsSubstituted)
 {
     const CodePage western = CodePage::named("windows-1252");
-    EXPECT_THAT(failureOf([&] { western.fromUtf8("10 A\r\n20 B\u65E5"); }),
-                HasSubstr("character at line 2, column 5 has no form in code page windows-1252"));
-    EXPECT_THAT(failureOf([&] { western.fromUtf8("\u2264"); }), HasSubstr("line 1, column 1"))
-        << "no best-fit stand-in for a character the page lacks";
-    EXPECT_THAT(failureOf([&] { western.fromUtf8("ok\xC3"); }), HasSubstr("not valid UTF-8"));
-
-    const SingleByteText single = western.toSingleBytes("AB\r\nC\u65E5");
-    ASSERT_TRUE(single.offending);
-    EXPECT_EQ(single.offending->line, 2);
-    EXPECT_EQ(single.offending->column, 2);
-    EXPECT_TRUE(single.bytes.empty());
-}
-
-// Every byte comes back as itself; one the code page leaves undefined reads
-// as U+F700 + byte, the same in every page.
-TEST(SingleByteCodePage, EveryByteRoundTripsInEveryWindowsPage)
-{
-    Bytes all;
-    for (int b = 0; b < 256; ++b) {
-        all.push_back(static_cast<std::uint8_t>(b));
-    }
-    for (const char* name : kSingleByteWindowsPages) {
-        const CodePage page = CodePage::named(name);
-        const std::string text = page.toUtf8(all);
-        EXPECT_EQ(page.fromUtf8(text), all) << name;
-        EXPECT_EQ(page.toSingleBytes(text).bytes, all) << name;
-        EXPECT_TRUE(page.carriesUnchanged(all)) << name;
-    }
-    const struct {
-        const char* page;
-        std::uint8_t byte;
-        const char* text;
-    } undefined[] = {{"windows-1253", 0xD2, "\uF7D2"}, {"windows-1255", 0xFC, "\uF7FC"}, {"windows-1257", 0xA1, "\uF7A1"}};
-    for (const auto& u : undefined) {
-        EXPECT_EQ(CodePage::named(u.page).toUtf8(Bytes{u.byte}), u.text) << u.page;
-    }
-    EXPECT_EQ(CodePage::named("windows-1252").toUtf8(hex("81")), "\u0081") << "ICU's own mapping stays";
-}
-
-TEST(DoubleByteCodePage, ConvertsAndFindsDoubleByteCharacters)
-{
     const CodePage japanese = CodePage::named("windows-932");
-    EXPECT_FALSE(japanese.isSingleByte());
-    const Bytes bytes = hex("31 30 20 93 FA 96 7B 0D 0A B1");
-    const std::string text = japanese.toUtf8(bytes);
-    EXPECT_EQ(text, "10 \u65E5\u672C\r\n\uFF71");
-    EXPECT_EQ(japanese.fromUtf8(text), bytes);
-
-    const SingleByteText check = japanese.toSingleBytes(text);
-    ASSERT_TRUE(check.offending);
-    EXPECT_EQ(check.offending->line, 1);
-    EXPECT_EQ(check.offending->column, 4);
-
-    const SingleByteText halfWidth = japanese.toSingleBytes("A\uFF71B");
-    EXPECT_FALSE(halfWidth.offending) << "half-width katakana are single bytes";
-    EXPECT_EQ(halfWidth.bytes, hex("41 B1 42"));
-
+    const std::tuple<const CodePage*, std::string, std::string> texts[] = {
+        {&western, "10 A\r\n20 B\u65E5", "character at line 2, column 5 has no form in code page windows-1252"},
+        {&western, "\u2264", "line 1, column 1"}, // no best-fit stand-in
+        {&western, "ok\xC3", "not valid UTF-8"},
+        {&japanese, "A\u00E9", "line 1, column 2"},
+        {&japanese, "e3 \u202C", "line 1, column 4"}, // ICU drops such format controls silently
+    };
+    for (const auto& [page, text, message] : texts) {
+        EXPECT_THAT(failureOf([&] { page->fromUtf8(text); }), HasSubstr(message)) << text;
+    }
     EXPECT_THAT(failureOf([&] { japanese.toUtf8(hex("41 0D 0A 42 81")); }), HasSubstr("line 2: byte 0x81"));
-    EXPECT_THAT(failureOf([&] { japanese.fromUtf8("A\u00E9"); }), HasSubstr("line 1, column 2"));
-    // ICU drops some format controls it cannot map without saying so.
-    EXPECT_THAT(failureOf([&] { japanese.fromUtf8("e3 \u202C"); }), HasSubstr("line 1, column 4"));
-    EXPECT_TRUE(japanese.toSingleBytes("AB\u202C").offending);
+}
+
+// The single-byte check: the bytes, or where the first character is that is
+// not one byte.
+TEST(CodePages, SingleByteCheck)
+{
+    const CodePage western = CodePage::named("windows-1252");
+    const CodePage japanese = CodePage::named("windows-932");
+    EXPECT_EQ(japanese.toUtf8(hex("31 30 20 93 FA 96 7B 0D 0A B1")), "10 \u65E5\u672C\r\n\uFF71");
+    const std::tuple<const CodePage*, std::string, std::string> cases[] = {
+        {&western, "10 PRINT \"\u00C4\u20AC\u00A0\"", "31 30 20 50 52 49 4E 54 20 22 C4 80 A0 22"},
+        {&western, "AB\r\nC\u65E5", "line 2, column 2"},
+        {&japanese, "A\uFF71B", "41 B1 42"}, // half-width katakana are single bytes
+        {&japanese, "10 \u65E5\u672C", "line 1, column 4"},
+        {&japanese, "AB\u202C", "line 1, column 3"},
+    };
+    for (const auto& [page, text, expected] : cases) {
+        const SingleByteText single = page->toSingleBytes(text);
+        EXPECT_EQ(single.offending ? describe(*single.offending) : textOf(single.bytes),
+                  single.offending ? expected : textOf(hex(expected)))
+            << text;
+        EXPECT_TRUE(!single.offending || single.bytes.empty());
+    }
 }

@@ -1,12 +1,21 @@
-#include "fake_window.h"
+// The Read File and Write File commands on real files through the recording
+// window: what the user sees in order, and on every failure a clean end with
+// the window usable and every file the user had as it was.
 
+#include "core/hp_ascii.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
+#include "support/fake_window.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace varnook;
 using namespace varnook::test;
@@ -17,22 +26,55 @@ namespace {
 
 const Bytes kWorkedExample = hpFile("00 07 31 30 20 42 45 45 50 00 00 06 32 30 20 45 4E 44 00 FF FF");
 
-// Each test gets its own settings folder and files folder.
+Bytes program(std::size_t size)
+{
+    std::string text;
+    for (int line = 10; text.size() < size; line += 10) {
+        text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
+    }
+    return bytesOf(text);
+}
+
+// Writes beyond a size fail with EFBIG while the limit is in force, which is
+// what a full disk looks like to the writing code.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, handler_);
+    }
+
+private:
+    void (*handler_)(int);
+    rlimit previous_{};
+};
+
 class FileCommands : public ::testing::Test {
 protected:
     void SetUp() override { Module1::useFolder(settings.path()); }
     void TearDown() override { Module1::useFolder(std::nullopt); }
 
     void read(const std::string& name = "") { ReadProgramFile(window, page, name); }
-    void write() { WriteProgramFile(window, page, window.documentText()); }
+    void write() { WriteProgramFile(window, page, window.document); }
     std::string remembered() { return Module1::ReadSetting("Load", "Dir", "(none)"); }
     std::string path(const std::string& name) { return (files / name).string(); }
 
-    // After any command the window is usable and the timer stopped.
-    void expectUsable()
+    // A failed command ends through its error path: usable, timer stopped,
+    // no message, the status of the phase it failed in.
+    void expectCleanEnd(const std::string& status, const std::string& what)
     {
-        EXPECT_FALSE(window.busy);
-        EXPECT_FALSE(window.timerRunning);
+        EXPECT_FALSE(window.busy) << what;
+        EXPECT_FALSE(window.timerRunning) << what;
+        EXPECT_TRUE(window.warnings.empty()) << what;
+        EXPECT_EQ(window.status, status) << what;
     }
 
     TempDir settings;
@@ -54,45 +96,23 @@ TEST_F(FileCommands, ReadsHpAsciiThroughTheDialogInOrder)
                 ElementsAre("dialog name ", "open dialog", "busy", "status Now Reading", "maximum 276", "timer on",
                             "timer off", "value 276", "value 0", "status Now Analysing", "maximum 276", "timer on",
                             "timer off", "value 276", "document 17", "value 0", "status Complete", "idle"));
-    EXPECT_EQ(window.dialogFilter, kHpFileTypes);
-    EXPECT_EQ(window.dialogFilterIndex, 5);
-    EXPECT_EQ(remembered(), path("PROG.asc"));
+    EXPECT_EQ(window.dialogFilter + std::to_string(window.dialogFilterIndex), std::string(kHpFileTypes) + "5");
     EXPECT_GT(window.yields, 0);
-    expectUsable();
-}
 
-TEST_F(FileCommands, RemembersTheLastFileForTheNextDialog)
-{
-    files.write("A.asc", kWorkedExample);
-    window.dialogAnswer = path("A.asc");
-    read();
+    // The next dialog starts from the remembered file; cancelling it changes nothing.
     window.calls.clear();
     window.dialogAnswer = std::nullopt;
     read();
-    EXPECT_EQ(window.calls.front(), "dialog name " + path("A.asc"));
-}
+    EXPECT_THAT(window.calls, ElementsAre("dialog name " + path("PROG.asc"), "open dialog"));
+    EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
 
-TEST_F(FileCommands, DroppedFileIsReadWithoutADialogByTheReadOption)
-{
+    // A dropped file is read at once by the read option, remembered, and
+    // offered by the next save dialog.
     files.write("dropped.bas", "10 PRINT\r\n");
     window.readHp = false;
     read(path("dropped.bas"));
     EXPECT_EQ(window.document, "10 PRINT\r\n");
-    EXPECT_THAT(window.only({"open dialog"}), ElementsAre());
-    EXPECT_EQ(remembered(), path("dropped.bas"));
-    EXPECT_EQ(window.dialogName, path("dropped.bas")) << "the save dialog offers it next";
-}
-
-TEST_F(FileCommands, CancelledOpenDialogChangesNothing)
-{
-    Module1::WriteSetting("Load", "Dir", "/earlier/file.asc");
-    window.document = "kept";
-    window.status = "Complete";
-    read();
-    EXPECT_EQ(window.document, "kept");
-    EXPECT_EQ(window.status, "Complete");
-    EXPECT_EQ(remembered(), "/earlier/file.asc");
-    EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
+    EXPECT_EQ(remembered() + " " + window.dialogName, path("dropped.bas") + " " + path("dropped.bas"));
 }
 
 TEST_F(FileCommands, TxtIsNumberedOnlyWhenWanted)
@@ -103,6 +123,7 @@ TEST_F(FileCommands, TxtIsNumberedOnlyWhenWanted)
     read();
     EXPECT_EQ(window.document, "PRINT 1\r\n\r\nEND");
     EXPECT_THAT(window.only({"status"}), ElementsAre("status Now Reading", "status Complete"));
+    EXPECT_EQ(window.dialogFilter + std::to_string(window.dialogFilterIndex), std::string(kTxtFileTypes) + "2");
 
     window.calls.clear();
     window.lineNumbers = true;
@@ -113,8 +134,6 @@ TEST_F(FileCommands, TxtIsNumberedOnlyWhenWanted)
     EXPECT_THAT(window.only({"status", "maximum", "timer"}),
                 ElementsAre("status Now Reading", "status Inserting LineNumber", "maximum 13", "timer on",
                             "timer off", "status Complete"));
-    EXPECT_EQ(window.dialogFilter, kTxtFileTypes);
-    EXPECT_EQ(window.dialogFilterIndex, 2);
 
     files.write("numbered.asc", kWorkedExample);
     window.readHp = true;
@@ -123,34 +142,60 @@ TEST_F(FileCommands, TxtIsNumberedOnlyWhenWanted)
     EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n") << "no numbering on the HP BASIC ASCII path";
 }
 
-TEST_F(FileCommands, ReadFailuresEndQuietlyWithTheWindowUsable)
+TEST_F(FileCommands, ReadFailuresEndQuietly)
 {
     files.write("empty.asc", Bytes{});
+    files.write("empty.txt", Bytes{});
     files.write("cut.asc", hpFile("00 02 41 42 00"));
+    files.write("plain.txt", "A\r\nB");
+    files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
+    files.write("HUGE.asc", Bytes{});
+    fs::resize_file(files / "HUGE.asc", (std::uintmax_t{1} << 31) + 12345); // sparse
     fs::create_directory(files / "folder.asc");
+    ASSERT_EQ(::mkfifo((files / "pipe.asc").c_str(), 0600), 0);
     struct Case {
         std::string file;
         bool hp;
+        std::string start, step; // numbering when not empty
         std::string status;
     };
     const Case cases[] = {
-        {"missing.asc", true, "Complete"},     {"missing.txt", false, "Now Reading"},
-        {"folder.asc", true, "Complete"},      {"folder.asc", false, "Now Reading"},
-        {"empty.asc", true, "Complete"},       {"cut.asc", true, "Now Analysing"},
+        {"missing.asc", true, "", "", "Complete"},
+        {"missing.txt", false, "", "", "Now Reading"},
+        {"folder.asc", true, "", "", "Complete"},
+        {"folder.asc", false, "", "", "Now Reading"},
+        {"empty.asc", true, "", "", "Complete"},
+        {"cut.asc", true, "", "", "Now Analysing"},
+        {"BIG.asc", true, "", "", "Now Reading"}, // cut short while it is read (below)
+        {"HUGE.asc", true, "", "", "Complete"},    // refused before anything is allocated
+        {"HUGE.asc", false, "", "", "Now Reading"},
+        {"pipe.asc", true, "", "", "Complete"}, // refused without waiting for a writer
+        {"/dev/zero", false, "", "", "Now Reading"},
+        {"/dev/null", true, "", "", "Complete"},
+        {"plain.txt", false, "2147483647", "1", "Inserting LineNumber"},
+        {"plain.txt", false, "99999999999", "10", "Inserting LineNumber"},
+        {"plain.txt", false, "10", "1e12", "Inserting LineNumber"},
+        {"empty.txt", false, "10", "10", "Now Reading"}, // an empty document is not numbered
     };
     for (const auto& c : cases) {
         window.document = "kept";
         window.status = "Complete";
         window.readHp = c.hp;
-        window.dialogAnswer = path(c.file);
+        window.lineNumbers = !c.start.empty();
+        window.start = c.start;
+        window.step = c.step;
+        window.dialogAnswer = c.file[0] == '/' ? c.file : path(c.file);
+        if (c.file == "BIG.asc") {
+            window.onYield = [&] {
+                fs::resize_file(files / "BIG.asc", 1000);
+                window.onYield = nullptr;
+            };
+        }
         read();
-        EXPECT_EQ(window.document, "kept") << c.file;
-        EXPECT_EQ(window.status, c.status) << c.file;
-        EXPECT_TRUE(window.warnings.empty());
-        EXPECT_EQ(remembered(), path(c.file)) << "remembered before it was opened";
-        expectUsable();
+        expectCleanEnd(c.status, c.file);
+        EXPECT_EQ(window.document, window.lineNumbers ? "" : "kept") << c.file;
+        EXPECT_EQ(remembered(), *window.dialogAnswer) << "remembered before it was opened";
     }
-
     // The window still works afterwards.
     files.write("good.asc", kWorkedExample);
     window.readHp = true;
@@ -159,32 +204,7 @@ TEST_F(FileCommands, ReadFailuresEndQuietlyWithTheWindowUsable)
     EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
 }
 
-TEST_F(FileCommands, NumberingFailuresLeaveTheDocumentEmpty)
-{
-    files.write("plain.txt", "A\r\nB");
-    files.write("empty.txt", "");
-    window.readHp = false;
-    window.lineNumbers = true;
-    const std::pair<std::string, std::string> cases[] = {{"2147483647", "1"}, {"99999999999", "10"}, {"10", "1e12"}};
-    for (const auto& [start, step] : cases) {
-        window.start = start;
-        window.step = step;
-        window.dialogAnswer = path("plain.txt");
-        read();
-        EXPECT_EQ(window.document, "") << start << " " << step;
-        EXPECT_EQ(window.status, "Inserting LineNumber");
-        expectUsable();
-    }
-    window.start = "10";
-    window.step = "10";
-    window.dialogAnswer = path("empty.txt");
-    read();
-    EXPECT_EQ(window.document, "");
-    EXPECT_EQ(window.status, "Now Reading") << "an empty document is not numbered";
-    expectUsable();
-}
-
-TEST_F(FileCommands, WritesTxtExactlyWithoutBusy)
+TEST_F(FileCommands, WritesTxtAndHpAsciiExactly)
 {
     files.write("out.txt", std::string(100, 'x'));
     window.writeTxt = true;
@@ -194,17 +214,13 @@ TEST_F(FileCommands, WritesTxtExactlyWithoutBusy)
     EXPECT_EQ(textOf(files.read("out.txt")), "10 BEEP\r\n20 END") << "nothing added, old tail gone";
     EXPECT_THAT(window.only({"status", "busy", "timer", "maximum", "save dialog"}),
                 ElementsAre("save dialog", "status Writing", "status Complete"));
-    EXPECT_EQ(window.dialogFilter, kTxtFileTypes);
-    EXPECT_EQ(window.dialogFilterIndex, 2);
-
-    const CodePage japanese = CodePage::named("windows-932");
+    EXPECT_EQ(window.dialogFilter + std::to_string(window.dialogFilterIndex), std::string(kTxtFileTypes) + "2");
     window.document = "10 PRINT \"\u65E5\u672C\"";
-    WriteProgramFile(window, japanese, window.document);
+    WriteProgramFile(window, CodePage::named("windows-932"), window.document);
     EXPECT_EQ(files.read("out.txt"), bytesOf("10 PRINT \"\x93\xFA\x96\x7B\"")) << "TXT takes double-byte text";
-}
 
-TEST_F(FileCommands, WritesTheWorkedExampleAsHpAsciiInOrder)
-{
+    window.calls.clear();
+    window.writeTxt = false;
     window.document = "10 BEEP\r\n20 END";
     window.dialogAnswer = path("PROG.asc");
     write();
@@ -212,126 +228,95 @@ TEST_F(FileCommands, WritesTheWorkedExampleAsHpAsciiInOrder)
     EXPECT_THAT(window.only({"status", "busy", "idle", "timer", "maximum", "value", "save dialog"}),
                 ElementsAre("save dialog", "busy", "status Now Converting", "maximum 15", "timer on", "value 0",
                             "status Now Writing", "maximum 276", "timer off", "status Complete", "value 0", "idle"));
-    EXPECT_EQ(window.dialogFilter, kHpFileTypes);
-    EXPECT_EQ(window.dialogFilterIndex, 5);
-    EXPECT_EQ(files.listing(), "PROG.asc");
-
-    // And read back through the Read File command.
-    window.document.clear();
-    window.dialogAnswer = path("PROG.asc");
-    read();
-    EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
+    EXPECT_EQ(window.dialogFilter + std::to_string(window.dialogFilterIndex), std::string(kHpFileTypes) + "5");
+    EXPECT_EQ(files.listing(), "PROG.asc out.txt");
 }
 
-TEST_F(FileCommands, DoubleByteTextIsRefusedBeforeAnyDialog)
+// What HP BASIC ASCII cannot hold is refused with a warning before any
+// dialog: characters of two bytes, a NUL, a character stored as FF.
+TEST_F(FileCommands, UncarriableTextIsRefusedBeforeAnyDialog)
 {
     files.write("old.asc", kWorkedExample);
-    const CodePage japanese = CodePage::named("windows-932");
-    window.document = "10 PRINT \"\u65E5\"";
     window.dialogAnswer = path("old.asc");
-    WriteProgramFile(window, japanese, window.document);
-    EXPECT_THAT(window.calls, ElementsAre("warning Error!! 2 byte character is contained!"));
+    const std::string noByte = "Error!! 2 byte character is contained!";
+    const std::string place = "Error!! The character at line 2, column 5 (a NUL, or a character stored as byte FF) "
+                              "cannot be kept in an HP BASIC ASCII file.";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"windows-932", "10 PRINT \"\u65E5\"", noByte},
+        {"windows-1252", "\u2264", noByte},
+        {"windows-1252", std::string("10 A\r\n20 B\0", 11), place},
+        {"windows-1252", "10 A\r\n20 B\u00FF", place},
+    };
+    for (const auto& [name, document, warning] : cases) {
+        window.calls.clear();
+        window.document = document;
+        WriteProgramFile(window, CodePage::named(name), document);
+        EXPECT_THAT(window.calls, ElementsAre("warning " + warning));
+    }
     EXPECT_EQ(files.read("old.asc"), kWorkedExample);
-
-    window.calls.clear();
-    window.document = "\u2264"; // no single byte in windows-1252 either
+    window.writeTxt = true;
     write();
-    EXPECT_THAT(window.calls, ElementsAre("warning Error!! 2 byte character is contained!"));
+    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n20 B\xFF") << "TXT carries them";
 }
 
-TEST_F(FileCommands, HpWriteFailuresLeaveExistingFilesAlone)
+TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
 {
     files.write("old.asc", kWorkedExample);
+    files.write("old.txt", "10 OLD\r\n");
     fs::create_directory(files / "folder.asc");
+    fs::create_directory(files / "out");
+    files.write("out/in.asc", kWorkedExample);
     files.write("plain", "not a folder");
+    const std::string big = textOf(program(200000));
     struct Case {
         std::string document;
         std::string target;
+        bool txt;
         std::string status;
     };
     const Case cases[] = {
-        {"", "old.asc", "Now Converting"},
-        {"10 A\r\n" + std::string(256, 'x'), "old.asc", "Now Converting"},
-        {"10 A", "folder.asc", "Now Writing"},
-        {"10 A", "gone/new.asc", "Now Writing"},
-        {"10 A", "plain/new.asc", "Now Writing"},
+        {"", "old.asc", false, "Now Converting"},
+        {"10 A\r\n" + std::string(256, 'x'), "old.asc", false, "Now Converting"},
+        {"10 A", "folder.asc", false, "Now Writing"},
+        {"10 A", "gone/new.asc", false, "Now Writing"},
+        {"10 A", "plain/new.asc", false, "Now Writing"},
+        {"10 A", "/dev/null", false, "Now Writing"},
+        {"10 A", "out/in.asc", false, "Now Writing"}, // the folder moves away while it is written
+        {big, "old.asc", false, "Now Writing"},       // the disk fills up
+        {big, "old.txt", true, "Writing"},
     };
     for (const auto& c : cases) {
         window.document = c.document;
-        window.dialogAnswer = path(c.target);
-        write();
-        EXPECT_EQ(window.status, c.status) << c.target;
-        expectUsable();
+        window.writeTxt = c.txt;
+        window.dialogAnswer = c.target[0] == '/' ? c.target : path(c.target);
+        if (c.target == "out/in.asc") {
+            window.onYield = [&] {
+                fs::rename(files / "out", files / "moved");
+                window.onYield = nullptr;
+            };
+        }
+        if (c.document == big) {
+            FileSizeLimit limit(4096);
+            write();
+        } else {
+            write();
+        }
+        expectCleanEnd(c.status, c.target);
     }
     EXPECT_EQ(files.read("old.asc"), kWorkedExample);
-    EXPECT_EQ(files.listing(), "folder.asc old.asc plain");
+    EXPECT_EQ(files.read("moved/in.asc"), kWorkedExample);
+    EXPECT_EQ(textOf(files.read("old.txt")), "10 OLD\r\n");
+    EXPECT_EQ(files.listing(), "folder.asc moved old.asc old.txt plain");
     EXPECT_TRUE(fs::is_empty(files / "folder.asc"));
-}
+    struct stat info {};
+    EXPECT_TRUE(::stat("/dev/null", &info) == 0 && S_ISCHR(info.st_mode));
 
-TEST_F(FileCommands, TargetFolderVanishingWhileWritingLosesNothing)
-{
-    fs::create_directory(files / "out");
-    files.write("out/old.asc", kWorkedExample);
-    window.document = "10 A";
-    window.dialogAnswer = path("out/old.asc");
-    window.onYield = [&] { fs::rename(files / "out", files / "moved"); window.onYield = nullptr; };
-    write();
-    EXPECT_EQ(window.status, "Now Writing");
-    expectUsable();
-    EXPECT_EQ(files.read("moved/old.asc"), kWorkedExample);
-    EXPECT_EQ(files.listing(), "moved");
-}
-
-TEST_F(FileCommands, CancelledSaveDialogWritesNothing)
-{
-    files.write("old.asc", kWorkedExample);
-    window.dialogName = path("old.asc");
-    window.document = "10 NEW";
-    write();
-    window.writeTxt = true;
-    write();
-    EXPECT_EQ(files.read("old.asc"), kWorkedExample);
-    EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
-}
-
-TEST_F(FileCommands, EveryByteSurvivesWriteAndReadInEverySingleBytePage)
-{
-    for (const char* name : kSingleByteWindowsPages) {
-        SCOPED_TRACE(name);
-        page = CodePage::named(name);
-        window.document = page.toUtf8(lineBytes());
-        const std::string written = window.document;
-        window.dialogAnswer = path("all.asc");
-        write();
-        EXPECT_EQ(window.status, "Complete");
-        window.document.clear();
-        read();
-        EXPECT_EQ(window.document, written + "\r\n");
-    }
-}
-
-// A NUL or a character stored as FF would not come back from the file: the
-// user is told where it is before any dialog, and nothing is written.
-TEST_F(FileCommands, UncarriableCharactersAreRefusedBeforeAnyDialog)
-{
-    files.write("old.asc", kWorkedExample);
+    // With room again, the same write goes through.
+    window.writeTxt = false;
     window.dialogAnswer = path("old.asc");
-    const std::pair<std::string, std::string> cases[] = {
-        {std::string("10 A\r\n20 B\0", 11), "line 2, column 5"},
-        {"10 A\r\n\r\n30 \u00FF", "line 3, column 4"},
-    };
-    for (const auto& [document, place] : cases) {
-        window.calls.clear();
-        window.document = document;
-        write();
-        EXPECT_THAT(window.calls, ElementsAre("warning Error!! The character at " + place +
-                                              " (a NUL, or a character stored as byte FF) cannot be kept in an "
-                                              "HP BASIC ASCII file."));
-    }
-    EXPECT_EQ(files.read("old.asc"), kWorkedExample);
-    window.writeTxt = true;
     write();
-    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n\r\n30 \xFF") << "TXT carries them";
+    EXPECT_EQ(window.status, "Complete");
+    EXPECT_GT(files.read("old.asc").size(), 200000u);
 }
 
 // A write-protected file is a failure: the error path, the file untouched.
@@ -353,6 +338,43 @@ TEST_F(FileCommands, WriteProtectedFilesAreNotReplaced)
     EXPECT_EQ(outcome, "Now Writing Writing ");
     EXPECT_EQ(textOf(files.read("ro.asc")), "old");
     EXPECT_EQ(files.listing(), "ro.asc");
+}
+
+TEST_F(FileCommands, CancelledSaveDialogWritesNothing)
+{
+    files.write("old.asc", kWorkedExample);
+    window.dialogName = path("old.asc");
+    window.document = "10 NEW";
+    for (const bool txt : {false, true}) {
+        window.writeTxt = txt;
+        write();
+    }
+    EXPECT_EQ(files.read("old.asc"), kWorkedExample);
+    EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
+}
+
+TEST_F(FileCommands, EveryByteSurvivesWriteAndReadInEverySingleBytePage)
+{
+    for (const char* name : kSingleByteWindowsPages) {
+        page = CodePage::named(name);
+        window.document = page.toUtf8(lineBytes());
+        const std::string written = window.document;
+        window.dialogAnswer = path("all.asc");
+        write();
+        window.document.clear();
+        read();
+        EXPECT_EQ(window.document, written + "\r\n") << name;
+    }
+}
+
+TEST_F(FileCommands, BrokenSettingsFileDoesNotStopReading)
+{
+    settings.write("config.ini", randomBytes(10 * 1024 * 1024, 9));
+    files.write("PROG.asc", kWorkedExample);
+    window.dialogAnswer = path("PROG.asc");
+    read();
+    EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
+    EXPECT_EQ(remembered(), path("PROG.asc"));
 }
 
 TEST(ProgressTimer, TickShowsProgressCount)
