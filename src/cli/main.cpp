@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -36,17 +37,6 @@ constexpr std::size_t kProgressThreshold = 1024 * 1024;
 struct UsageError {
     std::string message;
 };
-
-std::optional<Format> parseFormat(const std::string& text)
-{
-    if (text == "txt") {
-        return Format::Txt;
-    }
-    if (text == "hp") {
-        return Format::Hp;
-    }
-    return std::nullopt;
-}
 
 // Start and Step: decimal integers with an optional sign, in the 32-bit range.
 std::int32_t parseLineNumber(const std::string& option, const std::string& text)
@@ -154,167 +144,188 @@ const char* kFooter =
     "\n"
     "Exit status: 0 when every input was converted, 1 when any failed, 2 for a usage error.";
 
+// What the command line asks for, checked.
+struct Options {
+    Conversion conversion;
+    CodePage codePage = CodePage::named("windows-1252");
+    std::string output;
+    std::vector<std::string> inputs;
+};
+
+// --help and --version: printed, and the program ends with the status.
+struct EarlyExit {
+    int status;
+};
+
+Options parseOptions(int argc, char** argv)
+{
+    std::string to;
+    std::string from;
+    std::string startText = "10";
+    std::string stepText = "10";
+    std::string codePageName;
+    Options options;
+    CLI::App app{kDescription, kProgram};
+    app.footer(kFooter);
+    auto formatter = std::make_shared<HelpFormatter>();
+    formatter->column_width(30);
+    app.formatter(formatter);
+    const auto format = CLI::IsMember({"txt", "hp"});
+    app.add_option("--to", to, "Format to write: txt or hp (HP BASIC ASCII)")
+        ->required()
+        ->check(format)
+        ->type_name("{txt|hp}");
+    app.add_option("--from", from, "Format to read (default: the other one)")->check(format)->type_name("{txt|hp}");
+    app.add_flag("--line-numbers", options.conversion.lineNumbers,
+                 "Put a line number in front of every line of a TXT input");
+    // Taken as text: CLI11 would read "010" as octal 8.
+    app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
+    app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
+    CLI::Option* codePageOption = app.add_option("--code-page", codePageName,
+                                                 "ICU converter name of the code page (windows-1252, windows-932, "
+                                                 "hp-roman8, ...); default: the locale's Windows code page")
+                                      ->type_name("NAME");
+    CLI::Option* outputOption =
+        app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
+    app.add_option("INPUT", options.inputs, "Files to convert ('-' for standard input)")
+        ->required()
+        ->type_name("FILE");
+    app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        throw EarlyExit{app.exit(e)};
+    } catch (const CLI::CallForVersion& e) {
+        throw EarlyExit{app.exit(e)};
+    } catch (const CLI::ParseError& e) {
+        throw UsageError{e.what()};
+    }
+
+    // An empty value given on purpose is a mistake, not "use the default".
+    if (codePageOption->count() > 0 && codePageName.empty()) {
+        throw UsageError{"empty --code-page value"};
+    }
+    if (outputOption->count() > 0 && options.output.empty()) {
+        throw UsageError{"empty -o value"};
+    }
+    Conversion& conversion = options.conversion;
+    conversion.to = to == "txt" ? Format::Txt : Format::Hp;
+    conversion.from = from.empty() ? (conversion.to == Format::Txt ? Format::Hp : Format::Txt)
+                                   : (from == "txt" ? Format::Txt : Format::Hp);
+    if (conversion.lineNumbers && conversion.from == Format::Hp) {
+        throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
+    }
+    conversion.start = parseLineNumber("--start", startText);
+    conversion.step = parseLineNumber("--step", stepText);
+    try {
+        options.codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);
+    } catch (const Failure& e) {
+        throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
+    }
+    if (options.inputs.size() > 1) {
+        std::error_code error;
+        if (options.output.empty()) {
+            throw UsageError{"several inputs need -o naming the folder for the results"};
+        }
+        if (!fs::is_directory(options.output, error)) {
+            throw UsageError{"with several inputs -o must name an existing folder: " + options.output};
+        }
+        if (std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
+            throw UsageError{"standard input ('-') can only be converted on its own"};
+        }
+    }
+    return options;
+}
+
+// A failure, and the file it is about (an input, or the output).
+struct FileFailure {
+    std::string file;
+    std::string reason;
+};
+
+// Converts input number index; results written so far, with the input each
+// came from, guard against overwriting one.
+void convertOne(const Options& options, std::size_t index, std::map<fs::path, std::string>& written)
+{
+    const std::string& input = options.inputs[index];
+    std::string about = input;
+    try {
+        // Where the result goes, decided before anything is read.
+        std::optional<fs::path> target;
+        if (!options.output.empty()) {
+            std::error_code error;
+            const bool folder = fs::is_directory(options.output, error);
+            if (!folder && options.output.back() == '/') {
+                about = options.output;
+                throw Failure("the folder does not exist");
+            }
+            target = folder ? fs::path(options.output) / resultName(input, options.conversion.to)
+                            : fs::path(options.output);
+            for (const auto& other : options.inputs) {
+                if (other != "-" && samePlace(*target, other)) {
+                    throw Failure("the result would overwrite the input " + other + "; choose another -o");
+                }
+            }
+            for (const auto& [done, from] : written) {
+                if (samePlace(*target, done)) {
+                    throw Failure("the result would overwrite " + done.string() + ", the result of " + from);
+                }
+            }
+        }
+        // Opened first, so that an output that cannot be written fails
+        // before any work; it replaces the target only when committed.
+        std::optional<ReplacementFile> outputFile;
+        if (target) {
+            about = target->string();
+            outputFile.emplace(*target);
+            about = input;
+        }
+
+        Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+        const std::size_t count = options.inputs.size();
+        const bool showProgress = ::isatty(STDERR_FILENO) == 1 && (count > 1 || bytes.size() > kProgressThreshold);
+        const std::string label =
+            count > 1 ? "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + input : input;
+        TerminalProgress progress(label, showProgress);
+        const Bytes result = convert(std::move(bytes), options.conversion, options.codePage, &progress);
+        if (outputFile) {
+            about = target->string();
+            outputFile->write(result);
+            outputFile->commit();
+            written.emplace(*target, input);
+        } else {
+            about = "standard output";
+            writeStreamBytes(STDOUT_FILENO, result);
+        }
+    } catch (const Failure& e) {
+        throw FileFailure{about, e.what()};
+    } catch (const std::bad_alloc&) {
+        throw FileFailure{about, "not enough memory"};
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     removeTemporaryFilesOnSignals();
-
-    std::string toText;
-    std::string fromText;
-    bool lineNumbers = false;
-    std::string startText = "10";
-    std::string stepText = "10";
-    std::string codePageName;
-    std::string output;
-    std::vector<std::string> inputs;
-
-    CLI::App app{kDescription, kProgram};
-    app.footer(kFooter);
-    auto formatter = std::make_shared<HelpFormatter>();
-    formatter->column_width(30);
-    app.formatter(formatter);
-    CLI::Option* toOption = app.add_option("--to", toText, "Format to write: txt or hp (HP BASIC ASCII)")->required()->type_name("{txt|hp}");
-    CLI::Option* fromOption = app.add_option("--from", fromText, "Format to read (default: the other one)")->type_name("{txt|hp}");
-    app.add_flag("--line-numbers", lineNumbers, "Put a line number in front of every line of a TXT input");
-    app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
-    app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
-    CLI::Option* codePageOption = app.add_option("--code-page", codePageName,
-                   "ICU converter name of the code page (windows-1252, windows-932, hp-roman8, ...);"
-                   " default: the locale's Windows code page")
-        ->type_name("NAME");
-    CLI::Option* outputOption = app.add_option("-o,--output", output, "Output file, or folder for several inputs")->type_name("PATH");
-    app.add_option("INPUT", inputs, "Files to convert ('-' for standard input)")->required()->type_name("FILE");
-    app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
-
-    Conversion conversion;
-    CodePage codePage = CodePage::named("windows-1252");
+    Options options;
     try {
-        try {
-            app.parse(argc, argv);
-        } catch (const CLI::CallForHelp& e) {
-            return app.exit(e);
-        } catch (const CLI::CallForVersion& e) {
-            return app.exit(e);
-        } catch (const CLI::ParseError& e) {
-            throw UsageError{e.what()};
-        }
-        // An empty value given on purpose is a mistake, not "use the default".
-        struct Given {
-            const CLI::Option* option;
-            const std::string* value;
-            const char* name;
-        };
-        for (const Given& given : {Given{toOption, &toText, "--to"}, Given{fromOption, &fromText, "--from"},
-                                   Given{codePageOption, &codePageName, "--code-page"},
-                                   Given{outputOption, &output, "-o"}}) {
-            if (given.option->count() > 0 && given.value->empty()) {
-                throw UsageError{std::string("empty ") + given.name + " value"};
-            }
-        }
-        const auto to = parseFormat(toText);
-        if (!to) {
-            throw UsageError{"invalid --to value '" + toText + "': txt or hp"};
-        }
-        conversion.to = *to;
-        conversion.from = *to == Format::Txt ? Format::Hp : Format::Txt;
-        if (!fromText.empty()) {
-            const auto from = parseFormat(fromText);
-            if (!from) {
-                throw UsageError{"invalid --from value '" + fromText + "': txt or hp"};
-            }
-            conversion.from = *from;
-        }
-        conversion.lineNumbers = lineNumbers;
-        if (lineNumbers && conversion.from == Format::Hp) {
-            throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
-        }
-        conversion.start = parseLineNumber("--start", startText);
-        conversion.step = parseLineNumber("--step", stepText);
-        try {
-            codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);
-        } catch (const Failure& e) {
-            throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
-        }
-        if (inputs.size() > 1) {
-            if (output.empty()) {
-                throw UsageError{"several inputs need -o naming the folder for the results"};
-            }
-            std::error_code error;
-            if (!fs::is_directory(output, error)) {
-                throw UsageError{"with several inputs -o must name an existing folder: " + output};
-            }
-            for (const auto& input : inputs) {
-                if (input == "-") {
-                    throw UsageError{"standard input ('-') can only be converted on its own"};
-                }
-            }
-        }
+        options = parseOptions(argc, argv);
+    } catch (const EarlyExit& exit) {
+        return exit.status;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, e.message.c_str(), kProgram);
         return kExitUsage;
     }
-
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
     std::map<fs::path, std::string> written; // result -> the input it came from
     int status = kExitOk;
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        const std::string& input = inputs[i];
-        std::string about = input; // the file a failure is reported for
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         try {
-            // Where the result goes, decided before anything is read.
-            std::optional<fs::path> target;
-            if (!output.empty()) {
-                std::error_code error;
-                const bool folder = fs::is_directory(output, error);
-                if (!folder && output.back() == '/') {
-                    about = output;
-                    throw Failure("the folder does not exist");
-                }
-                target = folder ? fs::path(output) / resultName(input, conversion.to) : fs::path(output);
-                for (const auto& other : inputs) {
-                    if (other != "-" && samePlace(*target, other)) {
-                        throw Failure("the result would overwrite the input " + other + "; choose another -o");
-                    }
-                }
-                for (const auto& [done, from] : written) {
-                    if (samePlace(*target, done)) {
-                        throw Failure("the result would overwrite " + done.string() + ", the result of " + from);
-                    }
-                }
-            }
-            // Opened first, so that an output that cannot be written fails
-            // before any work; it replaces the target only when committed.
-            std::optional<ReplacementFile> outputFile;
-            if (target) {
-                about = target->string();
-                outputFile.emplace(*target);
-                about = input;
-            }
-
-            Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
-            const bool showProgress = terminal && (inputs.size() > 1 || bytes.size() > kProgressThreshold);
-            std::string label = input;
-            if (inputs.size() > 1) {
-                label = "[" + std::to_string(i + 1) + "/" + std::to_string(inputs.size()) + "] " + input;
-            }
-            TerminalProgress progress(label, showProgress);
-            const Bytes result = convert(std::move(bytes), conversion, codePage, &progress);
-            if (outputFile) {
-                about = target->string();
-                outputFile->write(result);
-                outputFile->commit();
-                written.emplace(*target, input);
-            } else {
-                about = "standard output";
-                writeStreamBytes(STDOUT_FILENO, result);
-            }
-        } catch (const Failure& e) {
-            reportFailure(about, e.what());
-            status = kExitFailed;
-        } catch (const std::bad_alloc&) {
-            reportFailure(about, "not enough memory");
+            convertOne(options, i, written);
+        } catch (const FileFailure& failure) {
+            reportFailure(failure.file, failure.reason);
             status = kExitFailed;
         }
     }

@@ -1,9 +1,7 @@
 #include "operation_frame.h"
 
-#include "core/failure.h"
-
+#include <cstdio>
 #include <exception>
-#include <new>
 
 namespace varnook {
 
@@ -19,12 +17,13 @@ bool runCommand(WindowOperations& window, const std::function<void()>& command)
     try {
         command();
         return true;
-    } catch (const Failure&) {
-    } catch (const std::bad_alloc&) {
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        // The window shows no message; the reason goes where a user who
+        // started it from a terminal, or a log, can see it.
+        std::fprintf(stderr, "varnook: %s\n", e.what());
     }
     // The error path. The status text keeps the phase that failed and the
-    // document keeps what it had; no message.
+    // document keeps what it had.
     window.stopProgressTimer();
     window.setIdle();
     return false;

@@ -53,8 +53,9 @@ void progressTimerTick(WindowOperations& window);
 
 // Runs a command with its one error path armed: any failure inside ends the
 // command quietly (the files it holds are closed as they go out of scope,
-// the progress timer stops, the window becomes idle) and the caller sees a
-// normal return. Returns false when the command failed.
+// the progress timer stops, the window becomes idle, the reason goes to
+// standard error) and the caller sees a normal return. Returns false when the
+// command failed.
 bool runCommand(WindowOperations& window, const std::function<void()>& command);
 
 } // namespace varnook

@@ -100,8 +100,8 @@ TEST(ConvertCommand, Runs)
         {"--to txt empty.asc", "", 1, "", "empty.asc: the file is empty"},
         {"--to txt .", "", 1, "", ".: is a folder"},
         {"plain.txt", "", 2, "", "--to is required"},
-        {"--to doc plain.txt", "", 2, "", "invalid --to value 'doc'"},
-        {"--to txt --from pdf plain.txt", "", 2, "", "invalid --from value 'pdf'"},
+        {"--to doc plain.txt", "", 2, "", "--to: doc not in {txt,hp}"},
+        {"--to txt --from pdf plain.txt", "", 2, "", "--from: pdf not in {txt,hp}"},
         {"--to txt --line-numbers PROG.asc", "", 2, "", "--line-numbers numbers a TXT input"},
         {"--to hp --start ten plain.txt", "", 2, "", "invalid --start value 'ten'"},
         {"--to hp --step 2147483648 plain.txt", "", 2, "", "invalid --step value '2147483648'"},
@@ -115,8 +115,8 @@ TEST(ConvertCommand, Runs)
         {"--to hp --bogus plain.txt", "", 2, "", "--bogus"},
         {"--to hp -o '' plain.txt", "", 2, "", "empty -o value"},
         {"--to hp --code-page '' plain.txt", "", 2, "", "empty --code-page value"},
-        {"--to hp --from '' plain.txt", "", 2, "", "empty --from value"},
-        {"--to '' plain.txt", "", 2, "", "empty --to value"},
+        {"--to hp --from '' plain.txt", "", 2, "", "--from:  not in {txt,hp}"},
+        {"--to '' plain.txt", "", 2, "", "--to:  not in {txt,hp}"},
     };
     const std::string before = dir.listing();
     for (const auto& run : runs) {
