@@ -9,7 +9,7 @@
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
-#include "settings/setting_conversions.h"
+#include "settings/remembered_state.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -42,9 +42,7 @@ static void initialiseResources()
 namespace varnook::ui {
 namespace {
 
-using Module1::ReadSetting;
-using Module1::WriteSetting;
-using namespace settings;
+using settings::RememberedState;
 
 // The client area when the window is created, which is also its minimum.
 constexpr int kClientWidth = 7935;
@@ -400,6 +398,16 @@ void frmMain::moveEvent(QMoveEvent* event)
     trackFrame();
 }
 
+void frmMain::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // A window manager may tell the new state after the new geometry: a
+    // window restored from maximized is placed once it is normal again.
+    if (event->type() == QEvent::WindowStateChange) {
+        QTimer::singleShot(0, this, [this] { trackFrame(); });
+    }
+}
+
 void frmMain::trackFrame()
 {
     if (!isVisible() || isMinimized() || isMaximized() || isFullScreen()) {
@@ -409,14 +417,17 @@ void frmMain::trackFrame()
     const QRect client = geometry();
     const QMargins frame(client.left() - outer.left(), client.top() - outer.top(), outer.right() - client.right(),
                          outer.bottom() - client.bottom());
-    if (!frameSettled_) {
-        // The frame is known once the window manager has put one around the
-        // window (a window without a manager has none): only then can the
-        // client be placed so that the outer rectangle is the remembered one.
-        if (frame.isNull() && hasWindowManager()) {
+    // The frame is known once the window manager has put one around the
+    // window (a window without a manager has none): only then can the client
+    // be placed so that the outer rectangle is the remembered one. A frame
+    // that changes later (the manager may tell the normal state before the
+    // normal frame) places it again: the outer rectangle is what is kept.
+    if (!frameSettled_ || frame != settledFrame_) {
+        if (!frameSettled_ && frame.isNull() && hasWindowManager()) {
             return;
         }
         frameSettled_ = true;
+        settledFrame_ = frame;
         requestedClient_ = normalOuter_.marginsRemoved(frame);
         setGeometry(requestedClient_);
         return;
@@ -437,18 +448,21 @@ void frmMain::LayoutControls()
 
 void frmMain::Form_Load()
 {
-    const double top = readNumberSetting(ReadSetting("Window", "Top", ""));
-    const double left = readNumberSetting(ReadSetting("Window", "Left", ""));
-    const double height = readNumberSetting(ReadSetting("Window", "Height", ""));
-    const double width = readNumberSetting(ReadSetting("Window", "Width", ""));
-    restoredState_ = readWholeNumberSetting(ReadSetting("Window", "State", ""));
-    opReadHp->setChecked(readBooleanSetting(ReadSetting("Option", "ReadHP", "True"), true));
-    opReadTxt->setChecked(readBooleanSetting(ReadSetting("Option", "ReadTXT", "False"), false));
-    opWriteHp->setChecked(readBooleanSetting(ReadSetting("Option", "WriteHP", "False"), false));
-    opWriteTxt->setChecked(readBooleanSetting(ReadSetting("Option", "WriteTXT", "True"), true));
-    chkLineNum->setChecked(readCheckBoxSetting(ReadSetting("Option", "AddLineNum", "0")) == 1);
-    static_cast<NumberField*>(txtStart)->setStoredText(QString::fromStdString(ReadSetting("Option", "Start", "10")));
-    static_cast<NumberField*>(txtStep)->setStoredText(QString::fromStdString(ReadSetting("Option", "Step", "10")));
+    // Applied in the order read, so the enabling rules run as the user's
+    // own choices would run them.
+    const RememberedState remembered = RememberedState::read();
+    const double top = remembered.top;
+    const double left = remembered.left;
+    const double height = remembered.height;
+    const double width = remembered.width;
+    restoredState_ = remembered.state;
+    opReadHp->setChecked(remembered.readHp);
+    opReadTxt->setChecked(remembered.readTxt);
+    opWriteHp->setChecked(remembered.writeHp);
+    opWriteTxt->setChecked(remembered.writeTxt);
+    chkLineNum->setChecked(remembered.addLineNum);
+    static_cast<NumberField*>(txtStart)->setStoredText(QString::fromStdString(remembered.start));
+    static_cast<NumberField*>(txtStep)->setStoredText(QString::fromStdString(remembered.step));
 
     // The measures are the outer rectangle. One that no screen could hold
     // (not a number, beyond any screen's reach) is treated like one off every
@@ -514,18 +528,20 @@ void frmMain::Form_Unload()
     // of the normal state.
     trackFrame();
     const int state = isMaximized() && !isMinimized() ? 2 : 0;
-    WriteSetting("Window", "State", std::to_string(state));
-    WriteSetting("Window", "Top", formatMeasure(twips(normalOuter_.top())));
-    WriteSetting("Window", "Left", formatMeasure(twips(normalOuter_.left())));
-    WriteSetting("Window", "Height", formatMeasure(twips(normalOuter_.height())));
-    WriteSetting("Window", "Width", formatMeasure(twips(normalOuter_.width())));
-    WriteSetting("Option", "ReadHP", formatBoolean(opReadHp->isChecked()));
-    WriteSetting("Option", "ReadTXT", formatBoolean(opReadTxt->isChecked()));
-    WriteSetting("Option", "WriteHP", formatBoolean(opWriteHp->isChecked()));
-    WriteSetting("Option", "WriteTXT", formatBoolean(opWriteTxt->isChecked()));
-    WriteSetting("Option", "AddLineNum", chkLineNum->checkState() == Qt::Checked ? "1" : "0");
-    WriteSetting("Option", "Start", txtStart->text().toStdString());
-    WriteSetting("Option", "Step", txtStep->text().toStdString());
+    RememberedState remembered;
+    remembered.state = state;
+    remembered.top = twips(normalOuter_.top());
+    remembered.left = twips(normalOuter_.left());
+    remembered.height = twips(normalOuter_.height());
+    remembered.width = twips(normalOuter_.width());
+    remembered.readHp = opReadHp->isChecked();
+    remembered.readTxt = opReadTxt->isChecked();
+    remembered.writeHp = opWriteHp->isChecked();
+    remembered.writeTxt = opWriteTxt->isChecked();
+    remembered.addLineNum = chkLineNum->checkState() == Qt::Checked;
+    remembered.start = txtStart->text().toStdString();
+    remembered.step = txtStep->text().toStdString();
+    remembered.write();
 }
 
 // ---- window operations -----------------------------------------------------

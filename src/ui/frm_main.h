@@ -112,6 +112,7 @@ public slots:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -137,6 +138,7 @@ private:
     QRect normalOuter_;
     QRect requestedClient_;
     bool frameSettled_ = false;
+    QMargins settledFrame_;
     int restoredState_ = 0;
     std::unique_ptr<FrameWatcher> frameWatcher_;
     // The control that had the focus when a command made the window busy.

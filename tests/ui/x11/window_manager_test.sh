@@ -71,6 +71,8 @@ outer() {
   echo "$((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))"
 }
 outer_is() { [ "$(outer "$1")" = "$2" ]; }
+# Waits until the outer rectangle is the one given; says which it is if not.
+outer_becomes() { eventually outer_is "$1" "$2" || { echo "outer rectangle: $(outer "$1"), not $2"; false; }; }
 client_at_least() {
   local size
   size=$(xdotool getwindowgeometry "$1" | sed -n 's/.*Geometry: //p')
@@ -131,7 +133,7 @@ restarts() { # where
     for cycle in 1 2 3 4 5; do
       start_app
       if [ "$state" = 0 ]; then
-        eventually outer_is "$win" "200 150 602 475" || { echo "outer $(outer "$win")"; ok=false; }
+        outer_becomes "$win" "200 150 602 475" || ok=false
       elif wm_running; then
         eventually maximized "$win" || ok=false
       fi
@@ -152,7 +154,7 @@ config 2
 start_app
 eventually maximized "$win"
 wmctrl -ir "$win" -b remove,maximized_vert,maximized_horz
-check "openbox: restoring gives the remembered rectangle" eventually outer_is "$win" "200 150 602 475"
+check "openbox: restoring gives the remembered rectangle" outer_becomes "$win" "200 150 602 475"
 check "openbox: the program ends cleanly" close_app
 check "openbox: ... and it is stored unchanged" eval 'grep -q "^Top=2250$" "$work/config.ini" && grep -q "^Height=7125$" "$work/config.ini"'
 
@@ -161,7 +163,7 @@ check "openbox: ... and it is stored unchanged" eval 'grep -q "^Top=2250$" "$wor
 # whose Space opens the About window.
 config 0
 start_app
-eventually outer_is "$win" "200 150 602 475"
+outer_becomes "$win" "200 150 602 475"
 xdotool key Tab Tab Tab Tab Tab Tab space
 check "openbox: Tab goes round every stop, out of the document area too" eventually visible "Version Information"
 xdotool key Escape
@@ -194,7 +196,7 @@ start_display
 restarts "no window manager"
 config 0
 start_app
-eventually outer_is "$win" "200 150 602 475"
+outer_becomes "$win" "200 150 602 475"
 xdotool windowsize "$win" 300 200
 check "no window manager: the minimum size holds" eventually client_at_least "$win" 529 391
 close_app
