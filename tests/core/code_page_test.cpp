@@ -108,8 +108,9 @@ TEST(CodePages, NothingIsSubstituted)
         {&japanese, "A\u00E9", "line 1, column 2"},
         {&japanese, "e3 \u202C", "line 1, column 4"}, // ICU drops such format controls silently
     };
-    for (const auto& [page, text, message] : texts) {
-        EXPECT_THAT(failureOf([&] { page->fromUtf8(text); }), HasSubstr(message)) << text;
+    for (const auto& row : texts) {
+        const auto& [page, text, message] = row;
+        EXPECT_THAT(failureOf([&] { std::get<0>(row)->fromUtf8(std::get<1>(row)); }), HasSubstr(message)) << text;
     }
     EXPECT_THAT(failureOf([&] { japanese.toUtf8(hex("41 0D 0A 42 81")); }), HasSubstr("line 2: byte 0x81"));
 }

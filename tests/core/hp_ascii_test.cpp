@@ -101,8 +101,9 @@ TEST(HpAsciiDecoder, FilesGiveTheirText)
         {bytesOf(std::string(258, 'h') + "10 PRINT\r\n"), "10 PRINT\r\n"}, // plain text loses 258 bytes
     };
     // "..." at the end: the result starts so.
-    for (const auto& [file, text] : cases) {
-        const std::string got = outcome([&] { return decodeHpAsciiBytes(file); });
+    for (const auto& row : cases) {
+        const auto& [file, text] = row;
+        const std::string got = outcome([&] { return decodeHpAsciiBytes(row.first); });
         const bool prefix = text.ends_with("...");
         EXPECT_EQ(prefix ? got.substr(0, text.size() - 3) + "..." : got, text) << file.size() << " bytes";
     }
