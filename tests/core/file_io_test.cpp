@@ -28,7 +28,7 @@ unsigned modeOf(const fs::path& path)
 
 } // namespace
 
-TEST(ReadFile, ReadsEveryByte)
+TEST(ReadFile, ReadsEveryByteAndRefusesWhatIsNoFile)
 {
     TempDir dir;
     Bytes all;
@@ -39,26 +39,19 @@ TEST(ReadFile, ReadsEveryByte)
     EXPECT_EQ(readFileBytes(dir / "all.bin"), all);
     dir.write("empty", Bytes{});
     EXPECT_TRUE(readFileBytes(dir / "empty").empty());
-}
-
-TEST(ReadFile, BadSourcesFailClearly)
-{
-    TempDir dir;
-    EXPECT_THAT(failureOf([&] { readFileBytes(dir / "missing.asc"); }), HasSubstr("No such file"));
-    EXPECT_THAT(failureOf([&] { readFileBytes(dir.path()); }), HasSubstr("is a folder"));
-    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
-    EXPECT_THAT(failureOf([&] { readFileBytes(dir / "pipe"); }), HasSubstr("not a regular file"))
-        << "and does not wait for a writer";
-    EXPECT_THAT(failureOf([&] { readFileBytes("/dev/zero"); }), HasSubstr("not a regular file"));
-}
-
-TEST(ReadFile, RefusesTwoGibibytesBeforeAllocating)
-{
-    TempDir dir;
-    const fs::path big = dir / "big.asc";
     dir.write("big.asc", Bytes{});
-    fs::resize_file(big, (std::uintmax_t{1} << 31)); // sparse: no disk space used
-    EXPECT_THAT(failureOf([&] { readFileBytes(big); }), HasSubstr("2 GiB"));
+    fs::resize_file(dir / "big.asc", std::uintmax_t{1} << 31); // sparse: no disk space used
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const std::pair<fs::path, const char*> refused[] = {
+        {dir / "missing.asc", "cannot open: No such file"},
+        {dir.path(), "is a folder"},
+        {dir / "pipe", "not a regular file"}, // and no waiting for a writer
+        {"/dev/zero", "not a regular file"},
+        {dir / "big.asc", "2 GiB"}, // before anything is allocated
+    };
+    for (const auto& [path, message] : refused) {
+        EXPECT_THAT(failureOf([&path = path] { readFileBytes(path); }), HasSubstr(message)) << path;
+    }
 }
 
 // Both ways of making the temporary file: unnamed, and the named fallback.
