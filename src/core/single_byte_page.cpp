@@ -1,0 +1,143 @@
+#include "ascii_run.h"
+#include "code_page_paths.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <unicode/utf8.h>
+
+namespace varnook::codepages {
+namespace {
+
+constexpr UChar32 kUnmapped = -1;
+constexpr UChar32 kPrivateUseBase = 0xF700;
+
+} // namespace
+
+SingleBytePage::SingleBytePage(const std::string& name, UConverter* converter) : name_(name)
+{
+    fromBmp_.assign(0x10000, -1);
+    for (unsigned b = 0; b < 256; ++b) {
+        const char in = static_cast<char>(b);
+        UChar units[4];
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_reset(converter);
+        const int32_t count = ucnv_toUChars(converter, units, 4, &in, 1, &error);
+        toUnicode_[b] = U_SUCCESS(error) && count == 1 && !U16_IS_SURROGATE(units[0]) ? units[0] : kUnmapped;
+        asciiCompatible_ = asciiCompatible_ && (b >= 0x80 || toUnicode_[b] == static_cast<UChar32>(b));
+    }
+    // The reverse direction keeps ICU's own choice, but only for characters
+    // that some byte stands for: no fallback mapping sneaks in.
+    for (unsigned b = 0; b < 256; ++b) {
+        if (toUnicode_[b] == kUnmapped) {
+            continue;
+        }
+        const UChar unit = static_cast<UChar>(toUnicode_[b]);
+        char out[4];
+        UErrorCode error = U_ZERO_ERROR;
+        ucnv_reset(converter);
+        if (ucnv_fromUChars(converter, out, 4, &unit, 1, &error) == 1 && U_SUCCESS(error)) {
+            fromBmp_[static_cast<std::size_t>(toUnicode_[b])] = static_cast<std::uint8_t>(out[0]);
+        }
+    }
+    // A byte the code page leaves undefined still has to come back as
+    // itself: it reads as the private-use character U+F700 + byte.
+    for (unsigned b = 0; b < 256; ++b) {
+        const UChar32 stand = kPrivateUseBase + static_cast<UChar32>(b);
+        if (toUnicode_[b] == kUnmapped && fromBmp_[static_cast<std::size_t>(stand)] < 0 &&
+            std::find(toUnicode_.begin(), toUnicode_.end(), stand) == toUnicode_.end()) {
+            toUnicode_[b] = stand;
+            fromBmp_[static_cast<std::size_t>(stand)] = static_cast<std::int16_t>(b);
+        }
+    }
+    for (unsigned b = 0; b < 256; ++b) {
+        const UChar32 c = toUnicode_[b];
+        std::size_t length = 0;
+        if (c != kUnmapped) {
+            U8_APPEND_UNSAFE(utf8_[b].data(), length, c);
+        }
+        utf8Length_[b] = static_cast<std::uint8_t>(length);
+        roundTrips_[b] = c != kUnmapped && fromBmp_[static_cast<std::size_t>(c)] == static_cast<int>(b);
+    }
+}
+
+std::string SingleBytePage::toUtf8(ByteView bytes) const
+{
+    const std::uint8_t* in = bytes.data();
+    const std::size_t n = bytes.size();
+    // First the exact size, so the result is allocated once.
+    std::size_t size = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t run = asciiCompatible_ ? asciiBlocks(in, i, n) : 0;
+        size += run;
+        i += run;
+        if (i == n) {
+            break;
+        }
+        if (toUnicode_[in[i]] == kUnmapped) {
+            failUndecodable(name_, bytes, i, 1);
+        }
+        size += utf8Length_[in[i]];
+    }
+    std::string out(size, '\0');
+    char* o = out.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t run = asciiCompatible_ ? asciiBlocks(in, i, n) : 0;
+        std::memcpy(o, in + i, run);
+        o += run;
+        i += run;
+        if (i == n) {
+            break;
+        }
+        std::memcpy(o, utf8_[in[i]].data(), utf8Length_[in[i]]);
+        o += utf8Length_[in[i]];
+    }
+    return out;
+}
+
+std::size_t SingleBytePage::fromUtf8(std::string_view text, Bytes& out) const
+{
+    const std::size_t n = text.size();
+    const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+    out.resize(n);
+    std::uint8_t* o = out.data();
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t run = asciiCompatible_ ? asciiBlocks(in, i, n) : 0;
+        std::memcpy(o, in + i, run);
+        o += run;
+        i += run;
+        if (i == n) {
+            break;
+        }
+        UChar32 c = 0;
+        const std::size_t length = nextCodePoint(text, i, c);
+        if (c < 0) {
+            failInvalidUtf8(text, i);
+        }
+        if (c > 0xFFFF || fromBmp_[static_cast<std::size_t>(c)] < 0) {
+            out.resize(static_cast<std::size_t>(o - out.data()));
+            return i;
+        }
+        *o++ = static_cast<std::uint8_t>(fromBmp_[static_cast<std::size_t>(c)]);
+        i += length;
+    }
+    out.resize(static_cast<std::size_t>(o - out.data()));
+    return std::string_view::npos;
+}
+
+bool SingleBytePage::carriesUnchanged(ByteView bytes) const
+{
+    if (!asciiCompatible_) {
+        return false;
+    }
+    const std::size_t n = bytes.size();
+    for (std::size_t i = asciiBlocks(bytes.data(), 0, n); i < n; i += 1 + asciiBlocks(bytes.data(), i + 1, n)) {
+        if (!roundTrips_[bytes[i]]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace varnook::codepages
