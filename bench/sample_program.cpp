@@ -9,10 +9,18 @@ namespace varnook::bench {
 Bytes sampleProgram(std::size_t size)
 {
     static const std::array<const char*, 12> statements = {
-        "PRINT \"VOLTAGE =\";V",     "OUTPUT 709;\"MEAS:VOLT:DC?\"", "ENTER 709;Reading",
-        "FOR I=1 TO 100",            "NEXT I",                       "IF Reading>Limit THEN GOSUB 9000",
-        "WAIT .5",                   "REM ---- measurement loop ----", "DIM Buffer$[80],Data(1:500)",
-        "PLOT X,Y",                  "GOTO 100",                     "END",
+        "PRINT \"VOLTAGE =\";V",
+        "OUTPUT 709;\"MEAS:VOLT:DC?\"",
+        "ENTER 709;Reading",
+        "FOR I=1 TO 100",
+        "NEXT I",
+        "IF Reading>Limit THEN GOSUB 9000",
+        "WAIT .5",
+        "REM ---- measurement loop ----",
+        "DIM Buffer$[80],Data(1:500)",
+        "PLOT X,Y",
+        "GOTO 100",
+        "END",
     };
     std::mt19937 random(1987);
     Bytes bytes;

@@ -37,7 +37,8 @@ long residentKiB()
 int main(int argc, char** argv)
 {
     const int cycles = argc > 1 ? std::stoi(argv[1]) : 1000;
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / ("varnook-soak-" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("varnook-soak-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     Module1::useFolder(folder);
     const CodePage page = CodePage::named("windows-1252");

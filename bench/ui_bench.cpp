@@ -33,7 +33,7 @@ class MeasuredWindow : public ui::frmMain {
 public:
     QElapsedTimer clock;
     std::vector<qint64> ticks;
-    qint64 handoff = 0;       // time spent handing the text over
+    qint64 handoff = 0; // time spent handing the text over
     std::vector<std::pair<qint64, qint64>> handoffs;
 
     std::vector<qint64> yields;
@@ -134,8 +134,9 @@ int main(int argc, char** argv)
     }
     std::printf("%-7s %5lld ms, %3zu ticks, longest stretch without a tick %4lld ms, handing the text over %4lld ms, "
                 "status %s\n",
-                command.c_str(), static_cast<long long>(total), window.ticks.size(), static_cast<long long>(window.longestGap(total)),
-                static_cast<long long>(handoff), window.StatusBar1Panel1->text().toUtf8().constData());
+                command.c_str(), static_cast<long long>(total), window.ticks.size(),
+                static_cast<long long>(window.longestGap(total)), static_cast<long long>(handoff),
+                window.StatusBar1Panel1->text().toUtf8().constData());
     if (command == "write" && readFileBytes(folder + "/out.asc") != readFileBytes(asc)) {
         std::printf("the written file differs\n");
         return 1;

@@ -15,10 +15,9 @@ int main(int argc, char** argv)
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((platform == nullptr || *platform == '\0') && (display == nullptr || *display == '\0') &&
         (wayland == nullptr || *wayland == '\0')) {
-        std::fprintf(stderr,
-                     "varnook: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                     "Start it from a desktop session, or use varnook-convert for conversions on the command "
-                     "line.\n");
+        std::fprintf(stderr, "varnook: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                             "Start it from a desktop session, or use varnook-convert for conversions on the command "
+                             "line.\n");
         return 1;
     }
     // A window closed by a signal in the middle of a write leaves no file.

@@ -71,9 +71,9 @@ Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePag
 {
     Bytes bytes = decodeInput(std::move(input), conversion, progress);
     if (!codePage.carriesUnchanged(bytes)) {
-        return convertThroughText(std::move(bytes), {Format::Txt, conversion.to, conversion.lineNumbers,
-                                                     conversion.start, conversion.step},
-                                  codePage, progress);
+        return convertThroughText(
+            std::move(bytes), {Format::Txt, conversion.to, conversion.lineNumbers, conversion.start, conversion.step},
+            codePage, progress);
     }
     // Every byte stands for one character and comes back as itself, so the
     // text steps can work on the bytes: the same result without two

@@ -56,7 +56,7 @@ std::int32_t parseLineNumber(const std::string& option, const std::string& text)
 
 class TerminalProgress final : public ConversionProgress {
 public:
-    TerminalProgress(std::string label, bool enabled) : label_(std::move(label)), enabled_(enabled) {}
+    TerminalProgress(std::string label, bool enabled) : label_(std::move(label)), enabled_(enabled) { }
     ~TerminalProgress() override
     {
         if (shown_) {
@@ -77,7 +77,8 @@ public:
         if (!enabled_) {
             return;
         }
-        const int percent = static_cast<int>(std::min<std::size_t>(100, static_cast<std::size_t>(index) * 100 / total_));
+        const int percent =
+            static_cast<int>(std::min<std::size_t>(100, static_cast<std::size_t>(index) * 100 / total_));
         if (percent != percent_) {
             percent_ = percent;
             shown_ = true;
@@ -129,20 +130,18 @@ public:
     }
 };
 
-const char* kDescription =
-    "Converts BASIC programs between HP BASIC ASCII program files and plain text\n"
-    "(CR LF lines in the code page), byte for byte as the Varnook window does.\n"
-    "INPUT '-' is standard input. With one input and no -o the result goes to\n"
-    "standard output; with several inputs -o names an existing folder and each\n"
-    "result is named after its input with the extension .txt or .asc.";
+const char* kDescription = "Converts BASIC programs between HP BASIC ASCII program files and plain text\n"
+                           "(CR LF lines in the code page), byte for byte as the Varnook window does.\n"
+                           "INPUT '-' is standard input. With one input and no -o the result goes to\n"
+                           "standard output; with several inputs -o names an existing folder and each\n"
+                           "result is named after its input with the extension .txt or .asc.";
 
-const char* kFooter =
-    "Examples:\n"
-    "  varnook-convert --to txt PROG.asc > prog.txt\n"
-    "  varnook-convert --to hp --line-numbers --start 100 --step 10 prog.txt -o PROG.asc\n"
-    "  varnook-convert --to txt -o text/ *.asc\n"
-    "\n"
-    "Exit status: 0 when every input was converted, 1 when any failed, 2 for a usage error.";
+const char* kFooter = "Examples:\n"
+                      "  varnook-convert --to txt PROG.asc > prog.txt\n"
+                      "  varnook-convert --to hp --line-numbers --start 100 --step 10 prog.txt -o PROG.asc\n"
+                      "  varnook-convert --to txt -o text/ *.asc\n"
+                      "\n"
+                      "Exit status: 0 when every input was converted, 1 when any failed, 2 for a usage error.";
 
 // What the command line asks for, checked.
 struct Options {
@@ -187,9 +186,7 @@ Options parseOptions(int argc, char** argv)
                                       ->type_name("NAME");
     CLI::Option* outputOption =
         app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
-    app.add_option("INPUT", options.inputs, "Files to convert ('-' for standard input)")
-        ->required()
-        ->type_name("FILE");
+    app.add_option("INPUT", options.inputs, "Files to convert ('-' for standard input)")->required()->type_name("FILE");
     app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
     try {
         app.parse(argc, argv);
@@ -259,8 +256,8 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
                 about = options.output;
                 throw Failure("the folder does not exist");
             }
-            target = folder ? fs::path(options.output) / resultName(input, options.conversion.to)
-                            : fs::path(options.output);
+            target =
+                folder ? fs::path(options.output) / resultName(input, options.conversion.to) : fs::path(options.output);
             for (const auto& other : options.inputs) {
                 if (other != "-" && samePlace(*target, other)) {
                     throw Failure("the result would overwrite the input " + other + "; choose another -o");

@@ -18,10 +18,8 @@ void adviseHugePages(void* block, std::size_t size) noexcept;
 // Growing a byte buffer leaves the new bytes uninitialised: every byte is
 // written before it counts, and zeroing 100 MB first would cost as much as
 // converting it. Large buffers get huge pages.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
+template <class T> struct UninitialisedAllocator : std::allocator<T> {
+    template <class U> struct rebind {
         using other = UninitialisedAllocator<U>;
     };
     UninitialisedAllocator() = default;
@@ -31,17 +29,12 @@ struct UninitialisedAllocator : std::allocator<T> {
         adviseHugePages(block, count * sizeof(T));
         return block;
     }
-    template <class U>
-    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
-    {
-    }
-    template <class U>
-    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>)
+    template <class U> UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept { }
+    template <class U> void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>)
     {
         ::new (static_cast<void*>(place)) U;
     }
-    template <class U, class... Args>
-    void construct(U* place, Args&&... args)
+    template <class U, class... Args> void construct(U* place, Args&&... args)
     {
         ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
     }

@@ -67,8 +67,7 @@ void failUndecodable(const std::string& page, ByteView bytes, std::size_t offset
 
 void failUnmappable(const std::string& page, std::string_view text, std::size_t offset)
 {
-    throw Failure("the character at " + describe(positionInUtf8(text, offset)) + " has no form in code page " +
-                  page);
+    throw Failure("the character at " + describe(positionInUtf8(text, offset)) + " has no form in code page " + page);
 }
 
 } // namespace codepages
@@ -84,7 +83,9 @@ struct CodePage::Impl {
     std::optional<codepages::IcuPage> icu;
 };
 
-CodePage::CodePage(std::shared_ptr<const Impl> impl) : impl_(std::move(impl)) {}
+CodePage::CodePage(std::shared_ptr<const Impl> impl) : impl_(std::move(impl))
+{
+}
 
 CodePage CodePage::named(std::string_view name)
 {
@@ -123,8 +124,9 @@ std::string CodePage::nameForLocale(std::string_view locale)
         locale.find('@') == std::string_view::npos ? std::string_view() : locale.substr(locale.find('@') + 1);
     const std::string_view tag = withoutModifier.substr(0, withoutModifier.find('.'));
     const std::string_view language = tag.substr(0, tag.find_first_of("_-"));
-    const std::string_view country =
-        tag.find_first_of("_-") == std::string_view::npos ? std::string_view() : tag.substr(tag.find_first_of("_-") + 1);
+    const std::string_view country = tag.find_first_of("_-") == std::string_view::npos
+                                         ? std::string_view()
+                                         : tag.substr(tag.find_first_of("_-") + 1);
 
     const auto in = [&](std::initializer_list<std::string_view> list) {
         return std::find(list.begin(), list.end(), language) != list.end();
@@ -203,8 +205,8 @@ Bytes CodePage::fromUtf8(std::string_view text) const
 SingleByteText CodePage::toSingleBytes(std::string_view text) const
 {
     SingleByteText result;
-    const std::size_t bad = impl_->single ? impl_->single->fromUtf8(text, result.bytes)
-                                          : impl_->icu->toSingleBytes(text, result.bytes);
+    const std::size_t bad =
+        impl_->single ? impl_->single->fromUtf8(text, result.bytes) : impl_->icu->toSingleBytes(text, result.bytes);
     if (bad != std::string_view::npos) {
         result.bytes.clear();
         result.offending = codepages::positionInUtf8(text, bad);

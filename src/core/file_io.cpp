@@ -159,7 +159,7 @@ std::string temporaryName()
 std::filesystem::path followLinks(std::filesystem::path path)
 {
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat info {};
+        struct stat info { };
         if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
             return path;
         }
@@ -199,7 +199,7 @@ InputFile::InputFile(const std::filesystem::path& path)
     if (fd_ < 0) {
         failErrno("cannot open", errno);
     }
-    struct stat info {};
+    struct stat info { };
     if (::fstat(fd_, &info) != 0) {
         const int error = errno;
         ::close(fd_);
@@ -252,7 +252,7 @@ ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
         throw Failure("no file name given");
     }
     folder_ = target_.parent_path().empty() ? fs::path(".") : target_.parent_path();
-    struct stat folderInfo {};
+    struct stat folderInfo { };
     if (::stat(folder_.c_str(), &folderInfo) != 0) {
         if (errno == ENOENT) {
             throw Failure("the folder " + folder_.string() + " does not exist");
@@ -262,7 +262,7 @@ ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
     if (!S_ISDIR(folderInfo.st_mode)) {
         throw Failure("cannot write: " + folder_.string() + " is not a folder");
     }
-    struct stat target {};
+    struct stat target { };
     const bool exists = ::stat(target_.c_str(), &target) == 0;
     if (exists && S_ISDIR(target.st_mode)) {
         throw Failure("is a folder, not a file");
@@ -395,13 +395,13 @@ void replaceFile(const std::filesystem::path& path, ByteView bytes)
 void removeTemporaryFilesOnSignals()
 {
     for (const int signal : kCleanupSignals) {
-        struct sigaction action {};
+        struct sigaction action { };
         action.sa_handler = removeTemporaryFilesAndDie;
         sigemptyset(&action.sa_mask);
         for (const int other : kCleanupSignals) {
             sigaddset(&action.sa_mask, other);
         }
-        struct sigaction previous {};
+        struct sigaction previous { };
         ::sigaction(signal, nullptr, &previous);
         // A signal the caller ignores (nohup) stays ignored.
         if (previous.sa_handler != SIG_IGN) {

@@ -25,8 +25,7 @@ constexpr std::uint8_t kLf = 0x0A;
 // A zero byte at r starts a line boundary: a length word, or a pad byte and a
 // length word. Pad bytes only ever stand at odd offsets, so a zero pair at an
 // even offset is the length word of an empty record.
-inline void decodeZero(const std::uint8_t* in, std::size_t n, std::size_t& r, std::uint8_t* out,
-                       std::size_t& w)
+inline void decodeZero(const std::uint8_t* in, std::size_t n, std::size_t& r, std::uint8_t* out, std::size_t& w)
 {
     if (r + 1 >= n) {
         failEndsInLengthWord(r);
@@ -42,8 +41,7 @@ inline void decodeZero(const std::uint8_t* in, std::size_t n, std::size_t& r, st
 }
 
 // Decodes one byte; returns nothing, advances r and w.
-inline void decodeOne(const std::uint8_t* in, std::size_t n, std::size_t& r, std::uint8_t* out,
-                      std::size_t& w)
+inline void decodeOne(const std::uint8_t* in, std::size_t n, std::size_t& r, std::uint8_t* out, std::size_t& w)
 {
     const std::uint8_t c = in[r];
     if (c == 0x00) {
@@ -117,8 +115,8 @@ void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
         const __m128i ff = _mm_set1_epi8(static_cast<char>(0xFF));
         const auto specialsIn = [&](std::size_t at) {
             const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
-            return static_cast<std::uint64_t>(static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, ff)))));
+            return static_cast<std::uint64_t>(
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, zero), _mm_cmpeq_epi8(v, ff)))));
         };
         while (r < stretchEnd && r + 160 <= n) {
             const std::size_t base = r;

@@ -8,8 +8,8 @@ namespace varnook::hp {
 
 // The fixed 256-byte file header; nothing in it depends on the program.
 inline constexpr std::size_t kHeaderSize = 256;
-inline constexpr std::array<std::uint8_t, 13> kHeaderStart = {
-    0x88, 0x84, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x04};
+inline constexpr std::array<std::uint8_t, 13> kHeaderStart = {0x88, 0x84, 0x00, 0x01, 0x00, 0x00, 0x01,
+                                                              0x00, 0x00, 0x00, 0x00, 0x00, 0x04};
 
 // The first character byte of the first record: after the header and the
 // first length word.

@@ -103,9 +103,9 @@ std::size_t IcuPage::firstUnitNotRoundTripping(const std::u16string& units) cons
         ucnv_reset(converter_.get());
         char bytes[16];
         UErrorCode error = U_ZERO_ERROR;
-        const int32_t count = ucnv_fromUChars(converter_.get(), bytes, sizeof bytes,
-                                              reinterpret_cast<const UChar*>(one.data()),
-                                              static_cast<int32_t>(one.size()), &error);
+        const int32_t count =
+            ucnv_fromUChars(converter_.get(), bytes, sizeof bytes, reinterpret_cast<const UChar*>(one.data()),
+                            static_cast<int32_t>(one.size()), &error);
         if (U_FAILURE(error) || count <= 0 || toUtf16(Bytes(bytes, bytes + count)) != one) {
             return i;
         }

@@ -10,8 +10,7 @@ namespace varnook {
 namespace {
 
 // Counts the CR and LF that do not stand in a CR LF pair.
-template <class Text>
-std::size_t countLoneBreaks(const Text& text)
+template <class Text> std::size_t countLoneBreaks(const Text& text)
 {
     const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
     const std::size_t n = text.size();
@@ -72,8 +71,7 @@ std::size_t findBreak(const std::uint8_t* s, std::size_t i, std::size_t n)
     return n;
 }
 
-template <class Text>
-Text normalize(Text text)
+template <class Text> Text normalize(Text text)
 {
     const std::size_t lone = countLoneBreaks(text);
     if (lone == 0) {

@@ -14,8 +14,7 @@ namespace varnook {
 // The running number is always one Step ahead of the number last written, so
 // numbering fails when that next value leaves the 32-bit range. Throws
 // Failure for an empty text too. Reports the start position of lines.
-Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step,
-                            Progress* progress = nullptr);
+Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Progress* progress = nullptr);
 // The same into a buffer whose memory is reused.
 void insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Bytes& out,
                            Progress* progress = nullptr);

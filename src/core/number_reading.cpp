@@ -110,8 +110,8 @@ double readNumber(std::string_view text)
     const char* first = compact.data() + mantissaStart;
     const auto [ptr, ec] = std::from_chars(first, compact.data() + end, value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
-        value = decimalOrder(std::string_view(first, static_cast<std::size_t>(end - mantissaStart))) > 0 ? HUGE_VAL
-                                                                                                          : 0.0;
+        value =
+            decimalOrder(std::string_view(first, static_cast<std::size_t>(end - mantissaStart))) > 0 ? HUGE_VAL : 0.0;
     }
     return negative ? -value : value;
 }

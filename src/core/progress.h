@@ -19,7 +19,7 @@ inline constexpr std::int32_t kProgressStride = 64 * 1024;
 // Reports the first position of a loop and then at least once per stride.
 class ProgressTicker {
 public:
-    explicit ProgressTicker(Progress* progress) : progress_(progress) {}
+    explicit ProgressTicker(Progress* progress) : progress_(progress) { }
 
     void at(std::int64_t index)
     {

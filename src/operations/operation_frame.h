@@ -37,7 +37,7 @@ inline constexpr const char* kDoubleByteWarning = "Error!! 2 byte character is c
 // A long loop's position goes to ProgressCount, then the window yields.
 class YieldingProgress : public Progress {
 public:
-    explicit YieldingProgress(WindowOperations& window) : window_(window) {}
+    explicit YieldingProgress(WindowOperations& window) : window_(window) { }
     void reached(std::int32_t index) override
     {
         ProgressCount = index;

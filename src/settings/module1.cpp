@@ -97,7 +97,7 @@ bool isSystemFolder(const fs::path& folder)
 // One line of config.ini as the reader sees it.
 struct IniLine {
     enum class Kind { Other, Section, Key } kind = Kind::Other;
-    std::string name;        // section or key name, blanks trimmed
+    std::string name; // section or key name, blanks trimmed
     std::size_t lastLine = 0; // a key's value may run on over further lines
 };
 

@@ -13,7 +13,7 @@ namespace varnook::ui {
 // use to the next, so the save dialog offers the file last read.
 class CommonDialog {
 public:
-    explicit CommonDialog(QWidget* owner) : owner_(owner) {}
+    explicit CommonDialog(QWidget* owner) : owner_(owner) { }
 
     QString FileName;
     // Pairs of description and pattern, every item separated by "|".

@@ -64,8 +64,7 @@ QString qt(std::string_view text)
 
 } // namespace
 
-frmMain::frmMain(QWidget* parent)
-    : QWidget(parent), CommonDialog1(this), codePage_(CodePage::fromEnvironment())
+frmMain::frmMain(QWidget* parent) : QWidget(parent), CommonDialog1(this), codePage_(CodePage::fromEnvironment())
 {
     createControls();
     Form_Load();
@@ -78,8 +77,8 @@ frmMain::~frmMain() = default;
 
 // The Read and Write frames: the two format options and the command button,
 // at the same places in both.
-QGroupBox* frmMain::optionGroup(const QString& title, const QRect& place, const QString& command,
-                                QRadioButton*& hp, QRadioButton*& txt, QPushButton*& button)
+QGroupBox* frmMain::optionGroup(const QString& title, const QRect& place, const QString& command, QRadioButton*& hp,
+                                QRadioButton*& txt, QPushButton*& button)
 {
     auto* frame = new QGroupBox(title, this);
     frame->setGeometry(place);
@@ -108,8 +107,8 @@ void frmMain::createControls()
     resize(px(kClientWidth), px(kClientHeight));
     setMinimumSize(px(kClientWidth), px(kClientHeight));
 
-    Frame1 = optionGroup(QStringLiteral("Read"), twipRect(120, 120, 3255, 1395), QStringLiteral("Read File"),
-                         opReadHp, opReadTxt, cmdRead);
+    Frame1 = optionGroup(QStringLiteral("Read"), twipRect(120, 120, 3255, 1395), QStringLiteral("Read File"), opReadHp,
+                         opReadTxt, cmdRead);
 
     FrameLNOP = new QGroupBox(Frame1);
     FrameLNOP->setGeometry(twipRect(300, 720, 2835, 555));
@@ -173,10 +172,10 @@ void frmMain::createControls()
 
     // Named as the program knows them, for accessibility tools and tests.
     const std::pair<QObject*, const char*> names[] = {
-        {Frame1, "Frame1"},       {opReadHp, "opReadHp"},     {opReadTxt, "opReadTxt"}, {cmdRead, "cmdRead"},
-        {chkLineNum, "chkLineNum"}, {FrameLNOP, "FrameLNOP"}, {Label1, "Label1"},       {txtStart, "txtStart"},
-        {Label2, "Label2"},       {txtStep, "txtStep"},       {Frame2, "Frame2"},       {opWriteHp, "opWriteHp"},
-        {opWriteTxt, "opWriteTxt"}, {cmdWrite, "cmdWrite"},   {cmdVer, "cmdVer"},       {txtData, "txtData"},
+        {Frame1, "Frame1"},         {opReadHp, "opReadHp"},         {opReadTxt, "opReadTxt"}, {cmdRead, "cmdRead"},
+        {chkLineNum, "chkLineNum"}, {FrameLNOP, "FrameLNOP"},       {Label1, "Label1"},       {txtStart, "txtStart"},
+        {Label2, "Label2"},         {txtStep, "txtStep"},           {Frame2, "Frame2"},       {opWriteHp, "opWriteHp"},
+        {opWriteTxt, "opWriteTxt"}, {cmdWrite, "cmdWrite"},         {cmdVer, "cmdVer"},       {txtData, "txtData"},
         {StatusBar1, "StatusBar1"}, {ProgressBar1, "ProgressBar1"}, {Timer1, "Timer1"}};
     for (const auto& [object, name] : names) {
         object->setObjectName(QLatin1String(name));
@@ -186,9 +185,9 @@ void frmMain::createControls()
         button->setAutoDefault(false);
         button->setDefault(false);
     }
-    for (QWidget* quiet : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
-                           static_cast<QWidget*>(FrameLNOP), static_cast<QWidget*>(StatusBar1),
-                           static_cast<QWidget*>(ProgressBar1)}) {
+    for (QWidget* quiet :
+         {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2), static_cast<QWidget*>(FrameLNOP),
+          static_cast<QWidget*>(StatusBar1), static_cast<QWidget*>(ProgressBar1)}) {
         quiet->setFocusPolicy(Qt::NoFocus);
     }
     // Tab order by tab index; each option group is one stop.

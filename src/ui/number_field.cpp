@@ -12,7 +12,9 @@
 namespace varnook::ui {
 
 NumberField::NumberField(int limit, CodePage codePage, QWidget* parent)
-    : QLineEdit(parent), typingLimit_(limit), codePage_(std::move(codePage))
+    : QLineEdit(parent),
+      typingLimit_(limit),
+      codePage_(std::move(codePage))
 {
     setMaxLength(limit);
     // A longer stored text keeps its length until editing brings it down to

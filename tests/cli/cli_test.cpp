@@ -33,8 +33,8 @@ Outcome convert(const TempDir& dir, const std::string& arguments, const std::str
 {
     const std::string in = stdinFile.empty() ? "/dev/null" : (dir / stdinFile).string();
     const std::string outputs = "/tmp/.varnook-" + std::to_string(::getpid());
-    const std::string command = "cd '" + dir.path().string() + "' && " + runner + "'" VARNOOK_CONVERT "' " +
-                                arguments + " < '" + in + "' > " + outputs + ".stdout 2> " + outputs + ".stderr";
+    const std::string command = "cd '" + dir.path().string() + "' && " + runner + "'" VARNOOK_CONVERT "' " + arguments +
+                                " < '" + in + "' > " + outputs + ".stdout 2> " + outputs + ".stderr";
     const int raw = std::system(command.c_str());
     Outcome run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

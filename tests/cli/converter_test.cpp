@@ -37,8 +37,10 @@ TEST(Converter, ByteShortcutMatchesTheTextSteps)
         Bytes input(random() % 600);
         for (auto& byte : input) {
             const auto pick = random() % 20;
-            byte = pick == 0 ? '\r' : pick == 1 ? '\n' : pick == 2 ? static_cast<std::uint8_t>(1 + random() % 254)
-                                                                     : static_cast<std::uint8_t>('A' + random() % 26);
+            byte = pick == 0   ? '\r'
+                   : pick == 1 ? '\n'
+                   : pick == 2 ? static_cast<std::uint8_t>(1 + random() % 254)
+                               : static_cast<std::uint8_t>('A' + random() % 26);
         }
         Conversion conversion;
         conversion.from = random() % 3 == 0 ? Format::Hp : Format::Txt;

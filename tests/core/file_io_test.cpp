@@ -21,7 +21,7 @@ namespace {
 
 unsigned modeOf(const fs::path& path)
 {
-    struct stat info {};
+    struct stat info { };
     ::stat(path.c_str(), &info);
     return info.st_mode & 07777;
 }

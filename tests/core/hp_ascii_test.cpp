@@ -13,8 +13,7 @@ using namespace varnook::test;
 namespace {
 
 // The result as text, or the failure's reason after "failure: ".
-template <class Action>
-std::string outcome(Action&& action)
+template <class Action> std::string outcome(Action&& action)
 {
     try {
         return textOf(action());
@@ -51,11 +50,11 @@ TEST(HpAsciiEncoder, TextsGiveTheDocumentedRecords)
         {"10 A", "00 04 31 30 20 41 00 FF FF"},
         {"\r\n", "00 00 00 FF FF"},
         {"\r", "00 00 00 FF FF"},
-        {"\r\nA", "00 00 00 01 41 00 00 FF FF"},               // leading empty record
-        {"A\nB", "00 03 41 0A 42 00 00 FF FF"},                // a lone LF is a character
-        {"A\rB", "00 01 41 00 00 01 42 00 00 FF FF"},          // a lone CR ends the line, B stays
+        {"\r\nA", "00 00 00 01 41 00 00 FF FF"}, // leading empty record
+        {"A\nB", "00 03 41 0A 42 00 00 FF FF"}, // a lone LF is a character
+        {"A\rB", "00 01 41 00 00 01 42 00 00 FF FF"}, // a lone CR ends the line, B stays
         {"A\r", "00 01 41 00 00 FF FF"},
-        {"A\tB\x01", "00 04 41 09 42 01 00 FF FF"},            // control characters kept
+        {"A\tB\x01", "00 04 41 09 42 01 00 FF FF"}, // control characters kept
         {"AB\r\n\r\nCD", "00 02 41 42 00 00 00 02 43 44 00 FF FF"}, // empty line after an even one
         {"\r\n\r\n\r\nA\r\n\r\n\r\n\r\nBB\r\n\r\n\r\n",
          "00 00 00 00 00 00 00 01 41 00 00 00 00 00 00 00 00 02 42 42 00 00 00 00 00 FF FF"},
@@ -92,8 +91,8 @@ TEST(HpAsciiDecoder, FilesGiveTheirText)
         {Bytes(1, 0x41), ""},
         {Bytes(258, 0x00), ""},
         {hpFile("00 00 00 03 41 42 43 00 00 FF FF"), "\r\nABC\r\n"}, // empty first line
-        {hpFile("00 01 41 00 00"), "A\r\n"},                         // a zero pair ends the file
-        {hpFile("00 02 FF 41 FF 42 FF"), "AB"},                      // FF dropped
+        {hpFile("00 01 41 00 00"), "A\r\n"}, // a zero pair ends the file
+        {hpFile("00 02 FF 41 FF 42 FF"), "AB"}, // FF dropped
         {padded("A", 5), "A\r\n\r\n\r\n"}, // odd offset: pad and length word; even: empty record
         {padded("10 END", 245), "10 END\r\n..."}, // to a 512-byte sector, as on disk images
         {padded("A", 6), "failure: the file ends inside a length word..."}, // an even run leaves one

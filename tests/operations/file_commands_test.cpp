@@ -132,8 +132,8 @@ TEST_F(FileCommands, TxtIsNumberedOnlyWhenWanted)
     read();
     EXPECT_EQ(window.document, "100 PRINT 1\r\n105 \r\n110 END");
     EXPECT_THAT(window.only({"status", "maximum", "timer"}),
-                ElementsAre("status Now Reading", "status Inserting LineNumber", "maximum 13", "timer on",
-                            "timer off", "status Complete"));
+                ElementsAre("status Now Reading", "status Inserting LineNumber", "maximum 13", "timer on", "timer off",
+                            "status Complete"));
 
     files.write("numbered.asc", kWorkedExample);
     window.readHp = true;
@@ -167,7 +167,7 @@ TEST_F(FileCommands, ReadFailuresEndQuietly)
         {"empty.asc", true, "", "", "Complete"},
         {"cut.asc", true, "", "", "Now Analysing"},
         {"BIG.asc", true, "", "", "Now Reading"}, // cut short while it is read (below)
-        {"HUGE.asc", true, "", "", "Complete"},    // refused before anything is allocated
+        {"HUGE.asc", true, "", "", "Complete"}, // refused before anything is allocated
         {"HUGE.asc", false, "", "", "Now Reading"},
         {"pipe.asc", true, "", "", "Complete"}, // refused without waiting for a writer
         {"/dev/zero", false, "", "", "Now Reading"},
@@ -282,7 +282,7 @@ TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
         {"10 A", "plain/new.asc", false, "Now Writing"},
         {"10 A", "/dev/null", false, "Now Writing"},
         {"10 A", "out/in.asc", false, "Now Writing"}, // the folder moves away while it is written
-        {big, "old.asc", false, "Now Writing"},       // the disk fills up
+        {big, "old.asc", false, "Now Writing"}, // the disk fills up
         {big, "old.txt", true, "Writing"},
     };
     for (const auto& c : cases) {
@@ -308,7 +308,7 @@ TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
     EXPECT_EQ(textOf(files.read("old.txt")), "10 OLD\r\n");
     EXPECT_EQ(files.listing(), "folder.asc moved old.asc old.txt plain");
     EXPECT_TRUE(fs::is_empty(files / "folder.asc"));
-    struct stat info {};
+    struct stat info { };
     EXPECT_TRUE(::stat("/dev/null", &info) == 0 && S_ISCHR(info.st_mode));
 
     // With room again, the same write goes through.

@@ -35,8 +35,8 @@ TEST_F(Settings, DefaultsAndTheFileLayout)
     EXPECT_EQ(textOf(dir.read("config.ini")), "; kept comment\r\n[Window]\r\nTop = 15\r\n\r\n[Option]\r\n"
                                               "ReadHP=False\r\nStart=\r\n\r\n[Load]\r\nDir=/a.asc\r\n");
     const std::tuple<const char*, const char*, const char*> reads[] = {
-        {"Window", "Top", "15"},          {"Option", "ReadHP", "False"},   {"Option", "Start", "default"},
-        {"Window", "State", "default"},   {"Other", "Top", "default"},     {"load", "DIR", "/a.asc"},
+        {"Window", "Top", "15"},        {"Option", "ReadHP", "False"}, {"Option", "Start", "default"},
+        {"Window", "State", "default"}, {"Other", "Top", "default"},   {"load", "DIR", "/a.asc"},
     };
     for (const auto& [section, key, value] : reads) {
         EXPECT_EQ(Module1::ReadSetting(section, key, "default"), value) << section << "/" << key;
@@ -103,8 +103,10 @@ TEST_F(Settings, UnusableFilesGiveDefaultsAndNeverStopTheProgram)
 
 TEST_F(Settings, FileInTheLocaleCodePageIsReadThroughIt)
 {
-    dir.write("config.ini", "[Load]\r\nDir=C:\\Programme\\Gr\xF6\xDF" "e.asc\r\n");
-    EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), "C:\\Programme\\Gr\u00F6\u00DF" "e.asc");
+    dir.write("config.ini", "[Load]\r\nDir=C:\\Programme\\Gr\xF6\xDF"
+                            "e.asc\r\n");
+    EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), "C:\\Programme\\Gr\u00F6\u00DF"
+                                                       "e.asc");
 }
 
 TEST(SettingsFolder, EndsInExactlyOneSeparator)

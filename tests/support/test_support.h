@@ -25,8 +25,7 @@ inline std::string textOf(const Bytes& bytes)
 Bytes hex(std::string_view text);
 
 // The reason of the Failure the action throws, or "no failure".
-template <class Action>
-std::string failureOf(Action&& action)
+template <class Action> std::string failureOf(Action&& action)
 {
     try {
         action();

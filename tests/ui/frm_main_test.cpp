@@ -152,8 +152,8 @@ private slots:
         QTest::addColumn<QString>("page");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("kept");
-        QTest::newRow("932 hiragana, kanji") << "windows-932" << QStringLiteral("1\u3042\u65E5\u8A9E")
-                                             << QStringLiteral("1\u3042\u65E5\u8A9E");
+        QTest::newRow("932 hiragana, kanji")
+            << "windows-932" << QStringLiteral("1\u3042\u65E5\u8A9E") << QStringLiteral("1\u3042\u65E5\u8A9E");
         QTest::newRow("932 half-width, missing") << "windows-932" << QStringLiteral("\uFF71\u00E9x2") << "2";
         QTest::newRow("1252 letters") << "windows-1252" << QStringLiteral("\u00E9\u3042\u8A9E3") << "3";
     }
@@ -277,13 +277,12 @@ private slots:
             outer = w.frameGeometry();
             w.close();
         }
-        const QString stored = QStringList{setting("Window", "State"), setting("Window", "Top"),
-                                           setting("Window", "Left"), setting("Window", "Height"),
-                                           setting("Window", "Width"), setting("Option", "ReadHP"),
-                                           setting("Option", "ReadTXT"), setting("Option", "WriteHP"),
-                                           setting("Option", "WriteTXT"), setting("Option", "AddLineNum"),
-                                           setting("Option", "Start"), setting("Option", "Step")}
-                                   .join(' ');
+        const QString stored =
+            QStringList{setting("Window", "State"),      setting("Window", "Top"),     setting("Window", "Left"),
+                        setting("Window", "Height"),     setting("Window", "Width"),   setting("Option", "ReadHP"),
+                        setting("Option", "ReadTXT"),    setting("Option", "WriteHP"), setting("Option", "WriteTXT"),
+                        setting("Option", "AddLineNum"), setting("Option", "Start"),   setting("Option", "Step")}
+                .join(' ');
         QCOMPARE(stored, QStringLiteral("0 %1 %2 %3 %4 False True True False 1 1000 (none)")
                              .arg(outer.top() * 15)
                              .arg(outer.left() * 15)
