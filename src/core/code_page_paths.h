@@ -70,6 +70,7 @@ public:
 private:
     std::u16string utf16From(std::string_view text) const;
     std::size_t fromUtf16(const std::u16string& units, Bytes& out) const;
+    std::size_t units(ByteView bytes, std::u16string& units) const;
     std::u16string toUtf16(const Bytes& bytes) const;
     std::size_t firstUnitNotRoundTripping(const std::u16string& units) const;
 

@@ -54,6 +54,14 @@ inline void decodeOne(const std::uint8_t* in, std::size_t n, std::size_t& r, std
     }
 }
 
+// A fresh buffer for the functions that fill a given one.
+template <class Fill> Bytes filled(Fill fill)
+{
+    Bytes out;
+    fill(out);
+    return out;
+}
+
 } // namespace
 
 namespace detail {
@@ -80,9 +88,7 @@ Bytes decodeHpAsciiBytesScalar(ByteView file)
 
 Bytes decodeHpAsciiBytes(ByteView file, Progress* progress)
 {
-    Bytes out;
-    decodeHpAsciiBytes(file, out, progress);
-    return out;
+    return filled([&](Bytes& out) { decodeHpAsciiBytes(file, out, progress); });
 }
 
 void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
@@ -158,9 +164,7 @@ void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
 
 Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
 {
-    Bytes out;
-    encodeHpAsciiBytes(text, out, progress);
-    return out;
+    return filled([&](Bytes& out) { encodeHpAsciiBytes(text, out, progress); });
 }
 
 void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)

@@ -76,21 +76,27 @@ std::size_t IcuPage::fromUtf16(const std::u16string& units, Bytes& out) const
     return std::string_view::npos;
 }
 
-// The bytes as UTF-16; empty when they do not convert.
-std::u16string IcuPage::toUtf16(const Bytes& bytes) const
+// Converts the bytes into units; on failure, returns how many bytes were
+// consumed before ICU stopped, else npos.
+std::size_t IcuPage::units(ByteView bytes, std::u16string& units) const
 {
-    UConverter* c = converter_.get();
-    ucnv_reset(c);
-    std::u16string units(bytes.size() + 1, u'\0');
+    ucnv_reset(converter_.get());
+    units.assign(bytes.size() + 1, u'\0');
     UChar* target = reinterpret_cast<UChar*>(units.data());
     const char* source = reinterpret_cast<const char*>(bytes.data());
     UErrorCode error = U_ZERO_ERROR;
-    ucnv_toUnicode(c, &target, target + units.size(), &source, source + bytes.size(), nullptr, true, &error);
-    if (U_FAILURE(error)) {
-        return {};
-    }
+    ucnv_toUnicode(converter_.get(), &target, target + units.size(), &source, source + bytes.size(), nullptr, true,
+                   &error);
     units.resize(static_cast<std::size_t>(target - reinterpret_cast<UChar*>(units.data())));
-    return units;
+    const auto consumed = static_cast<std::size_t>(source - reinterpret_cast<const char*>(bytes.data()));
+    return U_FAILURE(error) ? consumed : std::string_view::npos;
+}
+
+// The bytes as UTF-16; empty when they do not convert.
+std::u16string IcuPage::toUtf16(const Bytes& bytes) const
+{
+    std::u16string converted;
+    return units(bytes, converted) == std::string_view::npos ? converted : std::u16string();
 }
 
 // The index of the first character that does not come back through the code
@@ -116,26 +122,19 @@ std::size_t IcuPage::firstUnitNotRoundTripping(const std::u16string& units) cons
 
 std::string IcuPage::toUtf8(ByteView bytes) const
 {
-    UConverter* c = converter_.get();
-    ucnv_reset(c);
-    std::u16string units(bytes.size() + 1, u'\0');
-    UChar* target = reinterpret_cast<UChar*>(units.data());
-    const char* source = reinterpret_cast<const char*>(bytes.data());
-    UErrorCode error = U_ZERO_ERROR;
-    ucnv_toUnicode(c, &target, target + units.size(), &source, source + bytes.size(), nullptr, true, &error);
-    if (U_FAILURE(error)) {
+    std::u16string units;
+    const std::size_t consumed = this->units(bytes, units);
+    if (consumed != std::string_view::npos) {
         char bad[32];
         int8_t badLength = 32;
         UErrorCode ignored = U_ZERO_ERROR;
-        ucnv_getInvalidChars(c, bad, &badLength, &ignored);
-        const auto consumed = static_cast<std::size_t>(source - reinterpret_cast<const char*>(bytes.data()));
+        ucnv_getInvalidChars(converter_.get(), bad, &badLength, &ignored);
         const auto length = static_cast<std::size_t>(std::max<int8_t>(badLength, 1));
         failUndecodable(name_, bytes, consumed - std::min(consumed, length), length);
     }
-    units.resize(static_cast<std::size_t>(target - reinterpret_cast<UChar*>(units.data())));
     std::string out(units.size() * 3, '\0');
     int32_t length = 0;
-    error = U_ZERO_ERROR;
+    UErrorCode error = U_ZERO_ERROR;
     u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &length, reinterpret_cast<const UChar*>(units.data()),
                 static_cast<int32_t>(units.size()), &error);
     if (U_FAILURE(error)) {

@@ -61,37 +61,46 @@ SingleBytePage::SingleBytePage(const std::string& name, UConverter* converter) :
     }
 }
 
+// Walks the bytes: ascii(from, count) for each stretch of ASCII blocks that
+// can pass as they are, other(i) for every other byte.
+template <class Ascii, class Other> void walk(ByteView bytes, bool asciiCompatible, Ascii ascii, Other other)
+{
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t run = asciiCompatible ? asciiBlocks(bytes.data(), i, n) : 0;
+        ascii(i, run);
+        i += run;
+        if (i == n) {
+            break;
+        }
+        other(i);
+    }
+}
+
 std::string SingleBytePage::toUtf8(ByteView bytes) const
 {
-    const std::uint8_t* in = bytes.data();
-    const std::size_t n = bytes.size();
     // First the exact size, so the result is allocated once.
     std::size_t size = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t run = asciiCompatible_ ? asciiBlocks(in, i, n) : 0;
-        size += run;
-        i += run;
-        if (i == n) {
-            break;
-        }
-        if (toUnicode_[in[i]] == kUnmapped) {
-            failUndecodable(name_, bytes, i, 1);
-        }
-        size += utf8Length_[in[i]];
-    }
+    walk(
+        bytes, asciiCompatible_, [&](std::size_t, std::size_t run) { size += run; },
+        [&](std::size_t i) {
+            if (toUnicode_[bytes[i]] == kUnmapped) {
+                failUndecodable(name_, bytes, i, 1);
+            }
+            size += utf8Length_[bytes[i]];
+        });
     std::string out(size, '\0');
     char* o = out.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t run = asciiCompatible_ ? asciiBlocks(in, i, n) : 0;
-        std::memcpy(o, in + i, run);
-        o += run;
-        i += run;
-        if (i == n) {
-            break;
-        }
-        std::memcpy(o, utf8_[in[i]].data(), utf8Length_[in[i]]);
-        o += utf8Length_[in[i]];
-    }
+    walk(
+        bytes, asciiCompatible_,
+        [&](std::size_t from, std::size_t run) {
+            std::memcpy(o, bytes.data() + from, run);
+            o += run;
+        },
+        [&](std::size_t i) {
+            std::memcpy(o, utf8_[bytes[i]].data(), utf8Length_[bytes[i]]);
+            o += utf8Length_[bytes[i]];
+        });
     return out;
 }
 
