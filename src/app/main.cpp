@@ -1,15 +1,42 @@
-// Varnook starts by loading its main window.
+// Varnook starts by loading its main window; a file named on the command
+// line is read as a dropped file is.
 
 #include "core/file_io.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* kUsage = "Usage: varnook [FILE]\n"
+                     "Converts BASIC programs between HP BASIC ASCII program files and plain text, in a window.\n"
+                     "FILE is read at once, as a file dropped on the window is read.\n"
+                     "\n"
+                     "  --help     show this help and exit\n"
+                     "  --version  show the version and exit\n"
+                     "\n"
+                     "See also varnook-convert(1) for conversions on the command line.\n";
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    // These need no display.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("varnook %s\n", VARNOOK_VERSION);
+            return 0;
+        }
+    }
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -26,7 +53,24 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Varnook"));
     QApplication::setApplicationVersion(QStringLiteral(VARNOOK_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("varnook"));
+
+    // Qt has taken its own options out; what is left are files.
+    QStringList files;
+    bool options = true;
+    for (const QString& argument : QApplication::arguments().mid(1)) {
+        if (options && argument == QLatin1String("--")) {
+            options = false;
+        } else if (options && argument.startsWith(QLatin1Char('-')) && argument != QLatin1String("-")) {
+            std::fprintf(stderr, "varnook: unknown option %s\n%s", qPrintable(argument), kUsage);
+            return 2;
+        } else {
+            files << argument;
+        }
+    }
     varnook::ui::frmMain window;
     window.showRestored();
+    if (!files.isEmpty()) {
+        QTimer::singleShot(0, &window, [&window, file = files.constFirst()] { window.ReadFile(file); });
+    }
     return QApplication::exec();
 }

@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -306,9 +307,13 @@ void frmMain::ReadDroppedFile(const QMimeData* data)
     if (CheckFileDrag(data, Qt::CopyAction) != Qt::CopyAction) {
         return;
     }
-    const QString name = data->urls().constFirst().toLocalFile();
+    ReadFile(data->urls().constFirst().toLocalFile());
+}
+
+void frmMain::ReadFile(const QString& name)
+{
     if (!name.isEmpty()) {
-        ReadProgramFile(*this, codePage_, name.toStdString());
+        ReadProgramFile(*this, codePage_, QFileInfo(name).absoluteFilePath().toStdString());
     }
 }
 

@@ -97,6 +97,9 @@ public:
     // The drop rules, for drags over the window and its document area.
     static Qt::DropAction CheckFileDrag(const QMimeData* data, Qt::DropActions effect);
     void ReadDroppedFile(const QMimeData* data);
+    // Reads a file named outside the window (the command line, the desktop)
+    // as a dropped file is read.
+    void ReadFile(const QString& name);
 
     void LayoutControls();
 

@@ -223,7 +223,9 @@ TEST(ConvertCommand, InterruptionsLeaveNoTemporaryFile)
             dir.write("big.asc", "old");
             const pid_t child = ::fork();
             if (child == 0) {
-                ::chdir(dir.path().c_str());
+                if (::chdir(dir.path().c_str()) != 0) {
+                    ::_exit(126);
+                }
                 ::execl(VARNOOK_CONVERT, VARNOOK_CONVERT, "--to", "hp", "big.txt", "-o", "big.asc", nullptr);
                 ::_exit(127);
             }

@@ -105,9 +105,12 @@ void giveToNobody(const TempDir& dir)
     if (::geteuid() != 0) {
         return;
     }
-    ::lchown(dir.path().c_str(), kNobody, kNobody);
+    bool given = ::lchown(dir.path().c_str(), kNobody, kNobody) == 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-        ::lchown(entry.path().c_str(), kNobody, kNobody);
+        given = ::lchown(entry.path().c_str(), kNobody, kNobody) == 0 && given;
+    }
+    if (!given) {
+        throw std::runtime_error("cannot give the test folder to nobody");
     }
 }
 

@@ -191,6 +191,17 @@ xdotool key Escape
 eventually gone "Open"
 close_app
 
+# A file named on the command line (a double-click in a file manager) is
+# read at once, as a dropped file is, and remembered.
+printf '10 PRINT\r\n' >"$work/OTHER.txt"
+"$work/varnook" "$work/OTHER.txt" 2>>"$work/varnook.log" &
+app=$!
+pids+=($app)
+check "openbox: a file named on the command line is read" \
+  eventually grep -q "^Dir=$work/OTHER.txt$" "$work/config.ini"
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
+close_app
+
 # ---- without a window manager
 start_display
 restarts "no window manager"
