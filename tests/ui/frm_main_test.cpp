@@ -43,6 +43,14 @@ QString enabling(frmMain& w)
     return QStringLiteral("%1 %2").arg(w.chkLineNum->isEnabled() ? "chk" : "-", group ? "group" : "-");
 }
 
+// Shows the window as the program does and lets it settle into its frame.
+void showSettled(frmMain& w)
+{
+    w.showRestored();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QApplication::processEvents();
+}
+
 void type(QWidget* widget, const QString& text)
 {
     for (const QChar c : text) {
@@ -243,9 +251,7 @@ private slots:
     void layoutFollowsTheSizeAndKeepsTheMinimum()
     {
         frmMain w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        QApplication::processEvents();
+        showSettled(w);
         for (const QSize size : {QSize(300, 200), QSize(800, 600), QSize(530, 1000)}) {
             w.resize(size);
             const QSize kept = size.expandedTo(QSize(529, 391));
@@ -263,9 +269,7 @@ private slots:
         QRect outer;
         {
             frmMain w;
-            w.showRestored();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
-            QApplication::processEvents();
+            showSettled(w);
             w.move(60, 45);
             w.resize(640, 480);
             w.opReadTxt->setChecked(true);
@@ -301,9 +305,7 @@ private slots:
         QRect normal;
         {
             frmMain w;
-            w.showRestored();
-            QVERIFY(QTest::qWaitForWindowExposed(&w));
-            QApplication::processEvents();
+            showSettled(w);
             w.resize(600, 450);
             QApplication::processEvents();
             normal = w.frameGeometry();
