@@ -352,35 +352,3 @@ TEST_F(FileCommands, CancelledSaveDialogWritesNothing)
     EXPECT_EQ(files.read("old.asc"), kWorkedExample);
     EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
 }
-
-TEST_F(FileCommands, EveryByteSurvivesWriteAndReadInEverySingleBytePage)
-{
-    for (const char* name : kSingleByteWindowsPages) {
-        page = CodePage::named(name);
-        window.document = page.toUtf8(lineBytes());
-        const std::string written = window.document;
-        window.dialogAnswer = path("all.asc");
-        write();
-        window.document.clear();
-        read();
-        EXPECT_EQ(window.document, written + "\r\n") << name;
-    }
-}
-
-TEST_F(FileCommands, BrokenSettingsFileDoesNotStopReading)
-{
-    settings.write("config.ini", randomBytes(10 * 1024 * 1024, 9));
-    files.write("PROG.asc", kWorkedExample);
-    window.dialogAnswer = path("PROG.asc");
-    read();
-    EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
-    EXPECT_EQ(remembered(), path("PROG.asc"));
-}
-
-TEST(ProgressTimer, TickShowsProgressCount)
-{
-    FakeWindow window;
-    ProgressCount = 1234;
-    progressTimerTick(window);
-    EXPECT_EQ(window.value, 1234);
-}
