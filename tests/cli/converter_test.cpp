@@ -15,15 +15,6 @@ using namespace varnook::test;
 
 namespace {
 
-std::string outcome(auto&& action)
-{
-    try {
-        return textOf(action());
-    } catch (const Failure& e) {
-        return std::string("failure: ") + e.what();
-    }
-}
-
 } // namespace
 
 // The shortcut over bytes must give what the steps through the document

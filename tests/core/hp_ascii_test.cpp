@@ -12,16 +12,6 @@ using namespace varnook::test;
 
 namespace {
 
-// The result as text, or the failure's reason after "failure: ".
-template <class Action> std::string outcome(Action&& action)
-{
-    try {
-        return textOf(action());
-    } catch (const Failure& e) {
-        return std::string("failure: ") + e.what();
-    }
-}
-
 // The records after the header, as hex; or the failure.
 std::string encoded(std::string_view text)
 {

@@ -39,12 +39,9 @@ TEST(LineNumbers, NumbersEveryLine)
          "failure: line numbers leave the 32-bit range: the number after -2147483648 (line 1) would be -2147483649"},
     };
     for (const auto& [text, start, step, expected] : cases) {
-        std::string got;
-        try {
-            got = textOf(insertLineNumberBytes(bytesOf(text), start, step));
-        } catch (const Failure& e) {
-            got = std::string("failure: ") + e.what();
-        }
+        const std::string got = outcome([&, &text = text, start = start, step = step] {
+            return insertLineNumberBytes(bytesOf(text), start, step);
+        });
         EXPECT_EQ(got.substr(0, expected.starts_with("failure") ? expected.size() : std::string::npos), expected)
             << text << " " << start << " " << step;
     }

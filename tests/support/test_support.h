@@ -35,6 +35,16 @@ template <class Action> std::string failureOf(Action&& action)
     return "no failure";
 }
 
+// The bytes the action gives, as text; or "failure: " and the reason.
+template <class Action> std::string outcome(Action&& action)
+{
+    try {
+        return textOf(action());
+    } catch (const std::exception& e) {
+        return std::string("failure: ") + e.what();
+    }
+}
+
 // Bytes of a fixed pseudo-random sequence.
 Bytes randomBytes(std::size_t size, unsigned seed);
 
