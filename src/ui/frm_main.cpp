@@ -432,8 +432,7 @@ void frmMain::trackFrame()
         }
         frameSettled_ = true;
         settledFrame_ = frame;
-        requestedClient_ = normalOuter_.marginsRemoved(frame);
-        setGeometry(requestedClient_);
+        setGeometry(normalOuter_.marginsRemoved(frame));
         return;
     }
     normalOuter_ = outer;
@@ -455,10 +454,6 @@ void frmMain::Form_Load()
     // Applied in the order read, so the enabling rules run as the user's
     // own choices would run them.
     const RememberedState remembered = RememberedState::read();
-    const double top = remembered.top;
-    const double left = remembered.left;
-    const double height = remembered.height;
-    const double width = remembered.width;
     restoredState_ = remembered.state;
     opReadHp->setChecked(remembered.readHp);
     opReadTxt->setChecked(remembered.readTxt);
@@ -471,12 +466,12 @@ void frmMain::Form_Load()
     // The measures are the outer rectangle. One that no screen could hold
     // (not a number, beyond any screen's reach) is treated like one off every
     // screen.
-    constexpr double kReach = 15.0 * 100000;
-    const bool usable = std::isfinite(top) && std::isfinite(left) && std::isfinite(height) && std::isfinite(width) &&
-                        std::abs(top) < kReach && std::abs(left) < kReach && std::abs(height) < kReach &&
-                        std::abs(width) < kReach;
-    QRect outer = usable ? QRect(px(left), px(top), std::max(px(width), 0), std::max(px(height), 0))
-                         : QRect(-2 * px(kReach), 0, 0, 0);
+    const double measures[] = {remembered.left, remembered.top, remembered.width, remembered.height};
+    const bool usable = std::all_of(std::begin(measures), std::end(measures),
+                                    [](double twips) { return std::isfinite(twips) && std::abs(twips) < 15.0e5; });
+    QRect outer =
+        usable ? QRect(px(measures[0]), px(measures[1]), std::max(px(measures[2]), 0), std::max(px(measures[3]), 0))
+               : QRect(-200000, 0, 0, 0);
     const QSize minimumOuter = minimumSize().grownBy(kAssumedFrame);
     outer.setSize(outer.size().expandedTo(minimumOuter));
     bool onScreen = false;
@@ -493,8 +488,7 @@ void frmMain::Form_Load()
     // Until the window system tells the real frame, the client is placed
     // inside the frame the original platform had.
     normalOuter_ = outer;
-    requestedClient_ = outer.marginsRemoved(kAssumedFrame);
-    setGeometry(requestedClient_);
+    setGeometry(outer.marginsRemoved(kAssumedFrame));
 }
 
 void frmMain::showRestored()

@@ -139,7 +139,6 @@ private:
     // restored it until the window system has framed the window and it has
     // been put there, then as the user moves and sizes it.
     QRect normalOuter_;
-    QRect requestedClient_;
     bool frameSettled_ = false;
     QMargins settledFrame_;
     int restoredState_ = 0;
