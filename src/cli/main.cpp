@@ -2,10 +2,12 @@
 // batch work.
 
 #include "converter.h"
+#include "options.h"
 
 #include "core/code_page.h"
 #include "core/failure.h"
 #include "core/file_io.h"
+#include "core/lif.h"
 
 #include <CLI/CLI.hpp>
 
@@ -103,20 +105,6 @@ fs::path resultName(const std::string& input, Format to)
     return name;
 }
 
-bool samePlace(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    if (fs::exists(a, error) && fs::exists(b, error)) {
-        return fs::equivalent(a, b, error);
-    }
-    return fs::weakly_canonical(fs::absolute(a, error), error) == fs::weakly_canonical(fs::absolute(b, error), error);
-}
-
-void reportFailure(const std::string& input, const std::string& reason)
-{
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());
-}
-
 // Usage first, as GNU tools print it.
 class HelpFormatter : public CLI::Formatter {
 public:
@@ -143,18 +131,83 @@ const char* kFooter = "Examples:\n"
                       "\n"
                       "Exit status: 0 when every input was converted, 1 when any failed, 2 for a usage error.";
 
-// What the command line asks for, checked.
-struct Options {
-    Conversion conversion;
-    CodePage codePage = CodePage::named("windows-1252");
-    std::string output;
-    std::vector<std::string> inputs;
-};
-
 // --help and --version: printed, and the program ends with the status.
 struct EarlyExit {
     int status;
 };
+
+// A block count: a whole number from 1 to 4294967295.
+std::uint32_t parseCount(const std::string& option, const std::string& text, std::uint32_t fallback)
+{
+    if (text.empty()) {
+        return fallback;
+    }
+    std::uint32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || ptr != text.data() + text.size() || value == 0) {
+        throw UsageError{"invalid " + option + " value '" + text + "': a whole number from 1 to 4294967295"};
+    }
+    return value;
+}
+
+// The mode and the options that go with it; mistakes are usage errors.
+void checkMode(Options& options, const std::map<std::string, std::size_t>& given)
+{
+    const auto has = [&](const char* option) { return given.at(option) > 0; };
+    const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
+        for (const char* option : options) {
+            if (has(option)) {
+                throw UsageError{std::string(option) + " cannot be used with " + mode};
+            }
+        }
+    };
+    const int modes = has("--to") + has("--list") + has("--new-volume") + has("--check");
+    if (modes == 0) {
+        throw UsageError{"--to is required (or --list, --new-volume or --check)"};
+    }
+    if (modes > 1) {
+        throw UsageError{"only one of --to, --list, --new-volume and --check can be given"};
+    }
+    if (!has("--new-volume")) {
+        refuse({"--label", "--blocks", "--directory-blocks"}, "anything but --new-volume");
+    }
+    if (options.mode != Mode::ToVolume) {
+        refuse({"--name"}, "anything but --to lif");
+    }
+    const bool needsInputs = options.mode != Mode::List && options.mode != Mode::NewVolume;
+    if (!needsInputs && !options.inputs.empty()) {
+        throw UsageError{"--list and --new-volume take no other file: " + options.inputs.front()};
+    }
+    if (needsInputs && options.inputs.empty()) {
+        throw UsageError{"INPUT is required"};
+    }
+    const std::string mode = options.mode == Mode::Check ? "--check" : "--list or --new-volume";
+    switch (options.mode) {
+    case Mode::List:
+    case Mode::NewVolume:
+    case Mode::Check:
+        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o", "--volume"}, mode);
+        break;
+    case Mode::ToVolume:
+        if (!has("--volume")) {
+            throw UsageError{"--to lif needs --volume IMAGE"};
+        }
+        refuse({"-o"}, "--to lif (the result goes into the --volume image)");
+        if (has("--name") && options.inputs.size() > 1) {
+            throw UsageError{"--name names one input; several inputs are named after their files"};
+        }
+        if (!has("--name") && std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
+            throw UsageError{"standard input ('-') needs --name"};
+        }
+        break;
+    case Mode::FromVolume:
+        refuse({"--from", "--line-numbers"}, "--volume and --to " +
+                                                 std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
+        break;
+    case Mode::Convert:
+        break;
+    }
+}
 
 Options parseOptions(int argc, char** argv)
 {
@@ -163,30 +216,59 @@ Options parseOptions(int argc, char** argv)
     std::string startText = "10";
     std::string stepText = "10";
     std::string codePageName;
+    std::string blocksText;
+    std::string directoryBlocksText;
+    bool check = false;
     Options options;
     CLI::App app{kDescription, kProgram};
     app.footer(kFooter);
     auto formatter = std::make_shared<HelpFormatter>();
     formatter->column_width(30);
     app.formatter(formatter);
-    const auto format = CLI::IsMember({"txt", "hp"});
-    app.add_option("--to", to, "Format to write: txt or hp (HP BASIC ASCII)")
-        ->required()
-        ->check(format)
-        ->type_name("{txt|hp}");
-    app.add_option("--from", from, "Format to read (default: the other one)")->check(format)->type_name("{txt|hp}");
-    app.add_flag("--line-numbers", options.conversion.lineNumbers,
-                 "Put a line number in front of every line of a TXT input");
+    std::map<std::string, CLI::Option*> all;
+    all["--to"] = app.add_option("--to", to, "Format to write: txt, hp (HP BASIC ASCII) or lif (into --volume)")
+                      ->check(CLI::IsMember({"txt", "hp", "lif"}))
+                      ->type_name("{txt|hp|lif}");
+    all["--from"] = app.add_option("--from", from, "Format to read (default: the other one; txt for --to lif)")
+                        ->check(CLI::IsMember({"txt", "hp"}))
+                        ->type_name("{txt|hp}");
+    all["--line-numbers"] = app.add_flag("--line-numbers", options.conversion.lineNumbers,
+                                         "Put a line number in front of every line of a TXT input");
     // Taken as text: CLI11 would read "010" as octal 8.
-    app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
-    app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
-    CLI::Option* codePageOption = app.add_option("--code-page", codePageName,
-                                                 "ICU converter name of the code page (windows-1252, windows-932, "
-                                                 "hp-roman8, ...); default: the locale's Windows code page")
-                                      ->type_name("NAME");
-    CLI::Option* outputOption =
+    all["--start"] = app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
+    all["--step"] = app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
+    all["--code-page"] = app.add_option("--code-page", codePageName,
+                                        "ICU converter name of the code page (windows-1252, windows-932, "
+                                        "hp-roman8, ...); default: the locale's Windows code page")
+                             ->type_name("NAME");
+    all["-o"] =
         app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
-    app.add_option("INPUT", options.inputs, "Files to convert ('-' for standard input)")->required()->type_name("FILE");
+    all["--volume"] = app.add_option("--volume", options.volume,
+                                     "LIF disk image: --to txt|hp read the NAMEd files out of it, --to lif "
+                                     "writes the inputs into it")
+                          ->type_name("IMAGE");
+    all["--name"] = app.add_option("--name", options.lifName,
+                                   "LIF file name for the one input of --to lif (default: the input's file name "
+                                   "without its extension)")
+                        ->type_name("NAME");
+    all["--list"] = app.add_option("--list", options.volume, "List the files of a LIF disk image")->type_name("IMAGE");
+    all["--new-volume"] =
+        app.add_option("--new-volume", options.volume, "Create an empty LIF disk image")->type_name("IMAGE");
+    all["--label"] =
+        app.add_option("--label", options.label, "Volume label of --new-volume (up to 6 characters; default blank)")
+            ->type_name("LABEL");
+    all["--blocks"] = app.add_option("--blocks", blocksText,
+                                     "Blocks of 256 bytes of --new-volume (default 2464: a 3.5-inch "
+                                     "double-sided disk)")
+                          ->type_name("N");
+    all["--directory-blocks"] =
+        app.add_option("--directory-blocks", directoryBlocksText, "Directory blocks of --new-volume (default 14)")
+            ->type_name("N");
+    all["--check"] = app.add_flag("--check", check,
+                                  "Check HP BASIC ASCII files and LIF images: list every departure from the format");
+    app.add_option("INPUT", options.inputs,
+                   "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
+        ->type_name("FILE");
     app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
     try {
         app.parse(argc, argv);
@@ -199,27 +281,45 @@ Options parseOptions(int argc, char** argv)
     }
 
     // An empty value given on purpose is a mistake, not "use the default".
-    if (codePageOption->count() > 0 && codePageName.empty()) {
-        throw UsageError{"empty --code-page value"};
+    std::map<std::string, std::size_t> given;
+    for (const auto& [name, option] : all) {
+        given[name] = option->count();
     }
-    if (outputOption->count() > 0 && options.output.empty()) {
-        throw UsageError{"empty -o value"};
+    for (const auto& [name, value] : {std::pair{"--code-page", &codePageName}, std::pair{"-o", &options.output},
+                                      std::pair{"--volume", &options.volume}, std::pair{"--name", &options.lifName}}) {
+        if (given[name] > 0 && value->empty()) {
+            throw UsageError{std::string("empty ") + name + " value"};
+        }
+    }
+    if ((given["--list"] > 0 || given["--new-volume"] > 0) && options.volume.empty()) {
+        throw UsageError{"empty IMAGE value"};
     }
     Conversion& conversion = options.conversion;
     conversion.to = to == "txt" ? Format::Txt : Format::Hp;
-    conversion.from = from.empty() ? (conversion.to == Format::Txt ? Format::Hp : Format::Txt)
+    conversion.from = from.empty() ? (to == "hp" ? Format::Txt : to == "txt" ? Format::Hp : Format::Txt)
                                    : (from == "txt" ? Format::Txt : Format::Hp);
+    options.mode = given["--list"] > 0          ? Mode::List
+                   : given["--new-volume"] > 0  ? Mode::NewVolume
+                   : check                      ? Mode::Check
+                   : to == "lif"                ? Mode::ToVolume
+                   : given["--volume"] > 0      ? Mode::FromVolume
+                                                : Mode::Convert;
+    checkMode(options, given);
     if (conversion.lineNumbers && conversion.from == Format::Hp) {
         throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
     }
     conversion.start = parseLineNumber("--start", startText);
     conversion.step = parseLineNumber("--step", stepText);
+    options.blocks = parseCount("--blocks", blocksText, lif::kDefaultBlocks);
+    options.directoryBlocks = parseCount("--directory-blocks", directoryBlocksText, lif::kDefaultDirectoryBlocks);
     try {
         options.codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);
     } catch (const Failure& e) {
         throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
     }
-    if (options.inputs.size() > 1) {
+    const bool severalResults =
+        options.inputs.size() > 1 && (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
+    if (severalResults) {
         std::error_code error;
         if (options.output.empty()) {
             throw UsageError{"several inputs need -o naming the folder for the results"};
@@ -227,18 +327,13 @@ Options parseOptions(int argc, char** argv)
         if (!fs::is_directory(options.output, error)) {
             throw UsageError{"with several inputs -o must name an existing folder: " + options.output};
         }
-        if (std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
-            throw UsageError{"standard input ('-') can only be converted on its own"};
-        }
+    }
+    if (options.inputs.size() > 1 && options.mode == Mode::Convert &&
+        std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
+        throw UsageError{"standard input ('-') can only be converted on its own"};
     }
     return options;
 }
-
-// A failure, and the file it is about (an input, or the output).
-struct FileFailure {
-    std::string file;
-    std::string reason;
-};
 
 // Converts input number index; results written so far, with the input each
 // came from, guard against overwriting one.
@@ -303,6 +398,33 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
 
 } // namespace
 
+namespace varnook::cli {
+
+bool samePlace(const fs::path& a, const fs::path& b)
+{
+    std::error_code error;
+    if (fs::exists(a, error) && fs::exists(b, error)) {
+        return fs::equivalent(a, b, error);
+    }
+    return fs::weakly_canonical(fs::absolute(a, error), error) == fs::weakly_canonical(fs::absolute(b, error), error);
+}
+
+void reportFailure(const std::string& input, const std::string& reason)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());
+}
+
+void writeResult(const std::string& target, ByteView bytes)
+{
+    if (target.empty()) {
+        writeStreamBytes(STDOUT_FILENO, bytes);
+    } else {
+        replaceFile(target, bytes);
+    }
+}
+
+} // namespace varnook::cli
+
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
@@ -315,6 +437,20 @@ int main(int argc, char** argv)
     } catch (const UsageError& e) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, e.message.c_str(), kProgram);
         return kExitUsage;
+    }
+    switch (options.mode) {
+    case Mode::List:
+        return listVolume(options);
+    case Mode::FromVolume:
+        return readFromVolume(options);
+    case Mode::ToVolume:
+        return writeIntoVolume(options);
+    case Mode::NewVolume:
+        return createVolume(options);
+    case Mode::Check:
+        return checkFiles(options);
+    case Mode::Convert:
+        break;
     }
     std::map<fs::path, std::string> written; // result -> the input it came from
     int status = kExitOk;

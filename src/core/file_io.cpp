@@ -244,6 +244,25 @@ void InputFile::read(std::uint8_t* into, std::size_t count)
     }
 }
 
+void InputFile::readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            failErrno("cannot read", errno);
+        }
+        if (got == 0) {
+            std::fill(into + done, into + count, std::uint8_t{0});
+            return;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
 ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
 {
     namespace fs = std::filesystem;

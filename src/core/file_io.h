@@ -23,6 +23,10 @@ public:
     // Reads exactly count bytes; a file that ends sooner is a Failure.
     void read(std::uint8_t* into, std::size_t count);
 
+    // Reads count bytes from offset on; what lies past the end of the file
+    // reads as zeros (disk images may stop before their volume does).
+    void readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count);
+
 private:
     int fd_ = -1;
     std::int32_t size_ = 0;

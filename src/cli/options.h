@@ -1,0 +1,49 @@
+#pragma once
+
+#include "converter.h"
+
+#include "core/code_page.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace varnook::cli {
+
+enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check };
+
+// What the command line asks for, checked.
+struct Options {
+    Mode mode = Mode::Convert;
+    Conversion conversion;
+    CodePage codePage = CodePage::named("windows-1252");
+    std::string output;
+    std::vector<std::string> inputs; // files, or the names of files in the volume
+    std::string volume; // the image of --volume, --list or --new-volume
+    std::string lifName;
+    std::string label;
+    std::uint32_t blocks = 0;
+    std::uint32_t directoryBlocks = 0;
+};
+
+// A failure, and the file it is about.
+struct FileFailure {
+    std::string file;
+    std::string reason;
+};
+
+// The volume modes. Each returns the exit status; failures of single files
+// are reported on standard error as they happen.
+int listVolume(const Options& options);
+int readFromVolume(const Options& options);
+int writeIntoVolume(const Options& options);
+int createVolume(const Options& options);
+int checkFiles(const Options& options);
+
+// Shared with the conversions.
+void reportFailure(const std::string& file, const std::string& reason);
+void writeResult(const std::string& target, ByteView bytes); // a file, or standard output when empty
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
+
+} // namespace varnook::cli

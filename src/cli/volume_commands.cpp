@@ -1,0 +1,194 @@
+// The volume modes of varnook-convert: LIF disk images.
+
+#include "options.h"
+
+#include "core/failure.h"
+#include "core/file_io.h"
+#include "core/lif.h"
+#include "core/structure_check.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace varnook::cli {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+
+std::string typeName(std::uint16_t type)
+{
+    if (type == lif::kTypeAscii) {
+        return "ASCII";
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", type);
+    return text;
+}
+
+std::optional<lif::Volume> openVolume(const std::string& image)
+{
+    try {
+        return lif::readVolume(image);
+    } catch (const Failure& e) {
+        reportFailure(image, e.what());
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+int listVolume(const Options& options)
+{
+    const auto volume = openVolume(options.volume);
+    if (!volume) {
+        return kExitFailed;
+    }
+    for (const auto& file : volume->files) {
+        std::printf("%-10s  %-5s  %8u  %s\n", file.name.c_str(), typeName(file.type).c_str(), file.blocks,
+                    lif::formatDate(file.date).c_str());
+    }
+    std::printf("Volume %s: %zu files, %llu blocks free\n",
+                volume->label.empty() ? "(no label)" : volume->label.c_str(), volume->files.size(),
+                static_cast<unsigned long long>(volume->freeBlocks()));
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int readFromVolume(const Options& options)
+{
+    const auto volume = openVolume(options.volume);
+    if (!volume) {
+        return kExitFailed;
+    }
+    std::error_code error;
+    const bool folder = !options.output.empty() && fs::is_directory(options.output, error);
+    const bool toHp = options.conversion.to == Format::Hp;
+    int status = kExitOk;
+    for (const auto& name : options.inputs) {
+        std::string about = name;
+        try {
+            const lif::Entry* entry = volume->find(name);
+            if (entry == nullptr) {
+                throw Failure("no such file in the volume " + options.volume);
+            }
+            if (entry->type != lif::kTypeAscii) {
+                throw Failure("not an ASCII file (type " + typeName(entry->type) + ")");
+            }
+            std::string target = options.output;
+            if (folder) {
+                target = (fs::path(options.output) / (name + (toHp ? ".asc" : ".txt"))).string();
+            }
+            if (!target.empty() && samePlace(target, options.volume)) {
+                throw Failure("the result would overwrite the volume image " + options.volume);
+            }
+            const Bytes blocks = lif::readFileBlocks(options.volume, *entry);
+            const auto lines = lif::readRecords(blocks);
+            const Bytes result = toHp ? lif::programFileFromLines(lines)
+                                      : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
+            about = target.empty() ? "standard output" : target;
+            writeResult(target, result);
+        } catch (const Failure& e) {
+            reportFailure(about, e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int writeIntoVolume(const Options& options)
+{
+    if (!openVolume(options.volume)) {
+        return kExitFailed;
+    }
+    Bytes image;
+    std::optional<ReplacementFile> output;
+    try {
+        // Opened first, so that an image that cannot be written fails before any work.
+        output.emplace(options.volume);
+        image = readFileBytes(options.volume);
+    } catch (const Failure& e) {
+        reportFailure(options.volume, e.what());
+        return kExitFailed;
+    }
+    const Conversion& asked = options.conversion;
+    const Conversion toProgram{Format::Txt, Format::Hp, asked.lineNumbers, asked.start, asked.step};
+    int status = kExitOk;
+    bool changed = false;
+    for (const auto& input : options.inputs) {
+        try {
+            if (input != "-" && samePlace(input, options.volume)) {
+                throw Failure("the input is the volume image itself");
+            }
+            const std::string name = options.lifName.empty() ? fs::path(input).stem().string() : options.lifName;
+            if (!lif::isValidName(name)) {
+                throw Failure("\"" + name + "\" is not a valid LIF file name: 1 to 10 letters, digits and "
+                                            "underscores, starting with a letter; give one with --name");
+            }
+            Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+            if (asked.from == Format::Txt) {
+                bytes = convert(std::move(bytes), toProgram, options.codePage);
+            }
+            lif::putFile(image, name, lif::asciiFileFromProgramFile(bytes), lif::dateNow());
+            changed = true;
+        } catch (const Failure& e) {
+            reportFailure(input, e.what());
+            status = kExitFailed;
+        }
+    }
+    if (changed) {
+        try {
+            output->write(image);
+            output->commit();
+        } catch (const Failure& e) {
+            reportFailure(options.volume, e.what());
+            return kExitFailed;
+        }
+    }
+    return status;
+}
+
+int createVolume(const Options& options)
+{
+    try {
+        std::error_code error;
+        if (fs::symlink_status(options.volume, error).type() != fs::file_type::not_found) {
+            throw Failure("already exists; --new-volume never replaces a file");
+        }
+        replaceFile(options.volume,
+                    lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
+        return kExitOk;
+    } catch (const Failure& e) {
+        reportFailure(options.volume, e.what());
+        return kExitFailed;
+    }
+}
+
+int checkFiles(const Options& options)
+{
+    int status = kExitOk;
+    for (const auto& file : options.inputs) {
+        try {
+            const auto findings = checkFile(file);
+            for (const auto& finding : findings) {
+                std::printf("%s: offset %llu: %s\n", file.c_str(), static_cast<unsigned long long>(finding.offset),
+                            finding.text.c_str());
+            }
+            if (findings.empty()) {
+                std::printf("%s: no departure from the format found\n", file.c_str());
+            } else {
+                status = kExitFailed;
+            }
+        } catch (const Failure& e) {
+            reportFailure(file, e.what());
+            status = kExitFailed;
+        }
+    }
+    return std::fflush(stdout) == 0 ? status : kExitFailed;
+}
+
+} // namespace varnook::cli

@@ -1,0 +1,118 @@
+#pragma once
+
+// LIF volumes (the disk images of HP BASIC workstations) and the ASCII
+// files on them: the record stream of an HP BASIC ASCII program file after
+// its header, ended by the length FFFF instead of 00 FF FF.
+
+#include "bytes.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnook::lif {
+
+inline constexpr std::size_t kBlockSize = 256;
+inline constexpr std::size_t kEntrySize = 32;
+inline constexpr std::uint16_t kTypeAscii = 0x0001;
+inline constexpr std::uint16_t kTypePurged = 0x0000;
+inline constexpr std::uint16_t kTypeEnd = 0xFFFF;
+// A 3.5-inch double-sided disk: 77 tracks, 2 surfaces, 16 blocks a track.
+inline constexpr std::uint32_t kDefaultBlocks = 2464;
+inline constexpr std::uint32_t kDefaultDirectoryBlocks = 14;
+
+using Date = std::array<std::uint8_t, 6>; // BCD: year, month, day, hour, minute, second
+
+struct Entry {
+    std::string name; // without the padding blanks
+    std::uint16_t type = 0;
+    std::uint32_t start = 0;
+    std::uint32_t blocks = 0;
+    Date date{};
+    std::size_t slot = 0; // place in the directory
+};
+
+struct Volume {
+    std::string label;
+    std::uint32_t directoryStart = 0;
+    std::uint32_t directoryBlocks = 0;
+    std::uint64_t blocks = 0; // capacity
+    std::vector<Entry> files; // live entries, in directory order
+    std::vector<std::size_t> purgedSlots;
+    std::optional<std::size_t> endSlot; // none when the directory is full
+
+    std::size_t slots() const { return std::size_t{directoryBlocks} * (kBlockSize / kEntrySize); }
+    std::uint64_t firstDataBlock() const { return std::uint64_t{directoryStart} + directoryBlocks; }
+    std::uint64_t freeBlocks() const;
+    const Entry* find(std::string_view name) const;
+};
+
+// A departure from the format and the byte offset where it stands.
+struct Finding {
+    std::uint64_t offset = 0;
+    std::string text;
+};
+
+// Whether the bytes start with the mark of a LIF volume.
+bool hasVolumeMark(ByteView start);
+
+// Reads a volume from its label block, its directory blocks and the size of
+// its image. Throws Failure for what is not a volume or is inconsistent;
+// with findings given, records every departure there instead and goes on
+// where it can.
+Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize,
+                   std::vector<Finding>* findings = nullptr);
+
+// Reads the label and the directory of the image, and nothing else.
+Volume readVolume(const std::filesystem::path& image);
+
+// The blocks of one file of the image (past the image's end: zeros).
+Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);
+
+// The lines of a record stream, in order; a null record (FFFE) is an empty
+// line. The stream ends at FFFF where a record would start (fileEnd false:
+// a volume's ASCII file) or at 00 FF FF (an HP BASIC ASCII program file
+// after its header). Throws Failure, with the offset, for a record that runs
+// past the end or a missing end mark.
+std::vector<ByteView> readRecords(ByteView stream, bool programFile = false);
+
+// The lines as the content of an ASCII file: their records, FFFF, and zeros
+// to a whole block. Throws Failure for a line over 255 characters.
+Bytes asciiFileFromLines(const std::vector<ByteView>& lines);
+
+// The records of an HP BASIC ASCII program file, unchanged, as the content
+// of an ASCII file. Throws Failure for a file that breaks the format.
+Bytes asciiFileFromProgramFile(ByteView file);
+
+// Lines as program text, CR LF after each.
+Bytes textFromLines(const std::vector<ByteView>& lines);
+
+// The HP BASIC ASCII program file holding the lines. Throws Failure for a
+// line over 255 characters or one holding 00 or FF.
+Bytes programFileFromLines(const std::vector<ByteView>& lines);
+
+// 1 to 10 letters, digits and underscores, starting with a letter.
+bool isValidName(std::string_view name);
+
+// "YYYY-MM-DD HH:MM:SS", "-" for no date, "unknown" for bytes that are not BCD.
+std::string formatDate(const Date& date);
+Date dateNow();
+
+// A new empty volume: its label and directory blocks (the image may stop
+// there: the rest reads as zeros).
+Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date);
+
+// Adds the ASCII file (content from asciiFileFromText) to the image in
+// memory, or replaces the ASCII file of that name. Throws Failure, saying
+// which, when the volume or its directory is full, the volume is
+// inconsistent, or the name is taken by a file of another type.
+void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date);
+
+// Writes the ASCII file into the image file, which is replaced as a whole.
+void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content);
+
+} // namespace varnook::lif

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "bytes.h"
+#include "lif.h"
+
+#include <filesystem>
+#include <vector>
+
+namespace varnook {
+
+// Every departure of an HP BASIC ASCII program file from the format, with
+// its byte offset: header bytes that differ, length words above 255 or
+// running past the end, zero or FF bytes inside a record, pad bytes that
+// are not zero, a missing end mark, bytes after it. Empty when there is none.
+std::vector<lif::Finding> checkProgramFile(ByteView file);
+
+// The same for a LIF volume: label, directory and file inconsistencies, and
+// ASCII files whose records run past their blocks or have no end mark.
+std::vector<lif::Finding> checkVolumeImage(ByteView image);
+
+// Checks the file as a volume when it carries the LIF mark, else as a
+// program file. Throws Failure when it cannot be read.
+std::vector<lif::Finding> checkFile(const std::filesystem::path& path);
+
+} // namespace varnook
