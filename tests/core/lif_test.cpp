@@ -1,0 +1,230 @@
+#include "core/failure.h"
+#include "core/file_io.h"
+#include "core/hp_ascii.h"
+#include "core/lif.h"
+#include "core/structure_check.h"
+#include "support/test_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace varnook;
+using namespace varnook::test;
+using ::testing::HasSubstr;
+
+namespace {
+
+const lif::Date kDate = {0x26, 0x12, 0x07, 0x10, 0x30, 0x00};
+
+Bytes asciiFile(std::string_view text)
+{
+    return lif::asciiFileFromProgramFile(encodeHpAsciiBytes(bytesOf(text)));
+}
+
+// A volume of the blocks with one directory block (8 entries) and the files.
+Bytes volumeWith(std::initializer_list<std::pair<const char*, std::string>> files, std::uint32_t blocks = 40)
+{
+    Bytes image = lif::newVolumeImage("TEST", blocks, 1, kDate);
+    for (const auto& [name, text] : files) {
+        lif::putFile(image, name, asciiFile(text), kDate);
+    }
+    return image;
+}
+
+std::string repeated(const std::string& text, int times)
+{
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += text;
+    }
+    return all;
+}
+
+lif::Volume parsed(const Bytes& image)
+{
+    return lif::parseVolume(ByteView(image).first(256), ByteView(image).subspan(512), image.size());
+}
+
+// Name, start block and length of every file, and the free blocks.
+std::string listing(const Bytes& image)
+{
+    const lif::Volume volume = parsed(image);
+    std::string text;
+    for (const auto& file : volume.files) {
+        text += file.name + "@" + std::to_string(file.start) + "+" + std::to_string(file.blocks) + " ";
+    }
+    return text + "free " + std::to_string(volume.freeBlocks());
+}
+
+std::string textOfFile(const Bytes& image, const char* name)
+{
+    const lif::Entry* entry = parsed(image).find(name);
+    if (entry == nullptr) {
+        return "(none)";
+    }
+    const ByteView blocks = ByteView(image).subspan(entry->start * 256, entry->blocks * 256);
+    return textOf(lif::textFromLines(lif::readRecords(blocks)));
+}
+
+// Entry slot's field at offset set to the 4-byte value.
+void setEntry(Bytes& image, std::size_t slot, std::size_t offset, std::uint32_t value, std::size_t size = 4)
+{
+    for (std::size_t i = 0; i < size; ++i) {
+        image[512 + slot * 32 + offset + i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
+    }
+}
+
+} // namespace
+
+// Adding, replacing in place and elsewhere, purged gaps reused, names at 10
+// characters: the files stay in order and read back.
+TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
+{
+    const std::string line = "10 " + std::string(250, 'b') + "\r\n";
+    Bytes image = volumeWith({{"A", "10 A"}, {"BBBBBBBBBB", line + line}, {"C", "30 C\r\n\r\n40 D"}});
+    EXPECT_EQ(listing(image), "A@3+1 BBBBBBBBBB@4+3 C@7+1 free 32");
+    EXPECT_EQ(textOfFile(image, "C"), "30 C\r\n\r\n40 D\r\n");
+    lif::putFile(image, "BBBBBBBBBB", asciiFile("20 SHORT"), kDate); // fits its blocks: stays
+    EXPECT_EQ(listing(image), "A@3+1 BBBBBBBBBB@4+1 C@7+1 free 34");
+    lif::putFile(image, "A", asciiFile(line + line), kDate); // too big for its place: purged, moves to the end
+    lif::putFile(image, "E", asciiFile("50 E"), kDate); // the purged entry, before B, takes the first gap
+    EXPECT_EQ(listing(image), "E@3+1 BBBBBBBBBB@4+1 C@7+1 A@8+3 free 31");
+    EXPECT_EQ(textOfFile(image, "A"), line + line);
+    EXPECT_EQ(textOfFile(image, "BBBBBBBBBB"), "20 SHORT\r\n");
+    const auto volume = parsed(image);
+    EXPECT_EQ(volume.label + " " + lif::formatDate(volume.files[0].date), "TEST 2026-12-07 10:30:00");
+    EXPECT_EQ(volume.endSlot, 4u);
+}
+
+// Every refusal names its reason and leaves the image as it was.
+TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
+{
+    using Change = std::function<void(Bytes&)>;
+    const Change none = [](Bytes&) {};
+    const std::string line = "10 " + std::string(250, 'z') + "\r\n";
+    std::string eightBlocks;
+    for (int i = 0; i < 8; ++i) {
+        eightBlocks += line + line;
+    }
+    struct Case {
+        Change damage;
+        std::string name, text, message;
+    };
+    const Case cases[] = {
+        {none, "1ABC", "10 A", "not a valid LIF file name"},
+        {none, "ABCDEFGHIJK", "10 A", "not a valid LIF file name"},
+        {none, "A-B", "10 A", "not a valid LIF file name"},
+        {none, "NEW", eightBlocks + eightBlocks + eightBlocks + eightBlocks, "the volume is full: NEW needs 65 blocks"},
+        {[](Bytes& i) { i[0] = 0x88; }, "NEW", "10 A", "not a LIF volume"},
+        {[](Bytes& i) { i[19] = 200; }, "NEW", "10 A", "lies outside the image"},
+        {[](Bytes& i) { setEntry(i, 1, 12, 3); }, "NEW", "10 A", "file B (blocks 3 to 4) overlaps file A"},
+        {[](Bytes& i) { setEntry(i, 1, 16, 90); }, "NEW", "10 A", "file B (blocks 4 to 94) lies outside"},
+        {[](Bytes& i) { setEntry(i, 0, 10, 0xE008, 2); }, "A", "10 A", "file of type E008, not an ASCII file"},
+        {[](Bytes& i) { // eight live entries: no end entry, no free one
+             for (std::size_t slot = 2; slot < 8; ++slot) {
+                 setEntry(i, slot, 10, 0x0001, 2), setEntry(i, slot, 12, 5), setEntry(i, slot, 16, 0);
+             }
+         },
+         "NEW", "10 A", "the volume's directory is full (8 entries)"},
+    };
+    for (const auto& c : cases) {
+        Bytes image = volumeWith({{"A", "10 A"}, {"B", "20 B"}});
+        c.damage(image);
+        const Bytes before = image;
+        EXPECT_THAT(failureOf([&] { lif::putFile(image, c.name, asciiFile(c.text), kDate); }), HasSubstr(c.message))
+            << c.message;
+        EXPECT_EQ(image, before) << c.message;
+    }
+}
+
+// Null records, odd lengths and lines far beyond 255 read; a missing end
+// mark or a record past the end is refused, and so is what a program file
+// cannot hold.
+TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
+{
+    const std::pair<std::string, std::string> streams[] = {
+        {"00 01 41 00 FF FE 00 00 00 02 42 43 FF FF 12 34", "A\r\n\r\n\r\nBC\r\n"},
+        {"01 2C" + repeated("41 ", 300) + "FF FF", std::string(300, 'A') + "\r\n"},
+        {"00 01 41 00", "failure: offset 4: the records end without an end mark (FFFF)"},
+        {"00 05 41 42 FF FF", "failure: offset 0: a record of 5 bytes runs past the end"},
+    };
+    for (const auto& [hexText, text] : streams) {
+        EXPECT_EQ(outcome([&] { return lif::textFromLines(lif::readRecords(hex(hexText))); }), text) << hexText;
+    }
+    const Bytes program = hpFile("00 07 31 30 20 42 45 45 50 00 00 00 00 FF FF");
+    const Bytes file = lif::asciiFileFromProgramFile(program);
+    EXPECT_EQ(file.size(), 256u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 16), hex("00 07 31 30 20 42 45 45 50 00 00 00 FF FF 00 00"));
+    EXPECT_EQ(lif::programFileFromLines(lif::readRecords(file)), program) << "only the end mark changes";
+    const Bytes longLine(300, 'L');
+    const Bytes ok = bytesOf("10 A");
+    const Bytes withFF = bytesOf("10 A\xFF");
+    EXPECT_EQ(failureOf([&] { lif::programFileFromLines({longLine}); }),
+              "line 1 is 300 characters long; HP BASIC ASCII allows at most 255");
+    EXPECT_THAT(failureOf([&] { lif::programFileFromLines({ok, withFF}); }),
+                HasSubstr("line 2, column 5"));
+    EXPECT_THAT(failureOf([&] { lif::asciiFileFromProgramFile(hpFile("00 02 41 42")); }), HasSubstr("without an end mark (00 FF FF)"));
+}
+
+TEST(LifDates, ShowCenturiesAndUnknownBytes)
+{
+    const std::pair<lif::Date, std::string> dates[] = {
+        {{0x99, 0x12, 0x31, 0x23, 0x59, 0x59}, "1999-12-31 23:59:59"},
+        {{0x70, 0x01, 0x01, 0, 0, 0}, "1970-01-01 00:00:00"},
+        {{0x69, 0x01, 0x01, 0, 0, 0}, "2069-01-01 00:00:00"},
+        {{0, 0, 0, 0, 0, 0}, "-"},
+        {{0x26, 0x1A, 0x01, 0, 0, 0}, "unknown"},
+    };
+    for (const auto& [date, text] : dates) {
+        EXPECT_EQ(lif::formatDate(date), text);
+    }
+}
+
+// Every departure with its offset; nothing for clean files.
+TEST(StructureCheck, FindsEveryDeparture)
+{
+    Bytes volume = volumeWith({{"A", "10 A"}, {"B", "20 B"}});
+    EXPECT_TRUE(checkVolumeImage(volume).empty());
+    EXPECT_TRUE(checkProgramFile(hpFile("00 03 41 42 43 00 00 00 00 FF FF")).empty());
+    Bytes header = hpFile("00 01 41 00 00 FF FF");
+    header[3] = 0x02;
+    Bytes unterminated = volume;
+    unterminated[4 * 256 + 6] = unterminated[4 * 256 + 7] = 0x00; // B's FFFF
+    const std::pair<Bytes, std::string> cases[] = {
+        {header, "3: header byte 02, expected 01"},
+        {hpFile("00 03 41 FF 00 07 00 FF FF 00 00"),
+         "259: byte FF inside a record | 260: byte 00 inside a record | 261: pad byte 07 is not zero | 265: 2 bytes "
+         "after the end mark"},
+        {hpFile("01 00 41"), "256: length word 0100 is above 255 | 256: the length word (256) runs past the end of the file"},
+        {hpFile("00 01 41 00"), "260: no end mark (00 FF FF)"},
+        {bytesOf("10 PRINT\r\n"), "0: not an HP BASIC ASCII program file: 10 of the first 10 bytes differ from the header"},
+        {unterminated, "1024: ASCII file B: offset 256: the records end without an end mark (FFFF)"},
+    };
+    for (const auto& [file, expected] : cases) {
+        std::string found;
+        for (const auto& finding : lif::hasVolumeMark(file) ? checkVolumeImage(file) : checkProgramFile(file)) {
+            found += (found.empty() ? "" : " | ") + std::to_string(finding.offset) + ": " + finding.text;
+        }
+        EXPECT_EQ(found, expected);
+    }
+}
+
+// An image shorter than its volume: the listing and a file past the image's
+// end (zeros) read from the file itself.
+TEST(LifVolume, ImagesAreReadInPlace)
+{
+    TempDir dir;
+    Bytes image = volumeWith({{"A", "10 A"}}, 2464);
+    setEntry(image, 1, 0, 0x42202020), setEntry(image, 1, 10, 0x0001, 2), setEntry(image, 1, 12, 2000);
+    setEntry(image, 1, 16, 1), setEntry(image, 2, 10, 0xFFFF, 2);
+    dir.write("disk.lif", image);
+    const lif::Volume volume = lif::readVolume(dir / "disk.lif");
+    ASSERT_EQ(volume.files.size(), 2u);
+    EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(dir / "disk.lif", volume.files[0])))),
+              "10 A\r\n");
+    EXPECT_EQ(lif::readFileBlocks(dir / "disk.lif", volume.files[1]), Bytes(256, 0x00));
+    dir.write("short.lif", Bytes(image.begin(), image.begin() + 300));
+    EXPECT_THAT(failureOf([&] { lif::readVolume(dir / "short.lif"); }), HasSubstr("lies outside the image"));
+}
