@@ -132,6 +132,14 @@ int writeIntoVolume(const Options& options)
             Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
             if (asked.from == Format::Txt) {
                 bytes = convert(std::move(bytes), toProgram, options.codePage);
+            } else {
+                // Records are moved unchanged, so they must be sound ones.
+                for (const auto& finding : checkProgramFile(bytes)) {
+                    if (finding.offset >= 256) {
+                        throw Failure("offset " + std::to_string(finding.offset) + ": " + finding.text +
+                                      " (--check lists every departure)");
+                    }
+                }
             }
             lif::putFile(image, name, lif::asciiFileFromProgramFile(bytes), lif::dateNow());
             changed = true;

@@ -117,7 +117,7 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     volume.blocks = tracks != 0 && surfaces != 0 && perTrack != 0 ? tracks * surfaces * perTrack : imageBlocks;
     const std::uint64_t directoryEnd = volume.firstDataBlock();
     if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
-        directoryEnd > volume.blocks || directory.size() < volume.slots() * kEntrySize) {
+        directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {
         problem(8, "the directory (block " + std::to_string(volume.directoryStart) + ", " +
                        std::to_string(volume.directoryBlocks) + " blocks) lies outside the image or the volume");
         return volume;
@@ -125,7 +125,7 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
 
     std::uint64_t taken = directoryEnd; // the first block after the files so far
     std::string previous = "the directory";
-    for (std::size_t slot = 0; slot < volume.slots(); ++slot) {
+    for (std::size_t slot = 0; slot < volume.entryCount(); ++slot) {
         const std::uint8_t* e = directory.data() + slot * kEntrySize;
         const std::uint16_t type = be16(e + 10);
         if (type == kTypeEnd) {
@@ -395,7 +395,7 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
     for (std::size_t i = 0; i <= volume.files.size(); ++i) {
         const bool last = i == volume.files.size();
         const std::uint64_t to = last ? volume.blocks : volume.files[i].start;
-        const std::size_t beforeSlot = last ? volume.slots() : volume.files[i].slot;
+        const std::size_t beforeSlot = last ? volume.entryCount() : volume.files[i].slot;
         const std::uint64_t gap = to > from ? to - from : 0;
         largest = std::max(largest, gap);
         if (gap >= need) {
@@ -407,7 +407,7 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
             if (last && volume.endSlot) {
                 const std::size_t slot = *volume.endSlot;
                 place(slot, from);
-                if (slot + 1 < volume.slots()) {
+                if (slot + 1 < volume.entryCount()) {
                     std::uint8_t* e = entryAt(slot + 1);
                     std::fill(e, e + kEntrySize, 0x00);
                     put16(e + 10, kTypeEnd);
@@ -422,7 +422,7 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
         }
     }
     if (roomWithoutEntry) {
-        throw Failure("the volume's directory is full (" + std::to_string(volume.slots()) +
+        throw Failure("the volume's directory is full (" + std::to_string(volume.entryCount()) +
                       " entries); purge a file or pack the volume first");
     }
     throw Failure("the volume is full: " + std::string(name) + " needs " + std::to_string(need) +

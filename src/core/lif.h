@@ -45,7 +45,7 @@ struct Volume {
     std::vector<std::size_t> purgedSlots;
     std::optional<std::size_t> endSlot; // none when the directory is full
 
-    std::size_t slots() const { return std::size_t{directoryBlocks} * (kBlockSize / kEntrySize); }
+    std::size_t entryCount() const { return std::size_t{directoryBlocks} * (kBlockSize / kEntrySize); }
     std::uint64_t firstDataBlock() const { return std::uint64_t{directoryStart} + directoryBlocks; }
     std::uint64_t freeBlocks() const;
     const Entry* find(std::string_view name) const;

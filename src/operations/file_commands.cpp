@@ -6,9 +6,12 @@
 #include "core/failure.h"
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
+#include "core/lif.h"
 #include "settings/module1.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <optional>
 
 namespace varnook {
 namespace {
@@ -16,24 +19,85 @@ namespace {
 // The byte loops publish and yield once per stretch, not once per byte.
 constexpr std::size_t kStretch = static_cast<std::size_t>(kProgressStride);
 
-void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& name)
+// The name of the file last read out of a volume, offered when writing into one.
+std::string lastVolumeFileName;
+
+// Failures of a volume are new to the window's commands, so they are told
+// in a message box before the command's quiet error path.
+template <class Action> auto aboutVolume(WindowOperations& window, const std::string& image, Action action)
+{
+    try {
+        return action();
+    } catch (const Failure& e) {
+        window.showWarningMessage("The disk image " + image + " cannot be used: " + e.what() + ".");
+        throw;
+    }
+}
+
+bool isVolume(const std::string& name)
+{
+    InputFile file(name);
+    std::uint8_t mark[2] = {};
+    file.readAt(0, mark, sizeof mark);
+    return lif::hasVolumeMark(mark);
+}
+
+// Reads count bytes from offset on with the reading phase's progress. A
+// program file that becomes shorter meanwhile fails; a file in a volume
+// reads zeros past the image's end, as disk images may stop early.
+Bytes readWithProgress(WindowOperations& window, const std::string& name, std::uint64_t offset, std::size_t count,
+                       bool inVolume)
+{
+    Bytes bytes(count);
+    InputFile file(name);
+    window.setStatusText(status::kNowReading);
+    window.setProgressMaximum(static_cast<double>(count) - 1);
+    window.startProgressTimer();
+    for (std::size_t at = 0; at < count; at += kStretch) {
+        const std::size_t part = std::min(kStretch, count - at);
+        if (inVolume) {
+            file.readAt(offset + at, bytes.data() + at, part);
+        } else {
+            file.read(bytes.data() + at, part);
+        }
+        ProgressCount = static_cast<std::int32_t>(at + part - 1);
+        window.yield();
+    }
+    return bytes;
+}
+
+// When the file is a LIF volume, lets the user choose one of its files.
+// Nothing when it is no volume; throws Cancelled when the user cancels.
+struct Cancelled { };
+std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
+{
+    if (!isVolume(name)) {
+        return std::nullopt;
+    }
+    const lif::Volume volume = aboutVolume(window, name, [&] { return lif::readVolume(name); });
+    const auto chosen = window.chooseVolumeFile(volume);
+    const lif::Entry* entry = chosen ? volume.find(*chosen) : nullptr;
+    if (entry == nullptr) {
+        throw Cancelled{};
+    }
+    return *entry;
+}
+
+void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& name,
+                 const std::optional<lif::Entry>& inVolume)
 {
     Bytes bytes;
-    {
+    if (inVolume) {
+        const Bytes blocks = readWithProgress(window, name, std::uint64_t{inVolume->start} * lif::kBlockSize,
+                                              std::size_t{inVolume->blocks} * lif::kBlockSize, true);
+        bytes = aboutVolume(window, name, [&] { return lif::programFileFromLines(lif::readRecords(blocks)); });
+        lastVolumeFileName = inVolume->name;
+    } else {
         InputFile file(name);
         if (file.size() == 0) {
             throw Failure("the file is empty");
         }
-        bytes.resize(static_cast<std::size_t>(file.size()));
-        window.setStatusText(status::kNowReading);
-        window.setProgressMaximum(static_cast<double>(bytes.size()) - 1);
-        window.startProgressTimer();
-        for (std::size_t at = 0; at < bytes.size(); at += kStretch) {
-            const std::size_t count = std::min(kStretch, bytes.size() - at);
-            file.read(bytes.data() + at, count);
-            ProgressCount = static_cast<std::int32_t>(at + count - 1);
-            window.yield();
-        }
+        bytes = readWithProgress(window, name, 0, static_cast<std::size_t>(file.size()), false);
     }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
@@ -81,13 +145,33 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     if (!window.showSaveDialog()) {
         return;
     }
+    const std::string target = window.dialogFileName();
+    std::error_code error;
+    std::optional<lif::Volume> volume;
+    std::string lifName;
+    if (std::filesystem::is_regular_file(target, error) && isVolume(target)) {
+        volume = aboutVolume(window, target, [&] { return lif::readVolume(target); });
+        const auto name = window.askVolumeFileName(*volume, lastVolumeFileName);
+        if (!name) {
+            return;
+        }
+        lifName = *name;
+    }
     window.setBusy();
     window.setStatusText(status::kNowConverting);
-    const Bytes file = EncodeHpAscii(window, single.bytes);
+    Bytes file = EncodeHpAscii(window, single.bytes);
+    if (volume) {
+        Bytes image = readFileBytes(target);
+        aboutVolume(window, target, [&] {
+            lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
+        });
+        file = std::move(image);
+        lastVolumeFileName = lifName;
+    }
     window.setStatusText(status::kNowWriting);
     window.setProgressMaximum(static_cast<double>(file.size()) - 1);
     {
-        ReplacementFile output(window.dialogFileName());
+        ReplacementFile output(target);
         for (std::size_t at = 0; at < file.size(); at += kStretch) {
             const std::size_t count = std::min(kStretch, file.size() - at);
             ProgressCount = static_cast<std::int32_t>(at);
@@ -116,9 +200,15 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         }
         const std::string name = window.dialogFileName();
         Module1::WriteSetting("Load", "Dir", name);
+        std::optional<lif::Entry> inVolume;
+        try {
+            inVolume = hp ? chooseFromVolume(window, name) : std::nullopt;
+        } catch (const Cancelled&) {
+            return;
+        }
         window.setBusy();
         if (hp) {
-            readHpAscii(window, codePage, name);
+            readHpAscii(window, codePage, name, inVolume);
         } else {
             readTxt(window, codePage, name);
         }

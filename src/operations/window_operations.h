@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/lif.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +48,12 @@ public:
     // Modal; false when the user cancelled.
     virtual bool showOpenDialog() = 0;
     virtual bool showSaveDialog() = 0;
+
+    // LIF disk images. Modal; nothing when the user cancelled. The user picks
+    // an ASCII file of the volume to read, or names the file to write into it
+    // (offered: a name to start from).
+    virtual std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) = 0;
+    virtual std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) = 0;
 
     // Modal message with a warning icon, an OK button and the caption Varnook.
     virtual void showWarningMessage(std::string_view text) = 0;

@@ -30,12 +30,18 @@ public:
     // string for a cancel.
     std::function<QString(bool save)> answer;
 
+    // Whether a save into this existing file keeps it (a disk image that
+    // takes the program as one of its files): then nobody is asked about
+    // replacing it.
+    std::function<bool(const QString& file)> keepsFile;
+
     // Qt name filters for Filter; "*.*" matches every file, as it does on
     // the platform the list strings come from.
     static QStringList qtFilters(const QString& filter);
 
 private:
     bool show(bool save);
+    QString ask(bool save, const QString& start);
     QWidget* owner_;
 };
 

@@ -1,4 +1,9 @@
 #include "frm_main.h"
+#include "volume_dialogs.h"
+
+#include "core/failure.h"
+
+#include "core/file_io.h"
 
 #include "frm_about.h"
 #include "number_field.h"
@@ -69,6 +74,16 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent), CommonDialog1(this), codePa
 {
     createControls();
     Form_Load();
+    // Writing HP BASIC ASCII into a disk image adds the program to it.
+    CommonDialog1.keepsFile = [this](const QString& file) {
+        try {
+            std::uint8_t mark[2] = {};
+            InputFile(file.toStdString()).readAt(0, mark, sizeof mark);
+            return opWriteHp->isChecked() && lif::hasVolumeMark(mark);
+        } catch (const Failure&) {
+            return false;
+        }
+    };
     // The frame a window manager puts around the window arrives without an
     // event of Qt's: the remembered outer rectangle is applied when it does.
     frameWatcher_ = std::make_unique<FrameWatcher>([this] { trackFrame(); });
@@ -685,6 +700,16 @@ bool frmMain::showOpenDialog()
 bool frmMain::showSaveDialog()
 {
     return CommonDialog1.ShowSave();
+}
+
+std::optional<std::string> frmMain::chooseVolumeFile(const lif::Volume& volume)
+{
+    return volumeAnswer ? volumeAnswer("") : ui::chooseVolumeFile(this, volume);
+}
+
+std::optional<std::string> frmMain::askVolumeFileName(const lif::Volume& volume, const std::string& offered)
+{
+    return volumeAnswer ? volumeAnswer(offered) : ui::askVolumeFileName(this, volume, offered);
 }
 
 void frmMain::showWarningMessage(std::string_view text)

@@ -65,6 +65,8 @@ public:
     bool showOpenDialog() override;
     bool showSaveDialog() override;
     void showWarningMessage(std::string_view text) override;
+    std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
+    std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) override;
 
     // The controls, named as the commands and the layout know them.
     QGroupBox* Frame1;
@@ -93,6 +95,9 @@ public:
     std::function<void()> onTimerTick;
     // Answers the warning message instead of the user (tests).
     std::function<void(const QString&)> onWarning;
+    // Answers the disk image dialogs instead of the user (tests): gets the
+    // name offered (empty when choosing a file to read).
+    std::function<std::optional<std::string>(const std::string& offered)> volumeAnswer;
 
     // The drop rules, for drags over the window and its document area.
     static Qt::DropAction CheckFileDrag(const QMimeData* data, Qt::DropActions effect);

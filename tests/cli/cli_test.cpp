@@ -240,3 +240,70 @@ TEST(ConvertCommand, InterruptionsLeaveNoTemporaryFile)
     }
     EXPECT_LT(replaced, 21) << "some signal must have come before the end";
 }
+
+// Disk images: a new volume, programs written into it and read back byte for
+// byte, the listing, the check; every refusal names its file and leaves the
+// image as it was.
+TEST(ConvertCommand, DiskImages)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("prog.txt", "PRINT 1\r\nEND");
+    dir.write("long.txt", "10 " + std::string(300, 'x'));
+    dir.write("bad.asc", textOf(hpFile("00 03 41 FF 00 07 00 FF FF 00 00")));
+    ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
+    ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
+    const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
+                                               "44 00 00 FF FF"));
+    struct Run {
+        std::string arguments, input;
+        int status;
+        std::string out, err;
+    };
+    const Run runs[] = {
+        {"--to lif --volume disk.lif --from hp PROG.asc", "", 0, "", ""},
+        {"--to lif --volume disk.lif --name NUMBERED --line-numbers --start 100 -", "prog.txt", 0, "", ""},
+        {"--to hp --volume disk.lif PROG", "", 0, kWorked, ""},
+        {"--to hp --volume disk.lif NUMBERED", "", 0, numbered, ""},
+        {"--to txt --volume disk.lif PROG", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--to hp --volume disk.lif MISSING", "", 1, "", "MISSING: no such file in the volume disk.lif"},
+        {"--to hp --volume PROG.asc PROG", "", 1, "", "PROG.asc: not a LIF volume"},
+        {"--to hp --volume disk.lif -o disk.lif PROG", "", 1, "", "would overwrite the volume image"},
+        {"--to lif --volume disk.lif long.txt", "", 1, "", "long.txt: line 1 is 303 characters long"},
+        {"--to lif --volume disk.lif --from hp bad.asc", "", 1, "", "bad.asc: offset 259: byte FF inside a record"},
+        {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "\"9LIVES\" is not a valid LIF file name"},
+        {"--to lif --volume tiny.lif --from hp PROG.asc", "", 0, "", ""},
+        {"--to lif --volume tiny.lif --name BIG long.txt", "", 1, "", "long.txt: line 1 is 303"},
+        {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
+        {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
+        {"--check PROG.asc disk.lif", "", 0, "PROG.asc: no departure from the format found\n"
+                                             "disk.lif: no departure from the format found\n", ""},
+        {"--check bad.asc", "", 1, "bad.asc: offset 259: byte FF inside a record\n"
+                                   "bad.asc: offset 260: byte 00 inside a record\n"
+                                   "bad.asc: offset 261: pad byte 07 is not zero\n"
+                                   "bad.asc: offset 265: 2 bytes after the end mark\n", ""},
+        {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume and --check"},
+        {"--to lif PROG.asc", "", 2, "", "--to lif needs --volume IMAGE"},
+        {"--to lif --volume disk.lif -", "", 2, "", "standard input ('-') needs --name"},
+        {"--to lif --volume disk.lif --name A PROG.asc prog.txt", "", 2, "", "--name names one input"},
+        {"--to hp --volume disk.lif --line-numbers PROG", "", 2, "", "--line-numbers cannot be used with --volume"},
+        {"--check", "", 2, "", "INPUT is required"},
+        {"--new-volume x.lif --blocks 0", "", 2, "", "invalid --blocks value '0'"},
+        {"--to hp --label X prog.txt", "", 2, "", "--label cannot be used with anything but --new-volume"},
+    };
+    for (const auto& run : runs) {
+        const std::string image = textOf(dir.read("disk.lif"));
+        const Outcome got = convert(dir, run.arguments, run.input);
+        EXPECT_EQ(got.status, run.status) << run.arguments << "\n" << got.err;
+        EXPECT_EQ(got.out, run.out) << run.arguments;
+        EXPECT_THAT(got.err, HasSubstr(run.err)) << run.arguments;
+        if (run.status != 0) {
+            EXPECT_TRUE(textOf(dir.read("disk.lif")) == image) << run.arguments;
+        }
+    }
+    const Outcome list = convert(dir, "--list disk.lif");
+    EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
+                                                  "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
+                                                  "Volume WORK: 2 files, 2446 blocks free\n"));
+    EXPECT_EQ(dir.listing(), "PROG.asc bad.asc disk.lif long.txt prog.txt tiny.lif");
+}

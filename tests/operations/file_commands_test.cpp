@@ -3,6 +3,7 @@
 // the window usable and every file the user had as it was.
 
 #include "core/hp_ascii.h"
+#include "core/lif.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
@@ -351,4 +352,55 @@ TEST_F(FileCommands, CancelledSaveDialogWritesNothing)
     }
     EXPECT_EQ(files.read("old.asc"), kWorkedExample);
     EXPECT_THAT(window.only({"busy", "status"}), ElementsAre());
+}
+
+// A LIF disk image: read a program out of it as an HP BASIC ASCII file is
+// read, write one into it, and on a failure of the volume say why.
+TEST_F(FileCommands, DiskImagesOfferTheirFiles)
+{
+    Bytes image = lif::newVolumeImage("DISK", 12, 1, {});
+    lif::putFile(image, "PROG", lif::asciiFileFromProgramFile(kWorkedExample), {});
+    lif::putFile(image, "BIN", lif::asciiFileFromProgramFile(kWorkedExample), {});
+    image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
+    files.write("disk.lif", image);
+    window.dialogAnswer = path("disk.lif");
+    window.document = "old";
+    read(); // cancelled in the list: nothing changes
+    EXPECT_THAT(window.calls, ElementsAre("dialog name ", "open dialog", "volume files PROG BIN"));
+    window.calls.clear();
+    window.volumeAnswer = "PROG";
+    read();
+    EXPECT_EQ(window.document, "10 BEEP\r\n20 END\r\n");
+    EXPECT_THAT(window.only({"status", "volume"}),
+                ElementsAre("volume files PROG BIN", "status Now Reading", "status Now Analysing", "status Complete"));
+
+    window.calls.clear();
+    window.document = "10 PRINT \"NEW\"\r\n20 END";
+    write();
+    EXPECT_THAT(window.only({"volume", "status", "warning"}),
+                ElementsAre("volume name offered PROG", "status Now Converting", "status Now Writing",
+                            "status Complete"));
+    const lif::Volume volume = lif::readVolume(files / "disk.lif");
+    ASSERT_EQ(volume.files.size(), 2u);
+    EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(files / "disk.lif", volume.files[0])))),
+              "10 PRINT \"NEW\"\r\n20 END\r\n");
+
+    // Full, or the name taken by another type: a message, the image as it was.
+    const Bytes before = files.read("disk.lif");
+    const std::pair<std::string, std::string> failures[] = {
+        {"BIN", "not an ASCII file"},
+        {"BIG", "the volume is full"},
+    };
+    for (const auto& [name, message] : failures) {
+        window.calls.clear();
+        window.volumeAnswer = name;
+        window.document = name == "BIG" ? textOf(program(20000)) : "10 A";
+        write();
+        ASSERT_EQ(window.warnings.size(), 1u) << ::testing::PrintToString(window.calls);
+        EXPECT_THAT(window.warnings.back(), ::testing::HasSubstr(message));
+        window.warnings.clear();
+        expectCleanEnd("Now Converting", name);
+        EXPECT_EQ(files.read("disk.lif"), before);
+    }
+    EXPECT_EQ(files.listing(), "disk.lif");
 }

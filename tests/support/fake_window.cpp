@@ -38,6 +38,16 @@ std::vector<std::string> FakeWindow::only(std::initializer_list<std::string_view
     return kept;
 }
 
+std::optional<std::string> FakeWindow::chooseVolumeFile(const lif::Volume& volume)
+{
+    std::string listed = "volume files";
+    for (const auto& file : volume.files) {
+        listed += " " + file.name;
+    }
+    record(listed);
+    return volumeAnswer;
+}
+
 bool FakeWindow::answer(const std::string& what)
 {
     record(what);

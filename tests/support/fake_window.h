@@ -23,6 +23,8 @@ public:
     bool writeTxt = false;
     // The file the user picks in the next dialog; nullopt cancels it.
     std::optional<std::string> dialogAnswer;
+    // The answer to the next volume dialog (a LIF file name); nullopt cancels.
+    std::optional<std::string> volumeAnswer;
     // Runs at every yield (a timer tick, or something the test wants to happen).
     std::function<void()> onYield;
 
@@ -61,6 +63,12 @@ public:
     bool showOpenDialog() override { return answer("open dialog"); }
     bool showSaveDialog() override { return answer("save dialog"); }
     void showWarningMessage(std::string_view text) override;
+    std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
+    std::optional<std::string> askVolumeFileName(const lif::Volume&, const std::string& offered) override
+    {
+        record("volume name offered " + offered);
+        return volumeAnswer;
+    }
 
     // The calls whose text starts with one of the prefixes, in order.
     std::vector<std::string> only(std::initializer_list<std::string_view> prefixes) const;

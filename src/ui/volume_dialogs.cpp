@@ -1,0 +1,130 @@
+#include "volume_dialogs.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace varnook::ui {
+namespace {
+
+QString typeText(std::uint16_t type)
+{
+    return type == lif::kTypeAscii ? QStringLiteral("ASCII")
+                                   : QStringLiteral("%1").arg(type, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+QString labelText(const lif::Volume& volume)
+{
+    return volume.label.empty() ? QStringLiteral("(no label)") : QString::fromLatin1(volume.label);
+}
+
+// A dialog with a caption line, room for the content and OK / Cancel.
+struct Frame {
+    explicit Frame(QWidget* owner, const QString& caption)
+        : dialog(owner), layout(new QVBoxLayout(&dialog)),
+          buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel))
+    {
+        dialog.setWindowTitle(QStringLiteral("Varnook"));
+        auto* label = new QLabel(caption);
+        label->setWordWrap(true);
+        layout->addWidget(label);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    }
+    QPushButton* ok() const { return buttons->button(QDialogButtonBox::Ok); }
+    bool run()
+    {
+        layout->addWidget(buttons);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+    QDialog dialog;
+    QVBoxLayout* layout;
+    QDialogButtonBox* buttons;
+};
+
+} // namespace
+
+std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& volume)
+{
+    Frame frame(owner, QStringLiteral("The file is a LIF disk image (volume %1). Choose the program to read:")
+                           .arg(labelText(volume)));
+    auto* list = new QTreeWidget;
+    list->setObjectName(QStringLiteral("volumeFiles"));
+    list->setRootIsDecorated(false);
+    list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Blocks"),
+                           QStringLiteral("Date")});
+    QTreeWidgetItem* first = nullptr;
+    for (const auto& file : volume.files) {
+        auto* item = new QTreeWidgetItem(list, {QString::fromLatin1(file.name), typeText(file.type),
+                                                QString::number(file.blocks),
+                                                QString::fromStdString(lif::formatDate(file.date))});
+        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        if (file.type != lif::kTypeAscii) {
+            item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+        } else if (first == nullptr) {
+            first = item;
+        }
+    }
+    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    list->setMinimumSize(420, 220);
+    frame.layout->addWidget(list);
+    const auto update = [&] { frame.ok()->setEnabled(list->currentItem() != nullptr && list->currentItem()->isSelected()); };
+    QObject::connect(list, &QTreeWidget::itemSelectionChanged, &frame.dialog, update);
+    QObject::connect(list, &QTreeWidget::itemActivated, &frame.dialog, &QDialog::accept);
+    list->setCurrentItem(first);
+    update();
+    if (!frame.run() || list->currentItem() == nullptr) {
+        return std::nullopt;
+    }
+    return list->currentItem()->text(0).toStdString();
+}
+
+std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& volume, const std::string& offered)
+{
+    Frame frame(owner, QStringLiteral("The file is a LIF disk image (volume %1). Name of the program in it "
+                                      "(1 to 10 letters, digits and _, starting with a letter):")
+                           .arg(labelText(volume)));
+    auto* name = new QLineEdit(QString::fromStdString(offered));
+    name->setObjectName(QStringLiteral("volumeFileName"));
+    name->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[A-Za-z][A-Za-z0-9_]{0,9}")), name));
+    auto* verdict = new QLabel;
+    verdict->setObjectName(QStringLiteral("volumeVerdict"));
+    frame.layout->addWidget(name);
+    frame.layout->addWidget(verdict);
+    const auto update = [&] {
+        const std::string text = name->text().toStdString();
+        const lif::Entry* old = volume.find(text);
+        bool allowed = lif::isValidName(text);
+        QString says;
+        if (!allowed) {
+            says = QString();
+        } else if (old == nullptr) {
+            says = QStringLiteral("A new file %1 will be added to the volume.").arg(name->text());
+        } else if (old->type == lif::kTypeAscii) {
+            says = QStringLiteral("The file %1 in the volume will be replaced.").arg(name->text());
+        } else {
+            says = QStringLiteral("%1 is a file of another type (%2); it cannot be replaced.")
+                       .arg(name->text(), typeText(old->type));
+            allowed = false;
+        }
+        verdict->setText(says);
+        frame.ok()->setEnabled(allowed);
+    };
+    QObject::connect(name, &QLineEdit::textChanged, &frame.dialog, update);
+    update();
+    name->selectAll();
+    if (!frame.run()) {
+        return std::nullopt;
+    }
+    return name->text().toStdString();
+}
+
+} // namespace varnook::ui
