@@ -119,17 +119,30 @@ public:
 };
 
 const char* kDescription = "Converts BASIC programs between HP BASIC ASCII program files and plain text\n"
-                           "(CR LF lines in the code page), byte for byte as the Varnook window does.\n"
+                           "(CR LF lines in the code page), byte for byte as the Varnook window does,\n"
+                           "and reads and writes them on LIF disk images.\n"
                            "INPUT '-' is standard input. With one input and no -o the result goes to\n"
                            "standard output; with several inputs -o names an existing folder and each\n"
-                           "result is named after its input with the extension .txt or .asc.";
+                           "result is named after its input with the extension .txt or .asc.\n"
+                           "\n"
+                           "  varnook-convert --to {txt|hp} [options] INPUT...\n"
+                           "  varnook-convert --list IMAGE\n"
+                           "  varnook-convert --to {txt|hp} --volume IMAGE [-o PATH] [--code-page NAME] NAME...\n"
+                           "  varnook-convert --to lif --volume IMAGE [--from {txt|hp}] [--name NAME]\n"
+                           "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
+                           "  varnook-convert --new-volume IMAGE [--label LABEL] [--blocks N] [--directory-blocks N]\n"
+                           "  varnook-convert --check FILE...";
 
 const char* kFooter = "Examples:\n"
                       "  varnook-convert --to txt PROG.asc > prog.txt\n"
                       "  varnook-convert --to hp --line-numbers --start 100 --step 10 prog.txt -o PROG.asc\n"
                       "  varnook-convert --to txt -o text/ *.asc\n"
+                      "  varnook-convert --list disk.lif\n"
+                      "  varnook-convert --to txt --volume disk.lif PROG > prog.txt\n"
+                      "  varnook-convert --to lif --volume disk.lif --name PROG prog.txt\n"
                       "\n"
-                      "Exit status: 0 when every input was converted, 1 when any failed, 2 for a usage error.";
+                      "Exit status: 0 when every input was converted (every checked file is clean),\n"
+                      "1 when any failed, 2 for a usage error.";
 
 // --help and --version: printed, and the program ends with the status.
 struct EarlyExit {
@@ -227,10 +240,10 @@ Options parseOptions(int argc, char** argv)
     app.formatter(formatter);
     std::map<std::string, CLI::Option*> all;
     all["--to"] = app.add_option("--to", to, "Format to write: txt, hp (HP BASIC ASCII) or lif (into --volume)")
-                      ->check(CLI::IsMember({"txt", "hp", "lif"}))
+                      ->check(CLI::IsMember({"txt", "hp", "lif"}).description(""))
                       ->type_name("{txt|hp|lif}");
     all["--from"] = app.add_option("--from", from, "Format to read (default: the other one; txt for --to lif)")
-                        ->check(CLI::IsMember({"txt", "hp"}))
+                        ->check(CLI::IsMember({"txt", "hp"}).description(""))
                         ->type_name("{txt|hp}");
     all["--line-numbers"] = app.add_flag("--line-numbers", options.conversion.lineNumbers,
                                          "Put a line number in front of every line of a TXT input");
