@@ -33,15 +33,6 @@ Bytes volumeWith(std::initializer_list<std::pair<const char*, std::string>> file
     return image;
 }
 
-std::string repeated(const std::string& text, int times)
-{
-    std::string all;
-    for (int i = 0; i < times; ++i) {
-        all += text;
-    }
-    return all;
-}
-
 lif::Volume parsed(const Bytes& image)
 {
     return lif::parseVolume(ByteView(image).first(256), ByteView(image).subspan(512), image.size());
@@ -144,14 +135,17 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
 // cannot hold.
 TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
 {
-    const std::pair<std::string, std::string> streams[] = {
-        {"00 01 41 00 FF FE 00 00 00 02 42 43 FF FF 12 34", "A\r\n\r\n\r\nBC\r\n"},
-        {"01 2C" + repeated("41 ", 300) + "FF FF", std::string(300, 'A') + "\r\n"},
-        {"00 01 41 00", "failure: offset 4: the records end without an end mark (FFFF)"},
-        {"00 05 41 42 FF FF", "failure: offset 0: a record of 5 bytes runs past the end"},
+    Bytes longRecord = hex("01 2C");
+    longRecord.resize(2 + 300, 'A');
+    longRecord.insert(longRecord.end(), {0xFF, 0xFF});
+    const std::pair<Bytes, std::string> streams[] = {
+        {hex("00 01 41 00 FF FE 00 00 00 02 42 43 FF FF 12 34"), "A\r\n\r\n\r\nBC\r\n"},
+        {longRecord, std::string(300, 'A') + "\r\n"},
+        {hex("00 01 41 00"), "failure: offset 4: the records end without an end mark (FFFF)"},
+        {hex("00 05 41 42 FF FF"), "failure: offset 0: a record of 5 bytes runs past the end"},
     };
-    for (const auto& [hexText, text] : streams) {
-        EXPECT_EQ(outcome([&] { return lif::textFromLines(lif::readRecords(hex(hexText))); }), text) << hexText;
+    for (const auto& [stream, text] : streams) {
+        EXPECT_EQ(outcome([&stream = stream] { return lif::textFromLines(lif::readRecords(stream)); }), text);
     }
     const Bytes program = hpFile("00 07 31 30 20 42 45 45 50 00 00 00 00 FF FF");
     const Bytes file = lif::asciiFileFromProgramFile(program);

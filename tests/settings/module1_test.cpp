@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 using namespace varnook;
@@ -93,7 +94,9 @@ TEST_F(Settings, ProtectedFileIsNotRewritten)
 // fails quietly; a file in the locale's code page is read through it.
 TEST_F(Settings, OddFilesNeverStopTheProgram)
 {
-    dir.write("config.ini", randomBytes(10 * 1024 * 1024, 5));
+    Bytes garbage(10 * 1024 * 1024);
+    std::generate(garbage.begin(), garbage.end(), std::mt19937(5));
+    dir.write("config.ini", garbage);
     EXPECT_EQ(Module1::ReadSetting("Option", "Step", "10"), "10");
     Module1::WriteSetting("Load", "Dir", "/a.asc");
     EXPECT_EQ(Module1::ReadSetting("Load", "Dir", ""), "/a.asc");

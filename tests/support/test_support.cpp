@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <random>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
@@ -17,24 +17,9 @@ namespace varnook::test {
 Bytes hex(std::string_view text)
 {
     Bytes bytes;
-    std::string digits;
-    for (const char c : text) {
-        if (c != ' ') {
-            digits += c;
-        }
-    }
-    for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-Bytes randomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (auto& byte : bytes) {
-        byte = static_cast<std::uint8_t>(random());
+    std::istringstream in{std::string(text)};
+    for (unsigned byte = 0; in >> std::hex >> byte;) {
+        bytes.push_back(static_cast<std::uint8_t>(byte));
     }
     return bytes;
 }

@@ -21,7 +21,7 @@ inline std::string textOf(const Bytes& bytes)
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Bytes from hex like "00 07 31 30".
+// Bytes from hex like "00 07 31 30" (blank-separated).
 Bytes hex(std::string_view text);
 
 // The reason of the Failure the action throws, or "no failure".
@@ -44,9 +44,6 @@ template <class Action> std::string outcome(Action&& action)
         return std::string("failure: ") + e.what();
     }
 }
-
-// Bytes of a fixed pseudo-random sequence.
-Bytes randomBytes(std::size_t size, unsigned seed);
 
 // The 256-byte header every written file starts with.
 Bytes header();
