@@ -5,9 +5,11 @@
 
 #include "ui/frm_about.h"
 #include "ui/frm_main.h"
+#include "ui/volume_dialogs.h"
 
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
+#include "core/lif.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
@@ -117,6 +119,32 @@ int main(int argc, char** argv)
     about.show();
     ok &= save(about, out + "/about.png");
     about.close();
+
+    // The disk image dialogs, over a volume that also holds a file of another type.
+    Bytes image = lif::newVolumeImage("WORK", lif::kDefaultBlocks, lif::kDefaultDirectoryBlocks, lif::dateNow());
+    const Bytes content = lif::asciiFileFromProgramFile(readFileBytes(example));
+    for (const char* name : {"SINEPLOT", "METER_CAL", "BINPROG"}) {
+        lif::putFile(image, name, content, lif::dateNow());
+    }
+    image[2 * lif::kBlockSize + 2 * lif::kEntrySize + 10] = 0xE0; // BINPROG: type E001
+    const std::string imagePath = work.path().toStdString() + "/work.lif";
+    replaceFile(imagePath, image);
+    const lif::Volume volume = lif::readVolume(imagePath);
+    for (const QString shot : {QStringLiteral("volume-choose.png"), QStringLiteral("volume-name.png")}) {
+        QTimer::singleShot(300, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                ok &= save(*dialog, out + "/" + shot);
+                dialog->close();
+            } else {
+                ok = false;
+            }
+        });
+        if (shot.startsWith(QStringLiteral("volume-choose"))) {
+            ui::chooseVolumeFile(&window, volume);
+        } else {
+            ui::askVolumeFileName(&window, volume, "SINEPLOT");
+        }
+    }
     window.close();
     return ok ? 0 : 1;
 }

@@ -358,8 +358,12 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(files / "disk.lif", volume.files[0])))),
               "10 PRINT \"NEW\"\r\n20 END\r\n");
 
-    // Full, or the name taken by another type: a message, the image as it was.
+    // Cancelled, full, or the name taken by another type: the image as it was.
     const Bytes before = files.read("disk.lif");
+    window.calls.clear();
+    window.volumeAnswer = std::nullopt;
+    write();
+    EXPECT_THAT(window.only({"volume", "busy"}), ElementsAre("volume name offered PROG"));
     const std::pair<std::string, std::string> failures[] = {
         {"BIN", "not an ASCII file"},
         {"BIG", "the volume is full"},

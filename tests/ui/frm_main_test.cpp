@@ -1,13 +1,18 @@
 #include "ui/frm_about.h"
 #include "ui/frm_main.h"
 #include "ui/number_field.h"
+#include "ui/volume_dialogs.h"
 
+#include "core/lif.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
 #include "support/test_support.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -17,9 +22,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QUrl>
 
 #include <cstdlib>
+#include <deque>
 
 using namespace varnook;
 using namespace varnook::ui;
@@ -57,6 +64,55 @@ void type(QWidget* widget, const QString& text)
         QKeyEvent key(QEvent::KeyPress, c == '\b' ? Qt::Key_Backspace : Qt::Key_unknown, Qt::NoModifier, QString(c));
         QApplication::sendEvent(widget, &key);
     }
+}
+
+// Answers modal windows as they come, in order: each step gets the active
+// modal window and returns whether it was the one it waits for.
+class ModalAnswers {
+public:
+    explicit ModalAnswers(std::deque<std::function<bool(QWidget*)>> steps) : steps_(std::move(steps))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!steps_.empty() && modal != nullptr && modal->isVisible() && steps_.front()(modal)) {
+                steps_.pop_front();
+            }
+        });
+        timer_.start(10);
+    }
+    bool done() const { return steps_.empty(); }
+
+private:
+    std::deque<std::function<bool(QWidget*)>> steps_;
+    QTimer timer_;
+};
+
+// A step that types the file's name into the file dialog, as a user does
+// (the name field has the focus, so selectFile() would leave it alone).
+std::function<bool(QWidget*)> pick(const QString& path)
+{
+    return [path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) {
+            return false;
+        }
+        dialog->setDirectory(QFileInfo(path).absolutePath());
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QFileInfo(path).fileName());
+        static_cast<QDialog*>(dialog)->accept(); // QFileDialog keeps its own override protected
+        return true;
+    };
+}
+
+// A step that answers the question box.
+std::function<bool(QWidget*)> reply(QMessageBox::StandardButton button)
+{
+    return [button](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box != nullptr) {
+            box->button(button)->click();
+        }
+        return box != nullptr;
+    };
 }
 
 } // namespace
@@ -363,6 +419,72 @@ private slots:
         QCOMPARE(std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()),
                  0);
         QCOMPARE(files_.read("copy.txt"), bytesOf(text));
+    }
+
+    // Saving over a file asks first, and No goes back to the dialog; saving
+    // HP BASIC ASCII into a disk image asks nothing, as the image is kept.
+    void saveDialogAsksOnlyBeforeReplacing()
+    {
+        files_.write("old.txt", "old");
+        files_.write("disk.lif", lif::newVolumeImage("", 40, 1, {}));
+        frmMain w;
+        w.show();
+        w.txtData->setPlainText(QStringLiteral("10 NEW"));
+        ModalAnswers toTxt({pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")),
+                            reply(QMessageBox::Yes)});
+        w.cmdWrite_Click();
+        QVERIFY(toTxt.done());
+        QCOMPARE(files_.read("old.txt"), bytesOf("10 NEW"));
+        w.opWriteHp->setChecked(true);
+        w.volumeAnswer = [](const std::string&) { return std::optional<std::string>("NEW"); };
+        ModalAnswers intoImage({pick(file("disk.lif"))});
+        w.cmdWrite_Click();
+        QVERIFY(intoImage.done());
+        QCOMPARE(lif::readVolume(files_ / "disk.lif").files.size(), 1u);
+    }
+
+    // Only ASCII files of a volume can be chosen; the name dialog says
+    // whether it adds or replaces a file, and refuses a name of another type.
+    void volumeDialogs()
+    {
+        Bytes image = lif::newVolumeImage("WORK", 40, 1, {});
+        for (const char* name : {"PROG", "BIN", "NEXT"}) {
+            lif::putFile(image, name, lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
+        }
+        image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
+        files_.write("work.lif", image);
+        const lif::Volume volume = lif::readVolume(files_ / "work.lif");
+        QString seen;
+        ModalAnswers choose({[&](QWidget* modal) {
+            auto* list = modal->findChild<QTreeWidget*>(QStringLiteral("volumeFiles"));
+            seen = list->currentItem()->text(0) + (list->topLevelItem(1)->flags() & Qt::ItemIsEnabled ? " BIN" : "");
+            list->setCurrentItem(list->topLevelItem(2));
+            QTest::keyClick(list, Qt::Key_Return);
+            return true;
+        }});
+        QCOMPARE(ui::chooseVolumeFile(nullptr, volume), std::optional<std::string>("NEXT"));
+        QCOMPARE(seen, QStringLiteral("PROG"));
+        const auto nameAnswer = [&](const QString& chosen) {
+            return [&seen, chosen](QWidget* modal) {
+                auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));
+                auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+                seen = name->text();
+                for (const char* text : {"PROG", "BIN", "NEW_1", "9X"}) {
+                    name->setText(QString::fromLatin1(text));
+                    seen += " | " + modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"))->text() +
+                            (ok->isEnabled() ? " (ok)" : "");
+                }
+                name->setText(chosen);
+                chosen.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
+                return true;
+            };
+        };
+        ModalAnswers name({nameAnswer(QStringLiteral("NEW_1")), nameAnswer(QString())});
+        QCOMPARE(ui::askVolumeFileName(nullptr, volume, "PROG"), std::optional<std::string>("NEW_1"));
+        QCOMPARE(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
+                                      "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
+                                      "to the volume. (ok) | "));
+        QCOMPARE(ui::askVolumeFileName(nullptr, volume, "PROG"), std::nullopt);
     }
 
     void progressAndClosingWhileBusy()
