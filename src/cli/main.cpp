@@ -214,8 +214,8 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
         }
         break;
     case Mode::FromVolume:
-        refuse({"--from", "--line-numbers"}, "--volume and --to " +
-                                                 std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
+        refuse({"--from", "--line-numbers"},
+               "--volume and --to " + std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
         break;
     case Mode::Convert:
         break;
@@ -309,14 +309,16 @@ Options parseOptions(int argc, char** argv)
     }
     Conversion& conversion = options.conversion;
     conversion.to = to == "txt" ? Format::Txt : Format::Hp;
-    conversion.from = from.empty() ? (to == "hp" ? Format::Txt : to == "txt" ? Format::Hp : Format::Txt)
+    conversion.from = from.empty() ? (to == "hp"    ? Format::Txt
+                                      : to == "txt" ? Format::Hp
+                                                    : Format::Txt)
                                    : (from == "txt" ? Format::Txt : Format::Hp);
-    options.mode = given["--list"] > 0          ? Mode::List
-                   : given["--new-volume"] > 0  ? Mode::NewVolume
-                   : check                      ? Mode::Check
-                   : to == "lif"                ? Mode::ToVolume
-                   : given["--volume"] > 0      ? Mode::FromVolume
-                                                : Mode::Convert;
+    options.mode = given["--list"] > 0         ? Mode::List
+                   : given["--new-volume"] > 0 ? Mode::NewVolume
+                   : check                     ? Mode::Check
+                   : to == "lif"               ? Mode::ToVolume
+                   : given["--volume"] > 0     ? Mode::FromVolume
+                                               : Mode::Convert;
     checkMode(options, given);
     if (conversion.lineNumbers && conversion.from == Format::Hp) {
         throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};

@@ -88,8 +88,9 @@ int readFromVolume(const Options& options)
             }
             const Bytes blocks = lif::readFileBlocks(options.volume, *entry);
             const auto lines = lif::readRecords(blocks);
-            const Bytes result = toHp ? lif::programFileFromLines(lines)
-                                      : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
+            const Bytes result = toHp
+                                     ? lif::programFileFromLines(lines)
+                                     : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
             about = target.empty() ? "standard output" : target;
             writeResult(target, result);
         } catch (const Failure& e) {
@@ -126,8 +127,9 @@ int writeIntoVolume(const Options& options)
             }
             const std::string name = options.lifName.empty() ? fs::path(input).stem().string() : options.lifName;
             if (!lif::isValidName(name)) {
-                throw Failure("\"" + name + "\" is not a valid LIF file name: 1 to 10 letters, digits and "
-                                            "underscores, starting with a letter; give one with --name");
+                throw Failure("\"" + name +
+                              "\" is not a valid LIF file name: 1 to 10 letters, digits and "
+                              "underscores, starting with a letter; give one with --name");
             }
             Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
             if (asked.from == Format::Txt) {

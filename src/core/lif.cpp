@@ -314,8 +314,9 @@ Date dateNow()
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date)
 {
     if (label.size() > 6 || (!label.empty() && !isValidName(label))) {
-        throw Failure("\"" + std::string(label) +
-                      "\" is not a valid volume label: up to 6 letters, digits and underscores, starting with a letter");
+        throw Failure(
+            "\"" + std::string(label) +
+            "\" is not a valid volume label: up to 6 letters, digits and underscores, starting with a letter");
     }
     if (directoryBlocks == 0 || std::uint64_t{directoryBlocks} + 3 > blocks) {
         throw Failure("a volume of " + std::to_string(blocks) + " blocks cannot hold a directory of " +
@@ -343,8 +344,9 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
 void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date)
 {
     if (!isValidName(name)) {
-        throw Failure("\"" + std::string(name) +
-                      "\" is not a valid LIF file name: 1 to 10 letters, digits and underscores, starting with a letter");
+        throw Failure(
+            "\"" + std::string(name) +
+            "\" is not a valid LIF file name: 1 to 10 letters, digits and underscores, starting with a letter");
     }
     const std::uint64_t directoryAt = image.size() >= kBlockSize ? be32(image.data() + 8) * kBlockSize : 0;
     const ByteView directory = directoryAt < image.size() ? ByteView(image).subspan(directoryAt) : ByteView();

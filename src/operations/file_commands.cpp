@@ -162,9 +162,8 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     Bytes file = EncodeHpAscii(window, single.bytes);
     if (volume) {
         Bytes image = readFileBytes(target);
-        aboutVolume(window, target, [&] {
-            lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
-        });
+        aboutVolume(window, target,
+                    [&] { lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow()); });
         file = std::move(image);
         lastVolumeFileName = lifName;
     }

@@ -27,7 +27,8 @@ QString labelText(const lif::Volume& volume)
 // A dialog with a caption line, room for the content and OK / Cancel.
 struct Frame {
     explicit Frame(QWidget* owner, const QString& caption)
-        : dialog(owner), layout(new QVBoxLayout(&dialog)),
+        : dialog(owner),
+          layout(new QVBoxLayout(&dialog)),
           buttons(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel))
     {
         dialog.setWindowTitle(QStringLiteral("Varnook"));
@@ -53,13 +54,14 @@ struct Frame {
 
 std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& volume)
 {
-    Frame frame(owner, QStringLiteral("The file is a LIF disk image (volume %1). Choose the program to read:")
-                           .arg(labelText(volume)));
+    Frame frame(
+        owner,
+        QStringLiteral("The file is a LIF disk image (volume %1). Choose the program to read:").arg(labelText(volume)));
     auto* list = new QTreeWidget;
     list->setObjectName(QStringLiteral("volumeFiles"));
     list->setRootIsDecorated(false);
-    list->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Blocks"),
-                           QStringLiteral("Date")});
+    list->setHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Blocks"), QStringLiteral("Date")});
     QTreeWidgetItem* first = nullptr;
     for (const auto& file : volume.files) {
         auto* item = new QTreeWidgetItem(list, {QString::fromLatin1(file.name), typeText(file.type),
@@ -75,7 +77,9 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
     list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list->setMinimumSize(420, 220);
     frame.layout->addWidget(list);
-    const auto update = [&] { frame.ok()->setEnabled(list->currentItem() != nullptr && list->currentItem()->isSelected()); };
+    const auto update = [&] {
+        frame.ok()->setEnabled(list->currentItem() != nullptr && list->currentItem()->isSelected());
+    };
     QObject::connect(list, &QTreeWidget::itemSelectionChanged, &frame.dialog, update);
     QObject::connect(list, &QTreeWidget::itemActivated, &frame.dialog, &QDialog::accept);
     list->setCurrentItem(first);
@@ -91,10 +95,11 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
     Frame frame(owner, QStringLiteral("The file is a LIF disk image (volume %1). Name of the program in it "
                                       "(1 to 10 letters, digits and _, starting with a letter):")
                            .arg(labelText(volume)));
+    frame.dialog.setMinimumWidth(400);
     auto* name = new QLineEdit(QString::fromStdString(offered));
     name->setObjectName(QStringLiteral("volumeFileName"));
-    name->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[A-Za-z][A-Za-z0-9_]{0,9}")), name));
+    name->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z][A-Za-z0-9_]{0,9}")), name));
     auto* verdict = new QLabel;
     verdict->setObjectName(QStringLiteral("volumeVerdict"));
     frame.layout->addWidget(name);

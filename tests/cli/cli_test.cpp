@@ -251,12 +251,16 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume tiny.lif --name BIG long.txt", "", 1, "", "long.txt: line 1 is 303"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
-        {"--check PROG.asc disk.lif", "", 0, "PROG.asc: no departure from the format found\n"
-                                             "disk.lif: no departure from the format found\n", ""},
-        {"--check bad.asc", "", 1, "bad.asc: offset 259: byte FF inside a record\n"
-                                   "bad.asc: offset 260: byte 00 inside a record\n"
-                                   "bad.asc: offset 261: pad byte 07 is not zero\n"
-                                   "bad.asc: offset 265: 2 bytes after the end mark\n", ""},
+        {"--check PROG.asc disk.lif", "", 0,
+         "PROG.asc: no departure from the format found\n"
+         "disk.lif: no departure from the format found\n",
+         ""},
+        {"--check bad.asc", "", 1,
+         "bad.asc: offset 259: byte FF inside a record\n"
+         "bad.asc: offset 260: byte 00 inside a record\n"
+         "bad.asc: offset 261: pad byte 07 is not zero\n"
+         "bad.asc: offset 265: 2 bytes after the end mark\n",
+         ""},
         {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume and --check"},
         {"--to lif PROG.asc", "", 2, "", "--to lif needs --volume IMAGE"},
         {"--to lif --volume disk.lif -", "", 2, "", "standard input ('-') needs --name"},

@@ -157,9 +157,9 @@ TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
     const Bytes withFF = bytesOf("10 A\xFF");
     EXPECT_EQ(failureOf([&] { lif::programFileFromLines({longLine}); }),
               "line 1 is 300 characters long; HP BASIC ASCII allows at most 255");
-    EXPECT_THAT(failureOf([&] { lif::programFileFromLines({ok, withFF}); }),
-                HasSubstr("line 2, column 5"));
-    EXPECT_THAT(failureOf([&] { lif::asciiFileFromProgramFile(hpFile("00 02 41 42")); }), HasSubstr("without an end mark (00 FF FF)"));
+    EXPECT_THAT(failureOf([&] { lif::programFileFromLines({ok, withFF}); }), HasSubstr("line 2, column 5"));
+    EXPECT_THAT(failureOf([&] { lif::asciiFileFromProgramFile(hpFile("00 02 41 42")); }),
+                HasSubstr("without an end mark (00 FF FF)"));
 }
 
 TEST(LifDates, ShowCenturiesAndUnknownBytes)
@@ -191,9 +191,11 @@ TEST(StructureCheck, FindsEveryDeparture)
         {hpFile("00 03 41 FF 00 07 00 FF FF 00 00"),
          "259: byte FF inside a record | 260: byte 00 inside a record | 261: pad byte 07 is not zero | 265: 2 bytes "
          "after the end mark"},
-        {hpFile("01 00 41"), "256: length word 0100 is above 255 | 256: the length word (256) runs past the end of the file"},
+        {hpFile("01 00 41"),
+         "256: length word 0100 is above 255 | 256: the length word (256) runs past the end of the file"},
         {hpFile("00 01 41 00"), "260: no end mark (00 FF FF)"},
-        {bytesOf("10 PRINT\r\n"), "0: not an HP BASIC ASCII program file: 10 of the first 10 bytes differ from the header"},
+        {bytesOf("10 PRINT\r\n"),
+         "0: not an HP BASIC ASCII program file: 10 of the first 10 bytes differ from the header"},
         {unterminated, "1024: ASCII file B: offset 256: the records end without an end mark (FFFF)"},
     };
     for (const auto& [file, expected] : cases) {

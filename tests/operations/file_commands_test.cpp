@@ -350,9 +350,9 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     window.calls.clear();
     window.document = "10 PRINT \"NEW\"\r\n20 END";
     write();
-    EXPECT_THAT(window.only({"volume", "status", "warning"}),
-                ElementsAre("volume name offered PROG", "status Now Converting", "status Now Writing",
-                            "status Complete"));
+    EXPECT_THAT(
+        window.only({"volume", "status", "warning"}),
+        ElementsAre("volume name offered PROG", "status Now Converting", "status Now Writing", "status Complete"));
     const lif::Volume volume = lif::readVolume(files / "disk.lif");
     ASSERT_EQ(volume.files.size(), 2u);
     EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(files / "disk.lif", volume.files[0])))),

@@ -416,8 +416,8 @@ private slots:
         w.opWriteHp->setChecked(true);
         QTest::mouseClick(w.cmdWrite, Qt::LeftButton);
         QCOMPARE(offered, (std::vector<std::string>{"", "PROG"}));
-        QCOMPARE(std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()),
-                 0);
+        QCOMPARE(
+            std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()), 0);
         QCOMPARE(files_.read("copy.txt"), bytesOf(text));
     }
 
@@ -430,8 +430,8 @@ private slots:
         frmMain w;
         w.show();
         w.txtData->setPlainText(QStringLiteral("10 NEW"));
-        ModalAnswers toTxt({pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")),
-                            reply(QMessageBox::Yes)});
+        ModalAnswers toTxt(
+            {pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")), reply(QMessageBox::Yes)});
         w.cmdWrite_Click();
         QVERIFY(toTxt.done());
         QCOMPARE(files_.read("old.txt"), bytesOf("10 NEW"));
