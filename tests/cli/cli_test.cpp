@@ -227,6 +227,11 @@ TEST(ConvertCommand, DiskImages)
     dir.write("prog.txt", "PRINT 1\r\nEND");
     dir.write("long.txt", "10 " + std::string(300, 'x'));
     dir.write("bad.asc", textOf(hpFile("00 03 41 FF 00 07 00 FF FF 00 00")));
+    std::string big;
+    while (big.size() < 5000) {
+        big += "10 PRINT 1234567890\r\n";
+    }
+    dir.write("big.txt", big);
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -244,7 +249,7 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume disk.lif --from hp bad.asc", "", 1, "", "bad.asc: offset 259: byte FF inside a record"},
         {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "\"9LIVES\" is not a valid LIF file name"},
         {"--to lif --volume tiny.lif --from hp PROG.asc", "", 0, "", ""},
-        {"--to lif --volume tiny.lif --name BIG long.txt", "", 1, "", "long.txt: line 1 is 303"},
+        {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "", "big.txt: the volume is full: BIG needs 21 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,
@@ -277,5 +282,5 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc bad.asc disk.lif long.txt prog.txt tiny.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc bad.asc big.txt disk.lif long.txt prog.txt tiny.lif");
 }

@@ -172,6 +172,9 @@ TEST_P(ReplaceFile, FailuresLeaveEverythingAsItWas)
     EXPECT_THAT(failureOf([&] { replaceFile(dir / "gone" / "out.txt", bytesOf("x")); }),
                 HasSubstr("the folder " + (dir / "gone").string() + " does not exist"));
     EXPECT_THAT(failureOf([&] { replaceFile(dir.path() / "", bytesOf("x")); }), HasSubstr("no file name"));
-    EXPECT_EQ(dir.listing(), "folder");
+    dir.write("plain", "not a folder");
+    EXPECT_THAT(failureOf([&] { replaceFile(dir / "plain" / "new", bytesOf("x")); }), HasSubstr("is not a folder"));
+    EXPECT_THAT(failureOf([] { replaceFile("/dev/null", bytesOf("x")); }), HasSubstr("not a regular file"));
+    EXPECT_EQ(dir.listing(), "folder plain");
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
 }
