@@ -15,7 +15,8 @@ namespace {
 
 const char* kUsage = "Usage: varnook [FILE]\n"
                      "Converts BASIC programs between HP BASIC ASCII program files and plain text, in a window.\n"
-                     "FILE is read at once, as a file dropped on the window is read.\n"
+                     "FILE is read at once, as a file dropped on the window is read; a LIF disk image\n"
+                     "lists its programs to choose from.\n"
                      "\n"
                      "  --help     show this help and exit\n"
                      "  --version  show the version and exit\n"

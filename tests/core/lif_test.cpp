@@ -51,7 +51,8 @@ std::string listing(const Bytes& image)
 
 std::string textOfFile(const Bytes& image, const char* name)
 {
-    const lif::Entry* entry = parsed(image).find(name);
+    const lif::Volume volume = parsed(image);
+    const lif::Entry* entry = volume.find(name);
     if (entry == nullptr) {
         return "(none)";
     }

@@ -40,7 +40,8 @@ check "the AppStream metadata is valid" appstreamcli validate --no-net "$root/sh
 check "the MIME definition is well-formed" xmllint --noout "$root/share/mime/packages/varnook.xml"
 check "the desktop entry opens a file and offers the type" \
   grep -qx 'Exec=varnook %f' "$root/share/applications/varnook.desktop"
-check "... for HP BASIC ASCII files" grep -qx 'MimeType=application/x-hp-basic-ascii;' \
+check "... for HP BASIC ASCII files and disk images" \
+  grep -qx 'MimeType=application/x-hp-basic-ascii;application/x-lif-disk-image;' \
   "$root/share/applications/varnook.desktop"
 check "man varnook renders" sh -c "man -l '$root/share/man/man1/varnook.1.gz' | grep -q 'varnook-convert(1)'"
 check "man varnook-convert renders" sh -c "man -l '$root/share/man/man1/varnook-convert.1.gz' | grep -q 'EXIT STATUS'"
@@ -58,6 +59,8 @@ type_of() { XDG_DATA_DIRS="$work/data" XDG_DATA_HOME="$work/none" gio info -a st
             sed -n 's/.*content-type: //p'; }
 check "a program file is an HP BASIC program" test "$(type_of "$work/PROG.asc")" = application/x-hp-basic-ascii
 check "an armoured PGP .asc is not" test "$(type_of "$work/message.asc")" != application/x-hp-basic-ascii
+"$root/bin/varnook-convert" --new-volume "$work/disk"
+check "a disk image is one, without an extension too" test "$(type_of "$work/disk")" = application/x-lif-disk-image
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -12,6 +12,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -66,30 +67,38 @@ void type(QWidget* widget, const QString& text)
     }
 }
 
-// Answers modal windows as they come, in order: each step gets the active
-// modal window and returns whether it was the one it waits for.
-class ModalAnswers {
-public:
-    explicit ModalAnswers(std::deque<std::function<bool(QWidget*)>> steps) : steps_(std::move(steps))
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (!steps_.empty() && modal != nullptr && modal->isVisible() && steps_.front()(modal)) {
-                steps_.pop_front();
-            }
-        });
-        timer_.start(10);
-    }
-    bool done() const { return steps_.empty(); }
+using Step = std::function<bool(QWidget*)>;
 
-private:
-    std::deque<std::function<bool(QWidget*)>> steps_;
-    QTimer timer_;
-};
+// Runs the action while answering the modal windows it opens, in order: each
+// step gets the active modal window and returns whether it was the one it
+// waits for. A modal window after the last step is closed, so that a test
+// fails instead of hanging. True when every step was taken and no other
+// modal window came.
+bool answering(std::deque<Step> steps, const std::function<void()>& action)
+{
+    bool unexpected = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible()) {
+            return;
+        }
+        if (steps.empty()) {
+            unexpected = true;
+            modal->close();
+        } else if (steps.front()(modal)) {
+            steps.pop_front();
+        }
+    });
+    timer.start(10);
+    action();
+    return steps.empty() && !unexpected;
+}
 
 // A step that types the file's name into the file dialog, as a user does
-// (the name field has the focus, so selectFile() would leave it alone).
-std::function<bool(QWidget*)> pick(const QString& path)
+// (the name field has the focus, so selectFile() would leave it alone, and
+// typing leaves no other file selected in the list).
+Step pick(const QString& path)
 {
     return [path](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
@@ -97,6 +106,7 @@ std::function<bool(QWidget*)> pick(const QString& path)
             return false;
         }
         dialog->setDirectory(QFileInfo(path).absolutePath());
+        dialog->findChild<QListView*>(QStringLiteral("listView"))->clearSelection();
         dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(QFileInfo(path).fileName());
         static_cast<QDialog*>(dialog)->accept(); // QFileDialog keeps its own override protected
         return true;
@@ -104,7 +114,7 @@ std::function<bool(QWidget*)> pick(const QString& path)
 }
 
 // A step that answers the question box.
-std::function<bool(QWidget*)> reply(QMessageBox::StandardButton button)
+Step reply(QMessageBox::StandardButton button)
 {
     return [button](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
@@ -430,16 +440,13 @@ private slots:
         frmMain w;
         w.show();
         w.txtData->setPlainText(QStringLiteral("10 NEW"));
-        ModalAnswers toTxt(
-            {pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")), reply(QMessageBox::Yes)});
-        w.cmdWrite_Click();
-        QVERIFY(toTxt.done());
+        QVERIFY(
+            answering({pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")), reply(QMessageBox::Yes)},
+                      [&] { w.cmdWrite_Click(); }));
         QCOMPARE(files_.read("old.txt"), bytesOf("10 NEW"));
         w.opWriteHp->setChecked(true);
         w.volumeAnswer = [](const std::string&) { return std::optional<std::string>("NEW"); };
-        ModalAnswers intoImage({pick(file("disk.lif"))});
-        w.cmdWrite_Click();
-        QVERIFY(intoImage.done());
+        QVERIFY(answering({pick(file("disk.lif"))}, [&] { w.cmdWrite_Click(); }));
         QCOMPARE(lif::readVolume(files_ / "disk.lif").files.size(), 1u);
     }
 
@@ -455,17 +462,19 @@ private slots:
         files_.write("work.lif", image);
         const lif::Volume volume = lif::readVolume(files_ / "work.lif");
         QString seen;
-        ModalAnswers choose({[&](QWidget* modal) {
+        std::optional<std::string> chosen;
+        const Step chooseNext = [&](QWidget* modal) {
             auto* list = modal->findChild<QTreeWidget*>(QStringLiteral("volumeFiles"));
             seen = list->currentItem()->text(0) + (list->topLevelItem(1)->flags() & Qt::ItemIsEnabled ? " BIN" : "");
             list->setCurrentItem(list->topLevelItem(2));
             QTest::keyClick(list, Qt::Key_Return);
             return true;
-        }});
-        QCOMPARE(ui::chooseVolumeFile(nullptr, volume), std::optional<std::string>("NEXT"));
+        };
+        QVERIFY(answering({chooseNext}, [&] { chosen = ui::chooseVolumeFile(nullptr, volume); }));
+        QCOMPARE(chosen, std::optional<std::string>("NEXT"));
         QCOMPARE(seen, QStringLiteral("PROG"));
-        const auto nameAnswer = [&](const QString& chosen) {
-            return [&seen, chosen](QWidget* modal) {
+        const auto nameAnswer = [&](const QString& typed) -> Step {
+            return [&seen, typed](QWidget* modal) {
                 auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));
                 auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
                 seen = name->text();
@@ -474,17 +483,19 @@ private slots:
                     seen += " | " + modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"))->text() +
                             (ok->isEnabled() ? " (ok)" : "");
                 }
-                name->setText(chosen);
-                chosen.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
+                name->setText(typed);
+                typed.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
                 return true;
             };
         };
-        ModalAnswers name({nameAnswer(QStringLiteral("NEW_1")), nameAnswer(QString())});
-        QCOMPARE(ui::askVolumeFileName(nullptr, volume, "PROG"), std::optional<std::string>("NEW_1"));
+        QVERIFY(answering({nameAnswer(QStringLiteral("NEW_1"))},
+                          [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
+        QCOMPARE(chosen, std::optional<std::string>("NEW_1"));
         QCOMPARE(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
                                       "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
                                       "to the volume. (ok) | "));
-        QCOMPARE(ui::askVolumeFileName(nullptr, volume, "PROG"), std::nullopt);
+        QVERIFY(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
+        QCOMPARE(chosen, std::nullopt);
     }
 
     void progressAndClosingWhileBusy()
