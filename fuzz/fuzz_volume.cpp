@@ -16,12 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ByteView image(data, size);
     checkProgramFile(image);
     const auto findings = checkVolumeImage(image);
-    const ByteView label = image.first(std::min<std::size_t>(size, lif::kBlockSize));
-    const std::uint64_t directoryAt =
-        size >= 12 ? (std::uint64_t{data[8]} << 24 | data[9] << 16 | data[10] << 8 | data[11]) * lif::kBlockSize : size;
-    const ByteView directory = directoryAt < size ? image.subspan(directoryAt) : ByteView();
     try {
-        const lif::Volume volume = lif::parseVolume(label, directory, size);
+        const lif::Volume volume = lif::parseImage(image);
         std::uint64_t taken = volume.firstDataBlock();
         for (const auto& file : volume.files) {
             FUZZ_CHECK(file.start >= taken && file.start + std::uint64_t{file.blocks} <= volume.blocks);

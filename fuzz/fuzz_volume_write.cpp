@@ -17,8 +17,7 @@ namespace {
 
 std::string textOfFile(const Bytes& image, const char* name)
 {
-    const lif::Volume volume = lif::parseVolume(ByteView(image).first(lif::kBlockSize),
-                                                ByteView(image).subspan(2 * lif::kBlockSize), image.size());
+    const lif::Volume volume = lif::parseImage(image);
     const lif::Entry* entry = volume.find(name);
     FUZZ_CHECK(entry != nullptr && entry->type == lif::kTypeAscii);
     const ByteView blocks = ByteView(image).subspan(entry->start * lif::kBlockSize, entry->blocks * lif::kBlockSize);

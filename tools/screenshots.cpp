@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     const std::string imagePath = work.path().toStdString() + "/work.lif";
     replaceFile(imagePath, image);
     const lif::Volume volume = lif::readVolume(imagePath);
-    for (const QString shot : {QStringLiteral("volume-choose.png"), QStringLiteral("volume-name.png")}) {
+    for (const QString& shot : {QStringLiteral("volume-choose.png"), QStringLiteral("volume-name.png")}) {
         QTimer::singleShot(300, [&] {
             if (QWidget* dialog = QApplication::activeModalWidget()) {
                 ok &= save(*dialog, out + "/" + shot);

@@ -21,16 +21,6 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 
-std::string typeName(std::uint16_t type)
-{
-    if (type == lif::kTypeAscii) {
-        return "ASCII";
-    }
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", type);
-    return text;
-}
-
 std::optional<lif::Volume> openVolume(const std::string& image)
 {
     try {
@@ -50,7 +40,7 @@ int listVolume(const Options& options)
         return kExitFailed;
     }
     for (const auto& file : volume->files) {
-        std::printf("%-10s  %-5s  %8u  %s\n", file.name.c_str(), typeName(file.type).c_str(), file.blocks,
+        std::printf("%-10s  %-5s  %8u  %s\n", file.name.c_str(), lif::typeName(file.type).c_str(), file.blocks,
                     lif::formatDate(file.date).c_str());
     }
     std::printf("Volume %s: %zu files, %llu blocks free\n",
@@ -77,7 +67,7 @@ int readFromVolume(const Options& options)
                 throw Failure("no such file in the volume " + options.volume);
             }
             if (entry->type != lif::kTypeAscii) {
-                throw Failure("not an ASCII file (type " + typeName(entry->type) + ")");
+                throw Failure("not an ASCII file (type " + lif::typeName(entry->type) + ")");
             }
             std::string target = options.output;
             if (folder) {

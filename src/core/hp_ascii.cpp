@@ -204,8 +204,7 @@ void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)
         const std::size_t len = end - start;
         const bool atCr = end < n;
         if (len > hp::kMaxLineLength) {
-            throw Failure("line " + std::to_string(lineNumber) + " is " + std::to_string(len) +
-                          " characters long; HP BASIC ASCII allows at most 255");
+            throw Failure(lineTooLongMessage(lineNumber, len));
         }
         detail::copyLine(out.data() + j + 2, s + start, len, n - start);
 
@@ -262,6 +261,12 @@ std::optional<TextPosition> findUncarriableByte(ByteView text)
         }
     }
     return std::nullopt;
+}
+
+std::string lineTooLongMessage(std::int64_t line, std::size_t length)
+{
+    return "line " + std::to_string(line) + " is " + std::to_string(length) +
+           " characters long; HP BASIC ASCII allows at most 255";
 }
 
 std::string uncarriableByteMessage(const TextPosition& position)

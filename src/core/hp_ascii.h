@@ -34,6 +34,9 @@ std::optional<TextPosition> findUncarriableByte(ByteView text);
 // The message that names such a byte's place.
 std::string uncarriableByteMessage(const TextPosition& position);
 
+// The message for a line too long for a record of HP BASIC ASCII.
+std::string lineTooLongMessage(std::int64_t line, std::size_t length);
+
 namespace detail {
 // The byte-at-a-time decoder the vectorised one must agree with.
 Bytes decodeHpAsciiBytesScalar(ByteView file);

@@ -45,13 +45,6 @@ std::string unpadded(const std::uint8_t* p, std::size_t size)
     return std::string(p, p + size);
 }
 
-std::string hex4(unsigned value)
-{
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", value & 0xFFFF);
-    return text;
-}
-
 std::uint8_t bcd(int value)
 {
     return static_cast<std::uint8_t>((value / 10) << 4 | value % 10);
@@ -68,12 +61,6 @@ struct Problems {
         findings->push_back({offset, text});
     }
 };
-
-std::string tooLong(std::size_t lineIndex, std::size_t length)
-{
-    return "line " + std::to_string(lineIndex + 1) + " is " + std::to_string(length) +
-           " characters long; HP BASIC ASCII allows at most 255";
-}
 
 constexpr const char* kNotAVolume = "not a LIF volume (it does not start with the LIF mark 80 00)";
 
@@ -153,6 +140,32 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     return volume;
 }
 
+Volume parseImage(ByteView image, std::vector<Finding>* findings)
+{
+    const ByteView label = image.first(std::min(image.size(), kBlockSize));
+    const std::uint64_t directoryAt =
+        label.size() == kBlockSize ? std::uint64_t{be32(label.data() + 8)} * kBlockSize : image.size();
+    const ByteView directory = directoryAt < image.size() ? image.subspan(directoryAt) : ByteView();
+    return parseVolume(label, directory, image.size(), findings);
+}
+
+bool isVolumeFile(const std::filesystem::path& path)
+{
+    std::uint8_t mark[2] = {};
+    InputFile(path).readAt(0, mark, sizeof mark);
+    return hasVolumeMark(mark);
+}
+
+std::string typeName(std::uint16_t type)
+{
+    if (type == kTypeAscii) {
+        return "ASCII";
+    }
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", type);
+    return text;
+}
+
 Volume readVolume(const std::filesystem::path& image)
 {
     InputFile file(image);
@@ -218,7 +231,7 @@ Bytes asciiFileFromLines(const std::vector<ByteView>& lines)
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ByteView line = lines[i];
         if (line.size() > hp::kMaxLineLength) {
-            throw Failure(tooLong(i, line.size()));
+            throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line.size()));
         }
         file.push_back(0x00);
         file.push_back(static_cast<std::uint8_t>(line.size()));
@@ -261,7 +274,7 @@ Bytes programFileFromLines(const std::vector<ByteView>& lines)
         const ByteView line = lines[i];
         const auto lineNumber = static_cast<std::int32_t>(i + 1);
         if (line.size() > hp::kMaxLineLength) {
-            throw Failure(tooLong(i, line.size()));
+            throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line.size()));
         }
         if (const auto at = findUncarriableByte(line)) {
             throw Failure(uncarriableByteMessage({lineNumber, at->column}));
@@ -348,9 +361,8 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
             "\"" + std::string(name) +
             "\" is not a valid LIF file name: 1 to 10 letters, digits and underscores, starting with a letter");
     }
-    const std::uint64_t directoryAt = image.size() >= kBlockSize ? be32(image.data() + 8) * kBlockSize : 0;
-    const ByteView directory = directoryAt < image.size() ? ByteView(image).subspan(directoryAt) : ByteView();
-    Volume volume = parseVolume(ByteView(image).first(std::min(image.size(), kBlockSize)), directory, image.size());
+    Volume volume = parseImage(image);
+    const std::uint64_t directoryAt = std::uint64_t{volume.directoryStart} * kBlockSize;
     const std::uint64_t need = content.size() / kBlockSize;
     const auto entryAt = [&](std::size_t slot) { return image.data() + directoryAt + slot * kEntrySize; };
     std::optional<std::size_t> purge; // the old file's entry, freed once the new one has its place
@@ -375,7 +387,7 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
 
     if (const Entry* old = volume.find(name)) {
         if (old->type != kTypeAscii) {
-            throw Failure("the volume holds " + std::string(name) + " as a file of type " + hex4(old->type) +
+            throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
                           ", not an ASCII file; it is not replaced");
         }
         if (need <= old->blocks) {

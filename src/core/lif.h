@@ -67,8 +67,18 @@ bool hasVolumeMark(ByteView start);
 Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize,
                    std::vector<Finding>* findings = nullptr);
 
+// The same for a whole image in memory.
+Volume parseImage(ByteView image, std::vector<Finding>* findings = nullptr);
+
 // Reads the label and the directory of the image, and nothing else.
 Volume readVolume(const std::filesystem::path& image);
+
+// Whether the file starts with the mark of a LIF volume. Throws Failure when
+// it cannot be read.
+bool isVolumeFile(const std::filesystem::path& path);
+
+// "ASCII", or the type code in hexadecimal ("E008").
+std::string typeName(std::uint16_t type);
 
 // The blocks of one file of the image (past the image's end: zeros).
 Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);

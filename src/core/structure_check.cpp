@@ -111,13 +111,7 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
 std::vector<lif::Finding> checkVolumeImage(ByteView image)
 {
     std::vector<lif::Finding> findings;
-    const ByteView label = image.first(std::min(image.size(), lif::kBlockSize));
-    const std::uint64_t directoryAt =
-        label.size() == lif::kBlockSize
-            ? (std::uint64_t{label[8]} << 24 | label[9] << 16 | label[10] << 8 | label[11]) * lif::kBlockSize
-            : image.size();
-    const ByteView directory = directoryAt < image.size() ? image.subspan(directoryAt) : ByteView();
-    const lif::Volume volume = lif::parseVolume(label, directory, image.size(), &findings);
+    const lif::Volume volume = lif::parseImage(image, &findings);
     for (const auto& file : volume.files) {
         const std::uint64_t start = std::uint64_t{file.start} * lif::kBlockSize;
         const std::uint64_t end = start + std::uint64_t{file.blocks} * lif::kBlockSize;

@@ -34,14 +34,6 @@ template <class Action> auto aboutVolume(WindowOperations& window, const std::st
     }
 }
 
-bool isVolume(const std::string& name)
-{
-    InputFile file(name);
-    std::uint8_t mark[2] = {};
-    file.readAt(0, mark, sizeof mark);
-    return lif::hasVolumeMark(mark);
-}
-
 // Reads count bytes from offset on with the reading phase's progress. A
 // program file that becomes shorter meanwhile fails; a file in a volume
 // reads zeros past the image's end, as disk images may stop early.
@@ -71,7 +63,7 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::u
 struct Cancelled { };
 std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
 {
-    if (!isVolume(name)) {
+    if (!lif::isVolumeFile(name)) {
         return std::nullopt;
     }
     const lif::Volume volume = aboutVolume(window, name, [&] { return lif::readVolume(name); });
@@ -149,7 +141,7 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     std::error_code error;
     std::optional<lif::Volume> volume;
     std::string lifName;
-    if (std::filesystem::is_regular_file(target, error) && isVolume(target)) {
+    if (std::filesystem::is_regular_file(target, error) && lif::isVolumeFile(target)) {
         volume = aboutVolume(window, target, [&] { return lif::readVolume(target); });
         const auto name = window.askVolumeFileName(*volume, lastVolumeFileName);
         if (!name) {

@@ -1,15 +1,12 @@
 #include "frm_main.h"
-#include "volume_dialogs.h"
-
-#include "core/failure.h"
-
-#include "core/file_io.h"
 
 #include "frm_about.h"
 #include "number_field.h"
 #include "twips.h"
+#include "volume_dialogs.h"
 #include "window_manager.h"
 
+#include "core/failure.h"
 #include "core/line_breaks.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
@@ -77,9 +74,7 @@ frmMain::frmMain(QWidget* parent) : QWidget(parent), CommonDialog1(this), codePa
     // Writing HP BASIC ASCII into a disk image adds the program to it.
     CommonDialog1.keepsFile = [this](const QString& file) {
         try {
-            std::uint8_t mark[2] = {};
-            InputFile(file.toStdString()).readAt(0, mark, sizeof mark);
-            return opWriteHp->isChecked() && lif::hasVolumeMark(mark);
+            return opWriteHp->isChecked() && lif::isVolumeFile(file.toStdString());
         } catch (const Failure&) {
             return false;
         }

@@ -13,12 +13,6 @@
 namespace varnook::ui {
 namespace {
 
-QString typeText(std::uint16_t type)
-{
-    return type == lif::kTypeAscii ? QStringLiteral("ASCII")
-                                   : QStringLiteral("%1").arg(type, 4, 16, QLatin1Char('0')).toUpper();
-}
-
 QString labelText(const lif::Volume& volume)
 {
     return volume.label.empty() ? QStringLiteral("(no label)") : QString::fromLatin1(volume.label);
@@ -64,9 +58,9 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
         {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Blocks"), QStringLiteral("Date")});
     QTreeWidgetItem* first = nullptr;
     for (const auto& file : volume.files) {
-        auto* item = new QTreeWidgetItem(list, {QString::fromLatin1(file.name), typeText(file.type),
-                                                QString::number(file.blocks),
-                                                QString::fromStdString(lif::formatDate(file.date))});
+        auto* item = new QTreeWidgetItem(
+            list, {QString::fromLatin1(file.name), QString::fromStdString(lif::typeName(file.type)),
+                   QString::number(file.blocks), QString::fromStdString(lif::formatDate(file.date))});
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
         if (file.type != lif::kTypeAscii) {
             item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
@@ -117,7 +111,7 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
             says = QStringLiteral("The file %1 in the volume will be replaced.").arg(name->text());
         } else {
             says = QStringLiteral("%1 is a file of another type (%2); it cannot be replaced.")
-                       .arg(name->text(), typeText(old->type));
+                       .arg(name->text(), QString::fromStdString(lif::typeName(old->type)));
             allowed = false;
         }
         verdict->setText(says);

@@ -33,15 +33,10 @@ Bytes volumeWith(std::initializer_list<std::pair<const char*, std::string>> file
     return image;
 }
 
-lif::Volume parsed(const Bytes& image)
-{
-    return lif::parseVolume(ByteView(image).first(256), ByteView(image).subspan(512), image.size());
-}
-
 // Name, start block and length of every file, and the free blocks.
 std::string listing(const Bytes& image)
 {
-    const lif::Volume volume = parsed(image);
+    const lif::Volume volume = lif::parseImage(image);
     std::string text;
     for (const auto& file : volume.files) {
         text += file.name + "@" + std::to_string(file.start) + "+" + std::to_string(file.blocks) + " ";
@@ -51,7 +46,7 @@ std::string listing(const Bytes& image)
 
 std::string textOfFile(const Bytes& image, const char* name)
 {
-    const lif::Volume volume = parsed(image);
+    const lif::Volume volume = lif::parseImage(image);
     const lif::Entry* entry = volume.find(name);
     if (entry == nullptr) {
         return "(none)";
@@ -85,7 +80,7 @@ TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
     EXPECT_EQ(listing(image), "E@3+1 BBBBBBBBBB@4+1 C@7+1 A@8+3 free 31");
     EXPECT_EQ(textOfFile(image, "A"), line + line);
     EXPECT_EQ(textOfFile(image, "BBBBBBBBBB"), "20 SHORT\r\n");
-    const auto volume = parsed(image);
+    const auto volume = lif::parseImage(image);
     EXPECT_EQ(volume.label + " " + lif::formatDate(volume.files[0].date), "TEST 2026-12-07 10:30:00");
     EXPECT_EQ(volume.endSlot, 4u);
 }
