@@ -58,9 +58,11 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::u
     return bytes;
 }
 
+// The user cancelled a dialog in the middle of a command.
+struct Cancelled { };
+
 // When the file is a LIF volume, lets the user choose one of its files.
 // Nothing when it is no volume; throws Cancelled when the user cancels.
-struct Cancelled { };
 std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
 {
     if (!lif::isVolumeFile(name)) {
