@@ -2,11 +2,13 @@
 # The window on a real X server (Xvfb), with a window manager (openbox) and
 # without one, driven through X as a user would: the remembered outer
 # rectangle survives restarts, the minimum size holds without a window
-# manager, and the keyboard moves the focus as it should. Every wait is for
+# manager, the keyboard moves the focus as it should, and a program goes out
+# of a disk image and back into it by the keyboard alone. Every wait is for
 # a window or a state, with a deadline; none is for a fixed time.
 set -uo pipefail
 varnook=$1
 x_close=$2
+convert=$3
 
 work=$(mktemp -d)
 pids=()
@@ -200,6 +202,50 @@ pids+=($app)
 check "openbox: a file named on the command line is read" \
   eventually grep -q "^Dir=$work/OTHER.txt$" "$work/config.ini"
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
+close_app
+
+# A disk image named on the command line lists its programs in a dialog
+# that has the focus: Return reads the first. Then, by the keyboard: Write
+# File as TXT gives the program back; with the write option HP BASIC ASCII,
+# saving onto the image asks no question about replacing it, but for the
+# program's name in the volume, and adds the program to the image.
+windows() { [ "$(xdotool search --onlyvisible --name '^Varnook$' | wc -l)" = "$1" ]; }
+# A dialog of the program's (titled Varnook too) is the active window.
+dialog_active() {
+  local active
+  active=$(xdotool getactivewindow) && [ "$active" != "$win" ] && [ "$(xdotool getwindowname "$active")" = Varnook ]
+}
+"$convert" --new-volume "$work/disk.lif"
+"$convert" --to lif --volume "$work/disk.lif" --from hp --name PROG "$work/PROG.asc"
+config 0
+"$work/varnook" "$work/disk.lif" 2>>"$work/varnook.log" &
+app=$!
+pids+=($app)
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
+eventually windows 2
+win=$(xdotool search --onlyvisible --name '^Varnook$' | sort -n | head -n 1) # the main window, made first
+check "openbox: the disk image's list opens with the focus" eventually dialog_active
+xdotool key Return
+check "openbox: ... and Return reads the program chosen" eventually windows 1
+xdotool key Tab Tab Tab space # Ver.Info, Read File, the read group, Write File
+eventually visible "Save As"
+xdotool type --delay 20 "$work/back.txt"
+xdotool key Return
+check "openbox: the program read from the image is written back byte for byte" \
+  eventually cmp -s "$work/back.txt" <(printf '10 BEEP\r\n20 END\r\n')
+xdotool key Tab Up shift+Tab space # from Write File: the write group, HP BASIC ASCII, back to Write File
+eventually visible "Save As"
+xdotool type --delay 20 "$work/disk.lif"
+xdotool key Return
+eventually gone "Save As"
+check "openbox: saving onto the image asks for the program's name, not about replacing" eventually dialog_active
+xdotool key ctrl+a
+xdotool type --delay 20 COPY
+xdotool key Return
+check "openbox: ... and adds the program under that name" \
+  eventually sh -c "'$convert' --list '$work/disk.lif' | grep -q '^COPY '"
+check "openbox: ... and the program in it is the one read" \
+  eventually cmp -s <("$convert" --to hp --volume "$work/disk.lif" COPY) "$work/PROG.asc"
 close_app
 
 # ---- without a window manager
