@@ -1,6 +1,7 @@
 #include "cli/converter.h"
 #include "core/failure.h"
 #include "core/file_io.h"
+#include "core/lif.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -46,11 +47,13 @@ TEST(Converter, ByteShortcutMatchesTheTextSteps)
 }
 
 // The example programs: each .asc is what the converter makes of its .txt,
-// and reads back as that text.
+// and reads back as that text; the example disk image holds each .asc.
 TEST(Converter, ExamplesMatchTheirTextForms)
 {
     const CodePage page = CodePage::named("windows-1252");
-    int found = 0;
+    const std::filesystem::path image = std::filesystem::path(VARNOOK_EXAMPLES) / "EXAMPLES.lif";
+    const lif::Volume volume = lif::readVolume(image);
+    std::size_t found = 0;
     for (const auto& entry : std::filesystem::directory_iterator(VARNOOK_EXAMPLES)) {
         if (entry.path().extension() != ".txt") {
             continue;
@@ -63,7 +66,11 @@ TEST(Converter, ExamplesMatchTheirTextForms)
         const Bytes file = readFileBytes(entry.path().parent_path() / (stem + ".asc"));
         EXPECT_EQ(convert(text, {Format::Txt, Format::Hp}, page), file) << stem;
         EXPECT_EQ(convert(file, {Format::Hp, Format::Txt}, page), text) << stem;
+        const lif::Entry* inVolume = volume.find(stem);
+        ASSERT_NE(inVolume, nullptr) << stem;
+        EXPECT_EQ(lif::programFileFromLines(lif::readRecords(lif::readFileBlocks(image, *inVolume))), file) << stem;
         ++found;
     }
-    EXPECT_GE(found, 3);
+    EXPECT_GE(found, 3u);
+    EXPECT_EQ(volume.files.size(), found);
 }
