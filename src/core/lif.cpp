@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <optional>
 
 namespace varnook::lif {
@@ -101,7 +102,10 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     const std::uint64_t surfaces = be32(label.data() + 28);
     const std::uint64_t perTrack = be32(label.data() + 32);
     const std::uint64_t imageBlocks = (imageSize + kBlockSize - 1) / kBlockSize;
-    volume.blocks = tracks != 0 && surfaces != 0 && perTrack != 0 ? tracks * surfaces * perTrack : imageBlocks;
+    std::uint64_t capacity = 0;
+    const bool wraps = __builtin_mul_overflow(tracks, surfaces, &capacity) ||
+                       __builtin_mul_overflow(capacity, perTrack, &capacity); // 2^96 blocks would wrap
+    volume.blocks = wraps ? std::numeric_limits<std::uint64_t>::max() : capacity == 0 ? imageBlocks : capacity;
     const std::uint64_t directoryEnd = volume.firstDataBlock();
     if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
         directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {

@@ -217,6 +217,8 @@ TEST(LifVolume, ImagesAreReadInPlace)
     EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(dir / "disk.lif", volume.files[0])))),
               "10 A\r\n");
     EXPECT_EQ(lif::readFileBlocks(dir / "disk.lif", volume.files[1]), Bytes(256, 0x00));
+    std::fill(image.begin() + 24, image.begin() + 36, 0xFF); // a geometry of 2^96 blocks saturates
+    EXPECT_GT(lif::parseImage(image).freeBlocks(), std::uint64_t{1} << 63);
     dir.write("short.lif", Bytes(image.begin(), image.begin() + 300));
     EXPECT_THAT(failureOf([&] { lif::readVolume(dir / "short.lif"); }), HasSubstr("lies outside the image"));
 }
