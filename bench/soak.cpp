@@ -1,15 +1,21 @@
-// 1,000 read, convert and write cycles through the commands on varied files,
-// with the process's resident memory at the start and at the end: the
-// commands must not keep anything from one run to the next.
+// 1,000 read, convert and write cycles through the commands of the window
+// (offscreen) on varied files, with the process's resident memory at the
+// start and at the end: the commands must not keep anything from one run to
+// the next.
 
 #include "sample_program.h"
 
-#include "support/fake_window.h"
+#include "ui/frm_main.h"
 
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
 #include "operations/file_commands.h"
 #include "settings/module1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QRadioButton>
 
 #include <cstdio>
 #include <filesystem>
@@ -36,6 +42,8 @@ long residentKiB()
 
 int main(int argc, char** argv)
 {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
     const int cycles = argc > 1 ? std::stoi(argv[1]) : 1000;
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("varnook-soak-" + std::to_string(::getpid()));
@@ -57,21 +65,25 @@ int main(int argc, char** argv)
     inputs.emplace_back((folder / "cut.asc").string(), true);
     inputs.emplace_back((folder / "missing.asc").string(), true);
 
-    test::FakeWindow window;
     long start = 0;
     int failed = 0;
-    for (int cycle = 0; cycle < cycles; ++cycle) {
-        const auto& [file, hp] = inputs[static_cast<std::size_t>(cycle) % inputs.size()];
-        window.calls.clear();
-        window.readHp = hp;
-        window.lineNumbers = cycle % 3 == 0;
-        ReadProgramFile(window, page, file);
-        window.writeTxt = cycle % 2 == 0;
-        window.dialogAnswer = (folder / (window.writeTxt ? "out.txt" : "out.asc")).string();
-        WriteProgramFile(window, page, window.document);
-        failed += window.status != "Complete";
-        if (cycle == 9) {
-            start = residentKiB(); // after the first round of every input
+    {
+        ui::frmMain window;
+        QString target;
+        window.CommonDialog1.answer = [&](bool) { return target; };
+        for (int cycle = 0; cycle < cycles; ++cycle) {
+            const auto& [file, hp] = inputs[static_cast<std::size_t>(cycle) % inputs.size()];
+            (hp ? window.opReadHp : window.opReadTxt)->setChecked(true);
+            window.chkLineNum->setChecked(cycle % 3 == 0);
+            ReadProgramFile(window, page, file);
+            const bool txt = cycle % 2 == 0;
+            (txt ? window.opWriteTxt : window.opWriteHp)->setChecked(true);
+            target = QString::fromStdString((folder / (txt ? "out.txt" : "out.asc")).string());
+            WriteProgramFile(window, page, window.documentText());
+            failed += window.StatusBar1Panel1->text() != QStringLiteral("Complete");
+            if (cycle == 9) {
+                start = residentKiB(); // after the first round of every input
+            }
         }
     }
     const long end = residentKiB();

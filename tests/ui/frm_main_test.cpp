@@ -26,7 +26,6 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include <cstdlib>
 #include <deque>
 
 using namespace varnook;
@@ -397,38 +396,6 @@ private slots:
             QCOMPARE(w.StatusBar1Panel1->text(), QStringLiteral("Complete"));
             QVERIFY(w.ProgressBar1->value() == 0 && !w.Timer1->isActive() && w.isEnabled());
         }
-    }
-
-    // A program varnook-convert wrote into a disk image reads back byte for
-    // byte through the window, and the window's own write into the image
-    // reads back the same through varnook-convert.
-    void diskImagesRoundTrip()
-    {
-        const std::string text = "10 " + textOf(lineBytes()) + "\r\n20 END\r\n";
-        files_.write("prog.txt", text);
-        const std::string convert = "cd " + files_.path().string() + " && " VARNOOK_CONVERT " ";
-        QCOMPARE(std::system((convert + "--new-volume disk.lif && " + convert +
-                              "--code-page windows-1252 --to lif --volume disk.lif --name PROG prog.txt")
-                                 .c_str()),
-                 0);
-        qputenv("LC_ALL", "en_US.UTF-8");
-        frmMain w;
-        qunsetenv("LC_ALL");
-        w.show();
-        std::vector<std::string> offered;
-        w.volumeAnswer = [&](const std::string& name) {
-            offered.push_back(name);
-            return std::optional<std::string>(name.empty() ? "PROG" : "COPY");
-        };
-        w.CommonDialog1.answer = [&](bool) { return file("disk.lif"); };
-        QTest::mouseClick(w.cmdRead, Qt::LeftButton);
-        QCOMPARE(CodePage::named("windows-1252").fromUtf8(w.documentText()), bytesOf(text));
-        w.opWriteHp->setChecked(true);
-        QTest::mouseClick(w.cmdWrite, Qt::LeftButton);
-        QCOMPARE(offered, (std::vector<std::string>{"", "PROG"}));
-        QCOMPARE(
-            std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()), 0);
-        QCOMPARE(files_.read("copy.txt"), bytesOf(text));
     }
 
     // Saving over a file asks first, and No goes back to the dialog; saving

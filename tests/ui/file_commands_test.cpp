@@ -1,0 +1,447 @@
+// The Read File and Write File commands on real files through the real
+// window: what the user sees in order, and on every failure a clean end with
+// the window usable and every file the user had as it was.
+
+#include "ui/frm_main.h"
+
+#include "core/hp_ascii.h"
+#include "core/lif.h"
+#include "operations/file_commands.h"
+#include "operations/operation_frame.h"
+#include "settings/module1.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+using namespace varnook;
+using namespace varnook::test;
+using ::testing::ElementsAre;
+namespace fs = std::filesystem;
+
+namespace {
+
+const Bytes kWorked = hpFile("00 07 31 30 20 42 45 45 50 00 00 06 32 30 20 45 4E 44 00 FF FF");
+
+Bytes program(std::size_t size)
+{
+    std::string text;
+    for (int line = 10; text.size() < size; line += 10) {
+        text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
+    }
+    return bytesOf(text);
+}
+
+std::string joined(const std::vector<std::string>& calls)
+{
+    std::string text;
+    for (const auto& call : calls) {
+        text += (text.empty() ? "" : "|") + call;
+    }
+    return text;
+}
+
+// Writes beyond a size fail with EFBIG while the limit is in force, which is
+// what a full disk looks like to the writing code.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, handler_);
+    }
+
+private:
+    void (*handler_)(int);
+    rlimit previous_{};
+};
+
+// The window with every change the commands make recorded in order as short
+// texts ("status Now Reading", "busy", ...); its dialogs and messages are
+// answered from its fields instead of by a user.
+class RecordingWindow : public ui::frmMain {
+public:
+    std::vector<std::string> calls;
+    std::optional<std::string> file; // picked in the file dialog; nothing cancels
+    std::optional<std::string> volumeFile; // picked or named in the disk image dialogs
+    std::function<void()> onYield; // runs at the next yield
+    int yields = 0;
+
+    RecordingWindow()
+    {
+        CommonDialog1.answer = [this](bool save) {
+            record(save ? "save dialog" : "open dialog");
+            return QString::fromStdString(file.value_or(""));
+        };
+        volumeAnswer = [this](const std::string& offered) {
+            record("volume " + offered);
+            return volumeFile;
+        };
+        onWarning = [this](const QString& text) { record("warning " + text.toStdString()); };
+    }
+    // The options; numbering when start is not empty.
+    void choose(bool readHp, bool writeTxt, const QString& start = {}, const QString& step = {})
+    {
+        (readHp ? opReadHp : opReadTxt)->setChecked(true);
+        (writeTxt ? opWriteTxt : opWriteHp)->setChecked(true);
+        chkLineNum->setChecked(!start.isEmpty());
+        txtStart->setText(start);
+        txtStep->setText(step);
+    }
+    std::string status() const { return StatusBar1Panel1->text().toStdString(); }
+    // The calls whose text starts with one of the prefixes.
+    std::string only(std::initializer_list<std::string_view> prefixes) const
+    {
+        std::vector<std::string> kept;
+        std::copy_if(calls.begin(), calls.end(), std::back_inserter(kept), [&](const std::string& call) {
+            return std::any_of(prefixes.begin(), prefixes.end(), [&](auto prefix) { return call.starts_with(prefix); });
+        });
+        return joined(kept);
+    }
+
+    void setDocumentText(std::string_view text) override
+    {
+        frmMain::setDocumentText(text);
+        record("document " + std::to_string(documentText().size()));
+    }
+    void setBusy() override { record("busy"), frmMain::setBusy(); }
+    void setIdle() override { record("idle"), frmMain::setIdle(); }
+    void setStatusText(std::string_view text) override
+    {
+        record("status " + std::string(text)), frmMain::setStatusText(text);
+    }
+    void setProgressMaximum(double to) override { record("maximum " + number(to)), frmMain::setProgressMaximum(to); }
+    void setProgressValue(double to) override { record("value " + number(to)), frmMain::setProgressValue(to); }
+    void startProgressTimer() override { record("timer on"), frmMain::startProgressTimer(); }
+    void stopProgressTimer() override { record("timer off"), frmMain::stopProgressTimer(); }
+    void setDialogFileName(const std::string& name) override
+    {
+        record("dialog name " + name), frmMain::setDialogFileName(name);
+    }
+    void yield() override
+    {
+        ++yields;
+        if (auto once = std::exchange(onYield, nullptr)) {
+            once();
+        }
+        frmMain::yield();
+    }
+
+private:
+    void record(std::string call) { calls.push_back(std::move(call)); }
+    static std::string number(double x) { return std::to_string(static_cast<long long>(x)); }
+};
+
+// The settings folder, in use before the window reads it.
+struct SettingsFolder {
+    SettingsFolder() { Module1::useFolder(dir.path()); }
+    ~SettingsFolder() { Module1::useFolder(std::nullopt); }
+    TempDir dir;
+};
+
+class FileCommands : public ::testing::Test {
+protected:
+    void read(const std::string& name = "") { ReadProgramFile(w, page, name); }
+    void write() { WriteProgramFile(w, page, w.documentText()); }
+    std::string remembered() { return Module1::ReadSetting("Load", "Dir", "(none)"); }
+    std::string path(const std::string& name) { return (files / name).string(); }
+    std::string filter() { return w.CommonDialog1.Filter.toStdString() + std::to_string(w.CommonDialog1.FilterIndex); }
+
+    // A failed command ends through its error path: usable, timer stopped,
+    // no message, the status of the phase it failed in.
+    void expectCleanEnd(const std::string& status, const std::string& what)
+    {
+        EXPECT_TRUE(w.isEnabled()) << what;
+        EXPECT_FALSE(w.Timer1->isActive()) << what;
+        EXPECT_EQ(w.only({"warning"}), "") << what;
+        EXPECT_EQ(w.status(), status) << what;
+    }
+
+    SettingsFolder settings;
+    TempDir files;
+    RecordingWindow w;
+    CodePage page = CodePage::named("windows-1252");
+};
+
+} // namespace
+
+// Each row: file, read as HP BASIC ASCII, numbering start (none when empty)
+// and step, the document, what the user sees after the dialog.
+TEST_F(FileCommands, ReadsInOrder)
+{
+    files.write("PROG.asc", kWorked);
+    files.write("plain.txt", "PRINT 1\n\nEND");
+    const std::string hp =
+        "busy|status Now Reading|maximum 276|timer on|timer off|value 276|value 0|status Now "
+        "Analysing|maximum 276|timer on|timer off|value 276|document 17|value 0|status Complete|idle";
+    const std::tuple<const char*, bool, QString, QString, std::string, std::string> cases[] = {
+        {"PROG.asc", true, "", "", "10 BEEP\r\n20 END\r\n", hp},
+        {"PROG.asc", true, "100", "5", "10 BEEP\r\n20 END\r\n", hp}, // no numbering on this path
+        {"plain.txt", false, "", "", "PRINT 1\r\n\r\nEND", "busy|status Now Reading|document 14|status Complete|idle"},
+        {"plain.txt", false, "100", " 5", "100 PRINT 1\r\n105 \r\n110 END",
+         "busy|status Now Reading|document 14|status Inserting LineNumber|document 0|maximum 13|timer on|timer "
+         "off|value 13|document 26|value 0|status Complete|idle"},
+    };
+    for (const auto& [file, readHp, start, step, document, seen] : cases) {
+        SCOPED_TRACE(file + start.toStdString());
+        w.calls.clear();
+        w.choose(readHp, false, start, step);
+        w.file = path(file);
+        read();
+        EXPECT_EQ(w.documentText(), document);
+        EXPECT_EQ(w.only({"busy", "idle", "status", "maximum", "value", "timer", "document"}), seen);
+        EXPECT_EQ(filter(), std::string(readHp ? kHpFileTypes : kTxtFileTypes) + (readHp ? "5" : "2"));
+    }
+    EXPECT_GT(w.yields, 0);
+
+    // The next dialog starts from the file last read; cancelling it changes nothing.
+    w.calls.clear();
+    w.file = std::nullopt;
+    read();
+    EXPECT_THAT(w.calls, ElementsAre("dialog name " + path("plain.txt"), "open dialog"));
+    EXPECT_EQ(w.documentText(), "100 PRINT 1\r\n105 \r\n110 END");
+
+    // A file named outside the window is read at once by the read option,
+    // remembered, and offered by the next save dialog.
+    files.write("named.bas", "10 PRINT\r\n");
+    w.choose(false, true);
+    w.ReadFile(QString::fromStdString(path("named.bas")));
+    EXPECT_EQ(w.documentText() + remembered() + " " + w.CommonDialog1.FileName.toStdString(),
+              "10 PRINT\r\n" + path("named.bas") + " " + path("named.bas"));
+}
+
+TEST_F(FileCommands, ReadFailuresEndQuietly)
+{
+    files.write("empty.asc", Bytes{});
+    files.write("empty.txt", Bytes{});
+    files.write("cut.asc", hpFile("00 02 41 42 00"));
+    files.write("plain.txt", "A\r\nB");
+    files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
+    // File, read as HP BASIC ASCII, numbering start and step, the status it ends in.
+    const std::tuple<std::string, bool, QString, QString, std::string> cases[] = {
+        {"missing.asc", true, "", "", "Complete"}, // and every file the file reading refuses
+        {"missing.txt", false, "", "", "Now Reading"},
+        {"empty.asc", true, "", "", "Complete"},
+        {"cut.asc", true, "", "", "Now Analysing"},
+        {"BIG.asc", true, "", "", "Now Reading"}, // cut short while it is read (below)
+        {"plain.txt", false, "2.1e9", "1e9", "Inserting LineNumber"}, // past the 32-bit range
+        {"plain.txt", false, "10", "1e12", "Inserting LineNumber"},
+        {"empty.txt", false, "10", "10", "Now Reading"}, // an empty document is not numbered
+    };
+    for (const auto& [file, readHp, start, step, status] : cases) {
+        w.setDocumentText("kept");
+        w.setStatusText("Complete");
+        w.choose(readHp, false, start, step);
+        w.file = path(file);
+        if (file == "BIG.asc") {
+            w.onYield = [&] { fs::resize_file(files / "BIG.asc", 1000); };
+        }
+        read();
+        expectCleanEnd(status, file);
+        EXPECT_EQ(w.documentText(), start.isEmpty() ? "kept" : "") << file;
+        EXPECT_EQ(remembered(), path(file)) << "remembered before it was opened";
+    }
+    // The window still works afterwards.
+    files.write("good.asc", kWorked);
+    w.choose(true, false);
+    w.file = path("good.asc");
+    read();
+    EXPECT_EQ(w.documentText(), "10 BEEP\r\n20 END\r\n");
+}
+
+TEST_F(FileCommands, WritesTxtAndHpAsciiExactly)
+{
+    files.write("out.txt", std::string(100, 'x'));
+    w.choose(true, true);
+    w.setDocumentText("10 BEEP\r\n20 END");
+    w.calls.clear();
+    w.file = path("out.txt");
+    write();
+    EXPECT_EQ(textOf(files.read("out.txt")), "10 BEEP\r\n20 END") << "nothing added, old tail gone";
+    EXPECT_EQ(w.only({"status", "busy", "timer", "maximum", "save dialog"}),
+              "save dialog|status Writing|status Complete");
+    EXPECT_EQ(filter(), std::string(kTxtFileTypes) + "2");
+    w.setDocumentText("10 PRINT \"\u65E5\u672C\"");
+    WriteProgramFile(w, CodePage::named("windows-932"), w.documentText());
+    EXPECT_EQ(files.read("out.txt"), bytesOf("10 PRINT \"\x93\xFA\x96\x7B\"")) << "TXT takes double-byte text";
+
+    w.setDocumentText("10 BEEP\r\n20 END");
+    w.calls.clear();
+    w.choose(true, false);
+    w.file = path("PROG.asc");
+    write();
+    EXPECT_EQ(files.read("PROG.asc"), kWorked);
+    EXPECT_EQ(w.only({"status", "busy", "idle", "timer", "maximum", "value", "save dialog"}),
+              "save dialog|busy|status Now Converting|maximum 15|timer on|value 0|status Now Writing|maximum "
+              "276|timer off|status Complete|value 0|idle");
+    EXPECT_EQ(filter(), std::string(kHpFileTypes) + "5");
+    EXPECT_EQ(files.listing(), "PROG.asc out.txt");
+}
+
+// What HP BASIC ASCII cannot hold is refused with a warning before any
+// dialog: characters of two bytes, a NUL, a character stored as FF.
+TEST_F(FileCommands, UncarriableTextIsRefusedBeforeAnyDialog)
+{
+    files.write("old.asc", kWorked);
+    w.file = path("old.asc");
+    w.choose(true, false);
+    const std::string noByte = "Error!! 2 byte character is contained!";
+    const std::string place = "Error!! The character at line 2, column 5 (a NUL, or a character stored as byte FF) "
+                              "cannot be kept in an HP BASIC ASCII file.";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {"windows-932", "10 PRINT \"\u65E5\"", noByte},
+        {"windows-1252", "\u2264", noByte},
+        {"windows-1252", std::string("10 A\r\n20 B\0", 11), place},
+        {"windows-1252", "10 A\r\n20 B\u00FF", place},
+    };
+    for (const auto& [name, document, warning] : cases) {
+        w.calls.clear();
+        WriteProgramFile(w, CodePage::named(name), document);
+        EXPECT_THAT(w.calls, ElementsAre("warning " + warning));
+    }
+    EXPECT_EQ(files.read("old.asc"), kWorked);
+    w.choose(true, true);
+    w.setDocumentText("10 A\r\n20 B\u00FF");
+    write();
+    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n20 B\xFF") << "TXT carries them";
+
+    // A cancelled save dialog writes nothing.
+    w.calls.clear();
+    w.file = std::nullopt;
+    w.setDocumentText("10 NEW");
+    for (const bool txt : {false, true}) {
+        w.choose(true, txt);
+        write();
+    }
+    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n20 B\xFF");
+    EXPECT_EQ(w.only({"busy", "status"}), "");
+}
+
+TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
+{
+    files.write("old.asc", kWorked);
+    files.write("old.txt", "10 OLD\r\n");
+    fs::create_directory(files / "out");
+    files.write("out/in.asc", kWorked);
+    const std::string big = textOf(program(200000));
+    // Document, target, written as TXT, the status it ends in.
+    const std::tuple<std::string, std::string, bool, std::string> cases[] = {
+        {"", "old.asc", false, "Now Converting"},
+        {"10 A\r\n" + std::string(256, 'x'), "old.asc", false, "Now Converting"},
+        {"10 A", "gone/new.asc", false, "Now Writing"}, // and every target the replacement refuses
+        {"10 A", "out/in.asc", false, "Now Writing"}, // the folder moves away while it is written
+        {big, "old.asc", false, "Now Writing"}, // the disk fills up
+        {big, "old.txt", true, "Writing"},
+    };
+    for (const auto& [document, target, txt, status] : cases) {
+        w.setDocumentText(document);
+        w.choose(true, txt);
+        w.file = path(target);
+        if (target == "out/in.asc") {
+            w.onYield = [&] { fs::rename(files / "out", files / "moved"); };
+        }
+        {
+            std::optional<FileSizeLimit> full;
+            if (document == big) {
+                full.emplace(4096);
+            }
+            write();
+        }
+        expectCleanEnd(status, target);
+    }
+    EXPECT_EQ(files.read("old.asc"), kWorked);
+    EXPECT_EQ(files.read("moved/in.asc"), kWorked);
+    EXPECT_EQ(textOf(files.read("old.txt")), "10 OLD\r\n");
+    EXPECT_EQ(files.listing(), "moved old.asc old.txt");
+
+    // With room again, the same write goes through.
+    w.choose(true, false);
+    w.file = path("old.asc");
+    write();
+    EXPECT_EQ(w.status(), "Complete");
+    EXPECT_GT(files.read("old.asc").size(), 200000u);
+}
+
+// A LIF disk image: a program is read out of it byte for byte as an HP BASIC
+// ASCII file is read, the window's write into it reads back byte for byte
+// through varnook-convert, and a failure of the volume says why and leaves
+// the image as it was.
+TEST_F(FileCommands, DiskImagesOfferTheirFiles)
+{
+    const std::string text = "10 " + textOf(lineBytes()) + "\r\n20 END\r\n";
+    Bytes image = lif::newVolumeImage("DISK", 12, 1, {});
+    for (const char* name : {"PROG", "BIN"}) {
+        lif::putFile(image, name, lif::asciiFileFromProgramFile(encodeHpAsciiBytes(bytesOf(text))), {});
+    }
+    image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
+    files.write("disk.lif", image);
+    w.choose(true, false);
+    w.file = path("disk.lif");
+    w.setDocumentText("old");
+    w.calls.clear();
+    read(); // cancelled in the list: nothing changes
+    EXPECT_EQ(w.only({"open dialog", "volume", "busy", "status"}) + w.documentText(), "open dialog|volume old");
+    w.calls.clear();
+    w.volumeFile = "PROG";
+    read();
+    EXPECT_EQ(page.fromUtf8(w.documentText()), bytesOf(text));
+    EXPECT_EQ(w.only({"status", "volume"}), "volume |status Now Reading|status Now Analysing|status Complete");
+
+    w.calls.clear();
+    w.volumeFile = "COPY";
+    write();
+    EXPECT_EQ(w.only({"volume", "status", "warning"}),
+              "volume PROG|status Now Converting|status Now Writing|status Complete");
+    const std::string convert = "cd " + files.path().string() + " && " VARNOOK_CONVERT " ";
+    ASSERT_EQ(std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()),
+              0);
+    EXPECT_EQ(files.read("copy.txt"), bytesOf(text));
+    fs::remove(files / "copy.txt");
+
+    // Cancelled, the name taken by another type, the volume full.
+    const Bytes before = files.read("disk.lif");
+    const std::tuple<std::optional<std::string>, std::string, std::string> failures[] = {
+        {std::nullopt, "10 A", ""},
+        {"BIN", "10 A", "not an ASCII file"},
+        {"BIG", textOf(program(20000)), "the volume is full"},
+    };
+    for (const auto& [name, document, message] : failures) {
+        w.calls.clear();
+        w.volumeFile = name;
+        w.setDocumentText(document);
+        w.setStatusText("Complete");
+        write();
+        EXPECT_THAT(w.only({"warning"}), ::testing::HasSubstr(message)) << message;
+        EXPECT_EQ(w.only({"warning"}).empty(), message.empty()) << message;
+        EXPECT_TRUE(w.isEnabled() && !w.Timer1->isActive()) << message;
+        EXPECT_EQ(w.status(), message.empty() ? "Complete" : "Now Converting") << message;
+        EXPECT_EQ(files.read("disk.lif"), before) << message;
+    }
+    EXPECT_EQ(files.listing(), "disk.lif");
+}
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleMock(&argc, argv);
+    return RUN_ALL_TESTS();
+}
