@@ -2,6 +2,7 @@
 // window: what the user sees in order, and on every failure a clean end with
 // the window usable and every file the user had as it was.
 
+#include "ui/common_dialog.h"
 #include "ui/frm_main.h"
 
 #include "core/hp_ascii.h"
@@ -122,20 +123,22 @@ public:
         frmMain::setDocumentText(text);
         record("document " + std::to_string(documentText().size()));
     }
-    void setBusy() override { record("busy"), frmMain::setBusy(); }
-    void setIdle() override { record("idle"), frmMain::setIdle(); }
-    void setStatusText(std::string_view text) override
-    {
-        record("status " + std::string(text)), frmMain::setStatusText(text);
+// Each records the call as a short text, then lets the window do it.
+#define RECORDED(method, parameters, arguments, text)                                                                  \
+    void method parameters override                                                                                    \
+    {                                                                                                                  \
+        record(text);                                                                                                  \
+        frmMain::method arguments;                                                                                     \
     }
-    void setProgressMaximum(double to) override { record("maximum " + number(to)), frmMain::setProgressMaximum(to); }
-    void setProgressValue(double to) override { record("value " + number(to)), frmMain::setProgressValue(to); }
-    void startProgressTimer() override { record("timer on"), frmMain::startProgressTimer(); }
-    void stopProgressTimer() override { record("timer off"), frmMain::stopProgressTimer(); }
-    void setDialogFileName(const std::string& name) override
-    {
-        record("dialog name " + name), frmMain::setDialogFileName(name);
-    }
+    RECORDED(setBusy, (), (), "busy")
+    RECORDED(setIdle, (), (), "idle")
+    RECORDED(setStatusText, (std::string_view text), (text), "status " + std::string(text))
+    RECORDED(setProgressMaximum, (double to), (to), "maximum " + number(to))
+    RECORDED(setProgressValue, (double to), (to), "value " + number(to))
+    RECORDED(startProgressTimer, (), (), "timer on")
+    RECORDED(stopProgressTimer, (), (), "timer off")
+    RECORDED(setDialogFileName, (const std::string& name), (name), "dialog name " + name)
+#undef RECORDED
     void yield() override
     {
         ++yields;
@@ -146,8 +149,14 @@ public:
     }
 
 private:
-    void record(std::string call) { calls.push_back(std::move(call)); }
-    static std::string number(double x) { return std::to_string(static_cast<long long>(x)); }
+    void record(std::string call)
+    {
+        calls.push_back(std::move(call));
+    }
+    static std::string number(double x)
+    {
+        return std::to_string(static_cast<long long>(x));
+    }
 };
 
 // The settings folder, in use before the window reads it.
@@ -436,6 +445,19 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
         EXPECT_EQ(files.read("disk.lif"), before) << message;
     }
     EXPECT_EQ(files.listing(), "disk.lif");
+}
+
+TEST(CommonDialogFilters, ListStringsBecomeQtFilters)
+{
+    const QStringList hp = ui::CommonDialog::qtFilters(QString::fromUtf8(kHpFileTypes));
+    ASSERT_EQ(hp.size(), 5);
+    EXPECT_EQ(hp[0].toStdString(), "HP BASIC ASCII(*.asc) (*.asc)");
+    EXPECT_EQ(hp[3].toStdString(), "HP LIF ASCII(*.lhp) (*.lhp)");
+    EXPECT_EQ(hp[4].toStdString(), "すべてのファイル(*.*) (*)") << "*.* matches every file";
+    const QStringList txt = ui::CommonDialog::qtFilters(QString::fromUtf8(kTxtFileTypes));
+    ASSERT_EQ(txt.size(), 2);
+    EXPECT_EQ(txt[0].toStdString(), "txtファイル(*.txt) (*.txt)");
+    EXPECT_TRUE(ui::CommonDialog::qtFilters(QString()).isEmpty());
 }
 
 int main(int argc, char** argv)
