@@ -14,20 +14,13 @@ using ::testing::HasSubstr;
 
 TEST(CodePageChoice, FollowsTheLocaleLikeWindows)
 {
+    // One row for each rule: no locale, a modifier, each language group.
     const std::pair<const char*, const char*> cases[] = {
-        {"", "windows-1252"},           {"C", "windows-1252"},
-        {"POSIX", "windows-1252"},      {"en_US.UTF-8", "windows-1252"},
-        {"de_DE@euro", "windows-1252"}, {"ja_JP.UTF-8", "windows-932"},
-        {"ja_JP.eucJP", "windows-932"}, {"zh_CN.UTF-8", "windows-936"},
-        {"zh_SG", "windows-936"},       {"zh_TW.UTF-8", "windows-950"},
-        {"zh_HK", "windows-950"},       {"ko_KR.UTF-8", "windows-949"},
-        {"th_TH", "windows-874"},       {"pl_PL.UTF-8", "windows-1250"},
-        {"cs_CZ", "windows-1250"},      {"ru_RU.UTF-8", "windows-1251"},
-        {"uk_UA", "windows-1251"},      {"sr_RS@latin", "windows-1250"},
-        {"el_GR", "windows-1253"},      {"tr_TR", "windows-1254"},
-        {"az_AZ", "windows-1254"},      {"he_IL", "windows-1255"},
-        {"ar_EG", "windows-1256"},      {"fa_IR", "windows-1256"},
-        {"ur_PK", "windows-1256"},      {"lt_LT", "windows-1257"},
+        {"", "windows-1252"},           {"C", "windows-1252"},           {"de_DE@euro", "windows-1252"},
+        {"ja_JP.eucJP", "windows-932"}, {"zh_CN.UTF-8", "windows-936"},  {"zh_HK", "windows-950"},
+        {"ko_KR.UTF-8", "windows-949"}, {"th_TH", "windows-874"},        {"pl_PL.UTF-8", "windows-1250"},
+        {"sr_RS", "windows-1251"},      {"sr_RS@latin", "windows-1250"}, {"el_GR", "windows-1253"},
+        {"az_AZ", "windows-1254"},      {"he_IL", "windows-1255"},       {"fa_IR", "windows-1256"},
         {"et_EE", "windows-1257"},      {"vi_VN", "windows-1258"},
     };
     for (const auto& [locale, name] : cases) {
