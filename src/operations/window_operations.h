@@ -8,8 +8,9 @@
 
 namespace varnook {
 
-// What the commands need of the main window. The window provides these on
-// its real controls; tests provide them in memory.
+// What the commands need of the main window, which provides them on its
+// real controls. Keeping them behind this interface keeps the commands free
+// of Qt.
 class WindowOperations {
 public:
     virtual ~WindowOperations() = default;
