@@ -203,11 +203,7 @@ TEST(ConvertCommand, SyncsTheFileThenTheFolder)
 TEST(ConvertCommand, InterruptionsLeaveNoTemporaryFile)
 {
     TempDir dir;
-    std::string text;
-    for (int i = 1; text.size() < 40'000'000; ++i) {
-        text += std::to_string(i) + " PRINT \"MEASUREMENT \";I;\" OF 1000\"\r\n";
-    }
-    dir.write("big.txt", text);
+    dir.write("big.txt", program(40'000'000));
     const std::string whole = convert(dir, "--to hp big.txt").out;
     int replaced = 0;
     for (const char* signal : {"INT", "TERM", "HUP"}) {
@@ -233,11 +229,7 @@ TEST(ConvertCommand, DiskImages)
     dir.write("prog.txt", "PRINT 1\r\nEND");
     dir.write("long.txt", "10 " + std::string(300, 'x'));
     dir.write("bad.asc", textOf(hpFile("00 03 41 FF 00 07 00 FF FF 00 00")));
-    std::string big;
-    while (big.size() < 5000) {
-        big += "10 PRINT 1234567890\r\n";
-    }
-    dir.write("big.txt", big);
+    dir.write("big.txt", program(5000));
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -256,7 +248,7 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "\"9LIVES\" is not a valid LIF file name"},
         {"--to lif --volume tiny.lif --from hp PROG.asc", "", 0, "", ""},
         {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "",
-         "big.txt: the volume is full: BIG needs 21 blocks, and the largest free space holds 16"},
+         "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,

@@ -53,10 +53,7 @@ TEST(CodePageChoice, FollowsTheLocaleLikeWindows)
 // as U+F700 + byte, the same in every page.
 TEST(SingleByteCodePage, EveryByteRoundTripsInEveryWindowsPage)
 {
-    Bytes all;
-    for (int b = 0; b < 256; ++b) {
-        all.push_back(static_cast<std::uint8_t>(b));
-    }
+    const Bytes all = everyByte();
     for (const char* name : kSingleByteWindowsPages) {
         const CodePage page = CodePage::named(name);
         const std::string text = page.toUtf8(all);

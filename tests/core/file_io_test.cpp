@@ -31,10 +31,7 @@ unsigned modeOf(const fs::path& path)
 TEST(ReadFile, ReadsEveryByteAndRefusesWhatIsNoFile)
 {
     TempDir dir;
-    Bytes all;
-    for (int b = 0; b < 256; ++b) {
-        all.push_back(static_cast<std::uint8_t>(b));
-    }
+    const Bytes all = everyByte();
     dir.write("all.bin", all);
     EXPECT_EQ(readFileBytes(dir / "all.bin"), all);
     dir.write("empty", Bytes{});

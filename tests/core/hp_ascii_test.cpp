@@ -100,10 +100,7 @@ TEST(HpAsciiDecoder, FilesGiveTheirText)
 
 TEST(HpAsciiDecoder, ReportsProgressFromTheFirstCharacterAtLeastEvery64KiB)
 {
-    struct Recording : Progress {
-        void reached(std::int32_t index) override { positions.push_back(index); }
-        std::vector<std::int32_t> positions;
-    } progress;
+    RecordedProgress progress;
     Bytes file = encodeHpAsciiBytes(bytesOf(std::string(200, 'A') + "\r\n" + std::string(200, 'B')));
     file.resize(300000, 0x41); // text after the end mark is read on
     decodeHpAsciiBytes(file, &progress);

@@ -59,10 +59,7 @@ TEST(LineNumbers, LongAndManyLines)
         expected += std::to_string(1000 + line * 3) + " " + content + "\r\n";
     }
     EXPECT_EQ(textOf(insertLineNumberBytes(bytesOf(text), 1000, 3)), expected + "16000 ");
-    struct Recording : Progress {
-        void reached(std::int32_t index) override { positions.push_back(index); }
-        std::vector<std::int32_t> positions;
-    } progress;
+    RecordedProgress progress;
     insertLineNumberBytes(bytesOf("AB\r\n" + std::string(200000, 'x') + "\r\nC\r\nD"), 10, 10, &progress);
     EXPECT_EQ(progress.positions, (std::vector<std::int32_t>{0, 200006}));
 }

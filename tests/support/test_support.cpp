@@ -154,4 +154,22 @@ Bytes lineBytes()
     return bytes;
 }
 
+Bytes everyByte()
+{
+    Bytes bytes(256);
+    for (std::size_t b = 0; b < bytes.size(); ++b) {
+        bytes[b] = static_cast<std::uint8_t>(b);
+    }
+    return bytes;
+}
+
+Bytes program(std::size_t size)
+{
+    std::string text;
+    for (int line = 10; text.size() < size; line += 10) {
+        text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
+    }
+    return bytesOf(text);
+}
+
 } // namespace varnook::test

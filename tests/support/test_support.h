@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/bytes.h"
+#include "core/progress.h"
 
 #include <cstdint>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnook::test {
 
@@ -82,6 +84,19 @@ std::string ordinaryUserPrefix(const TempDir& dir);
 
 // Bytes 01 to FE without CR and LF: everything one program line can hold.
 Bytes lineBytes();
+
+// Bytes 00 to FF, each once.
+Bytes everyByte();
+
+// A numbered program ("10 PRINT ..." lines, CR LF after each) of at least
+// the given size.
+Bytes program(std::size_t size);
+
+// Every position a loop reports, in order.
+struct RecordedProgress : Progress {
+    void reached(std::int32_t index) override { positions.push_back(index); }
+    std::vector<std::int32_t> positions;
+};
 
 // The single-byte Windows code pages the locale can choose.
 inline constexpr const char* kSingleByteWindowsPages[] = {

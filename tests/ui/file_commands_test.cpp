@@ -35,15 +35,6 @@ namespace {
 
 const Bytes kWorked = hpFile("00 07 31 30 20 42 45 45 50 00 00 06 32 30 20 45 4E 44 00 FF FF");
 
-Bytes program(std::size_t size)
-{
-    std::string text;
-    for (int line = 10; text.size() < size; line += 10) {
-        text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
-    }
-    return bytesOf(text);
-}
-
 std::string joined(const std::vector<std::string>& calls)
 {
     std::string text;
