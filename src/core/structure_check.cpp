@@ -23,6 +23,18 @@ std::string hex2(unsigned value)
     return text;
 }
 
+// The header bytes that differ from the format's.
+std::vector<std::size_t> differingHeaderBytes(ByteView file)
+{
+    std::vector<std::size_t> differing;
+    for (std::size_t i = 0; i < std::min(file.size(), hp::kHeaderSize); ++i) {
+        if (file[i] != (i < hp::kHeaderStart.size() ? hp::kHeaderStart[i] : 0x00)) {
+            differing.push_back(i);
+        }
+    }
+    return differing;
+}
+
 class Findings {
 public:
     bool full() const { return list_.size() >= kMostFindings; }
@@ -49,16 +61,31 @@ private:
 
 } // namespace
 
+FileKind kindOf(ByteView start)
+{
+    if (lif::hasVolumeMark(start)) {
+        return FileKind::Volume;
+    }
+    if (start.size() >= hp::kHeaderSize && differingHeaderBytes(start).size() <= kMostHeaderBytes) {
+        return FileKind::ProgramFile;
+    }
+    return FileKind::Other;
+}
+
+FileKind kindOfFile(const std::filesystem::path& path)
+{
+    InputFile file(path);
+    std::uint8_t start[hp::kHeaderSize] = {};
+    const std::size_t count = std::min<std::size_t>(sizeof start, static_cast<std::size_t>(file.size()));
+    file.readAt(0, start, count);
+    return kindOf(ByteView(start, count));
+}
+
 std::vector<lif::Finding> checkProgramFile(ByteView file)
 {
     Findings found;
     const std::size_t n = file.size();
-    std::vector<std::size_t> differing;
-    for (std::size_t i = 0; i < std::min(n, hp::kHeaderSize); ++i) {
-        if (file[i] != (i < hp::kHeaderStart.size() ? hp::kHeaderStart[i] : 0x00)) {
-            differing.push_back(i);
-        }
-    }
+    const std::vector<std::size_t> differing = differingHeaderBytes(file);
     // Beyond a few, the file is something else, and its records would be noise.
     if (differing.size() > kMostHeaderBytes) {
         found.add(0, "not an HP BASIC ASCII program file: " + std::to_string(differing.size()) + " of the first " +

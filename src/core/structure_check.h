@@ -8,6 +8,14 @@
 
 namespace varnook {
 
+// What a file is by its first bytes: an HP BASIC ASCII program file (the
+// whole 256-byte header, no more than 8 of its bytes differing from the
+// format's), a LIF volume (its mark), or anything else, read as text.
+enum class FileKind { ProgramFile, Volume, Other };
+FileKind kindOf(ByteView start);
+// The same for a file's first bytes. Throws Failure when it cannot be read.
+FileKind kindOfFile(const std::filesystem::path& path);
+
 // Every departure of an HP BASIC ASCII program file from the format, with
 // its byte offset: header bytes that differ, length words above 255 or
 // running past the end, zero or FF bytes inside a record, pad bytes that

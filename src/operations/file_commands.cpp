@@ -7,6 +7,7 @@
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
 #include "core/lif.h"
+#include "core/structure_check.h"
 #include "settings/module1.h"
 
 #include <algorithm>
@@ -19,19 +20,15 @@ namespace {
 // The byte loops publish and yield once per stretch, not once per byte.
 constexpr std::size_t kStretch = static_cast<std::size_t>(kProgressStride);
 
-// The name of the file last read out of a volume, offered when writing into one.
+// The name of the file last read out of a volume or written into one,
+// offered when writing into one.
 std::string lastVolumeFileName;
+// The image the document was read out of, until it is written somewhere.
+std::string documentImage;
 
-// Failures of a volume are new to the window's commands, so they are told
-// in a message box before the command's quiet error path.
-template <class Action> auto aboutVolume(WindowOperations& window, const std::string& image, Action action)
+std::string shownName(const std::string& path)
 {
-    try {
-        return action();
-    } catch (const Failure& e) {
-        window.showWarningMessage("The disk image " + image + " cannot be used: " + e.what() + ".");
-        throw;
-    }
+    return std::filesystem::path(path).filename().string();
 }
 
 // Reads count bytes from offset on with the reading phase's progress. A
@@ -41,7 +38,7 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::u
                        bool inVolume)
 {
     Bytes bytes(count);
-    InputFile file(name);
+    InputFile file = beforePhase(window, status::kNowReading, [&] { return InputFile(name); });
     window.setStatusText(status::kNowReading);
     window.setProgressMaximum(static_cast<double>(count) - 1);
     window.startProgressTimer();
@@ -58,21 +55,36 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::u
     return bytes;
 }
 
-// The user cancelled a dialog in the middle of a command.
-struct Cancelled { };
+// Reads the file as what it is: when its content and the read option
+// disagree, the user is asked whether to read it by its content. False when
+// the user declines.
+bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind kind, bool& hp)
+{
+    if (hp && kind == FileKind::Other) {
+        if (!window.askYesNo(shownName(name) + " is not an HP BASIC ASCII program file. Read it as text?")) {
+            return false;
+        }
+        hp = false;
+    } else if (!hp && kind != FileKind::Other) {
+        const char* what = kind == FileKind::Volume
+                               ? " is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?"
+                               : " is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?";
+        if (!window.askYesNo(shownName(name) + what)) {
+            return false;
+        }
+        hp = true;
+    }
+    return true;
+}
 
-// When the file is a LIF volume, lets the user choose one of its files.
-// Nothing when it is no volume; throws Cancelled when the user cancels.
+// Lets the user choose one of the volume's files; nothing when the user cancels.
 std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
 {
-    if (!lif::isVolumeFile(name)) {
-        return std::nullopt;
-    }
-    const lif::Volume volume = aboutVolume(window, name, [&] { return lif::readVolume(name); });
+    const lif::Volume volume = beforePhase(window, status::kNowReading, [&] { return lif::readVolume(name); });
     const auto chosen = window.chooseVolumeFile(volume);
     const lif::Entry* entry = chosen ? volume.find(*chosen) : nullptr;
     if (entry == nullptr) {
-        throw Cancelled{};
+        return std::nullopt;
     }
     return *entry;
 }
@@ -84,14 +96,15 @@ void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
     if (inVolume) {
         const Bytes blocks = readWithProgress(window, name, std::uint64_t{inVolume->start} * lif::kBlockSize,
                                               std::size_t{inVolume->blocks} * lif::kBlockSize, true);
-        bytes = aboutVolume(window, name, [&] { return lif::programFileFromLines(lif::readRecords(blocks)); });
+        bytes = lif::programFileFromLines(lif::readRecords(blocks));
         lastVolumeFileName = inVolume->name;
     } else {
-        InputFile file(name);
-        if (file.size() == 0) {
+        const auto size = beforePhase(window, status::kNowReading, [&] { return InputFile(name).size(); });
+        if (size == 0) {
+            window.setStatusText(status::kNowReading);
             throw Failure("the file is empty");
         }
-        bytes = readWithProgress(window, name, 0, static_cast<std::size_t>(file.size()), false);
+        bytes = readWithProgress(window, name, 0, static_cast<std::size_t>(size), false);
     }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
@@ -109,45 +122,84 @@ void readTxt(WindowOperations& window, const CodePage& codePage, const std::stri
     window.setStatusText(status::kComplete);
 }
 
-void writeTxt(WindowOperations& window, const CodePage& codePage)
+// The save dialog offers the remembered name with the write format's
+// extension, so that one "Yes" cannot replace a program file with text; a
+// program read out of a disk image offers its own name beside the image.
+void offerSaveName(WindowOperations& window, bool txt)
+{
+    std::filesystem::path name = window.dialogFileName();
+    std::string extension = name.extension().string();
+    const bool upper = std::any_of(extension.begin(), extension.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const char* wanted = txt ? (upper ? ".TXT" : ".txt") : (upper ? ".ASC" : ".asc");
+    if (!documentImage.empty() && name == documentImage) {
+        name = name.parent_path() / lastVolumeFileName;
+        name.replace_extension(txt ? ".txt" : ".asc");
+    } else if (name.filename().empty()) {
+        return;
+    } else if (txt ? (extension == ".asc" || extension.empty()) : extension == ".txt") {
+        name.replace_extension(wanted);
+    }
+    window.setDialogFileName(name.string());
+}
+
+// The document was written: it is now what the file holds.
+void written(WindowOperations& window, const std::string& shown)
+{
+    documentImage.clear();
+    window.setDocumentFile(shown);
+}
+
+bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject& subject)
 {
     window.setDialogFilter(kTxtFileTypes);
     window.setDialogFilterIndex(kTxtAllFilesIndex);
+    offerSaveName(window, true);
     if (!window.showSaveDialog()) {
-        return;
+        return false;
     }
+    subject.file = window.dialogFileName();
     window.setStatusText(status::kWriting);
     const Bytes bytes = codePage.fromUtf8(window.documentText());
-    replaceFile(window.dialogFileName(), bytes);
+    replaceFile(subject.file, bytes);
     window.setStatusText(status::kComplete);
+    written(window, shownName(subject.file));
     window.setIdle();
+    return true;
 }
 
-void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& text)
+bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& text, CommandSubject& subject)
 {
     const SingleByteText single = codePage.toSingleBytes(text);
     if (single.offending) {
-        window.showWarningMessage(kDoubleByteWarning);
-        return;
+        window.showWarningMessage(std::string(kDoubleByteWarning) + "\n" + describe(*single.offending));
+        return false;
     }
     if (const auto position = findUncarriableByte(single.bytes)) {
         window.showWarningMessage(uncarriableByteMessage(*position));
-        return;
+        return false;
     }
     window.setDialogFilter(kHpFileTypes);
     window.setDialogFilterIndex(kHpAllFilesIndex);
+    offerSaveName(window, false);
     if (!window.showSaveDialog()) {
-        return;
+        return false;
     }
     const std::string target = window.dialogFileName();
-    std::error_code error;
-    std::optional<lif::Volume> volume;
+    subject.file = target;
+    std::optional<lif::Volume> volume = beforePhase(window, status::kNowWriting, [&]() -> std::optional<lif::Volume> {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(target, error) && lif::isVolumeFile(target)) {
+            return lif::readVolume(target);
+        }
+        return std::nullopt;
+    });
     std::string lifName;
-    if (std::filesystem::is_regular_file(target, error) && lif::isVolumeFile(target)) {
-        volume = aboutVolume(window, target, [&] { return lif::readVolume(target); });
+    if (volume) {
         const auto name = window.askVolumeFileName(*volume, lastVolumeFileName);
         if (!name) {
-            return;
+            return false;
         }
         lifName = *name;
     }
@@ -156,10 +208,8 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     Bytes file = EncodeHpAscii(window, single.bytes);
     if (volume) {
         Bytes image = readFileBytes(target);
-        aboutVolume(window, target,
-                    [&] { lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow()); });
+        lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
         file = std::move(image);
-        lastVolumeFileName = lifName;
     }
     window.setStatusText(status::kNowWriting);
     window.setProgressMaximum(static_cast<double>(file.size()) - 1);
@@ -176,28 +226,40 @@ void writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     window.stopProgressTimer();
     window.setStatusText(status::kComplete);
     window.setProgressValue(0);
+    if (volume) {
+        lastVolumeFileName = lifName;
+    }
+    written(window, volume ? lifName + " in " + shownName(target) : shownName(target));
     window.setIdle();
+    return true;
 }
 
 } // namespace
 
 void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName)
 {
-    runCommand(window, [&] {
+    CommandSubject subject;
+    runCommand(window, subject, [&] {
         window.setDialogFileName(fileName.empty() ? Module1::ReadSetting("Load", "Dir", "") : fileName);
-        const bool hp = window.readAsHpSelected();
+        bool hp = window.readAsHpSelected();
         window.setDialogFilter(hp ? kHpFileTypes : kTxtFileTypes);
         window.setDialogFilterIndex(hp ? kHpAllFilesIndex : kTxtAllFilesIndex);
         if (fileName.empty() && !window.showOpenDialog()) {
             return;
         }
         const std::string name = window.dialogFileName();
+        subject.file = name;
         Module1::WriteSetting("Load", "Dir", name);
-        std::optional<lif::Entry> inVolume;
-        try {
-            inVolume = hp ? chooseFromVolume(window, name) : std::nullopt;
-        } catch (const Cancelled&) {
+        const FileKind kind = beforePhase(window, status::kNowReading, [&] { return kindOfFile(name); });
+        if (!readAsWhatItIs(window, name, kind, hp)) {
             return;
+        }
+        std::optional<lif::Entry> inVolume;
+        if (hp && kind == FileKind::Volume) {
+            inVolume = chooseFromVolume(window, name);
+            if (!inVolume) {
+                return;
+            }
         }
         window.setBusy();
         if (hp) {
@@ -205,20 +267,21 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         } else {
             readTxt(window, codePage, name);
         }
+        documentImage = inVolume ? name : std::string();
+        window.setDocumentFile(inVolume ? inVolume->name + " in " + shownName(name) : shownName(name));
         window.setIdle();
     });
 }
 
-void WriteProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& text)
+bool WriteProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& text)
 {
     const bool txt = window.writeAsTxtSelected();
-    runCommand(window, [&] {
-        if (txt) {
-            writeTxt(window, codePage);
-        } else {
-            writeHpAscii(window, codePage, text);
-        }
+    CommandSubject subject{true, {}};
+    bool done = false;
+    runCommand(window, subject, [&] {
+        done = txt ? writeTxt(window, codePage, subject) : writeHpAscii(window, codePage, text, subject);
     });
+    return done;
 }
 
 } // namespace varnook

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <new>
 
 namespace varnook {
 
@@ -12,20 +13,43 @@ void progressTimerTick(WindowOperations& window)
     window.setProgressValue(static_cast<double>(ProgressCount));
 }
 
-bool runCommand(WindowOperations& window, const std::function<void()>& command)
+namespace {
+
+// A reason as the second line of the message: a sentence.
+std::string sentence(std::string reason)
 {
+    if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
+        reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    }
+    if (!reason.empty() && reason.back() != '.' && reason.back() != '!' && reason.back() != '?') {
+        reason += '.';
+    }
+    return reason;
+}
+
+} // namespace
+
+bool runCommand(WindowOperations& window, const CommandSubject& subject, const std::function<void()>& command)
+{
+    std::string reason;
     try {
         command();
         return true;
+    } catch (const std::bad_alloc&) {
+        reason = "not enough memory";
     } catch (const std::exception& e) {
-        // The window shows no message; the reason goes where a user who
-        // started it from a terminal, or a log, can see it.
-        std::fprintf(stderr, "varnook: %s\n", e.what());
+        reason = e.what();
     }
+    std::fprintf(stderr, "varnook: %s: %s\n", subject.file.c_str(), reason.c_str());
     // The error path. The status text keeps the phase that failed and the
     // document keeps what it had.
     window.stopProgressTimer();
     window.setIdle();
+    const std::string first =
+        subject.file.empty()
+            ? std::string(subject.writing ? "The file could not be written." : "No file was read.")
+            : std::string(subject.writing ? "Could not write " : "Could not read ") + subject.file + ".";
+    window.showWarningMessage(first + "\n" + sentence(reason));
     return false;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace varnook {
@@ -51,11 +52,31 @@ private:
 // The progress timer's tick.
 void progressTimerTick(WindowOperations& window);
 
+// What a command works on, for its failure message: the file, once known,
+// and whether it is read or written.
+struct CommandSubject {
+    bool writing = false;
+    std::string file;
+};
+
 // Runs a command with its one error path armed: any failure inside ends the
-// command quietly (the files it holds are closed as they go out of scope,
-// the progress timer stops, the window becomes idle, the reason goes to
-// standard error) and the caller sees a normal return. Returns false when the
-// command failed.
-bool runCommand(WindowOperations& window, const std::function<void()>& command);
+// command (the files it holds are closed as they go out of scope, the
+// progress timer stops, the window becomes idle), then one warning names the
+// file and the reason, which also goes to standard error. The caller sees a
+// normal return. Returns false when the command failed.
+bool runCommand(WindowOperations& window, const CommandSubject& subject, const std::function<void()>& command);
+
+// Runs a step that comes before the command's first status text: when it
+// fails, the status names the phase the step belongs to, so that it never
+// shows an earlier command's "Complete".
+template <class Step> auto beforePhase(WindowOperations& window, std::string_view phase, Step step)
+{
+    try {
+        return step();
+    } catch (...) {
+        window.setStatusText(phase);
+        throw;
+    }
+}
 
 } // namespace varnook

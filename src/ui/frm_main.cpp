@@ -106,7 +106,7 @@ QGroupBox* frmMain::optionGroup(const QString& title, const QRect& place, const 
 void frmMain::createControls()
 {
     initialiseResources();
-    setWindowTitle(QStringLiteral("Varnook"));
+    setWindowTitle(QStringLiteral("Varnook[*]"));
     QFont standard = font();
     standard.setPointSize(8);
     setFont(standard);
@@ -165,6 +165,7 @@ void frmMain::createControls()
     txtData->setTabChangesFocus(true);
     txtData->viewport()->installEventFilter(this);
     connect(txtData, &QPlainTextEdit::textChanged, this, [this] { documentCopy_.reset(); });
+    connect(txtData->document(), &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
 
     StatusBar1 = new QFrame(this);
     StatusBar1Panel1 = new QLabel(StatusBar1);
@@ -213,6 +214,10 @@ void frmMain::createControls()
     setTabOrder(txtStart, txtStep);
     setTabOrder(txtStep, txtData);
 
+    cmdRead->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    cmdRead->setToolTip(QStringLiteral("Read a program file into the document (Ctrl+O)"));
+    cmdWrite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    cmdWrite->setToolTip(QStringLiteral("Write the document to a file (Ctrl+S)"));
     connect(cmdRead, &QPushButton::clicked, this, &frmMain::cmdRead_Click);
     connect(cmdWrite, &QPushButton::clicked, this, &frmMain::cmdWrite_Click);
     connect(cmdVer, &QPushButton::clicked, this, &frmMain::cmdVer_Click);
@@ -280,7 +285,9 @@ void frmMain::chkLineNum_Click()
 
 void frmMain::cmdRead_Click()
 {
-    ReadProgramFile(*this, codePage_, "");
+    if (setAsideEdits()) {
+        ReadProgramFile(*this, codePage_, "");
+    }
 }
 
 void frmMain::cmdWrite_Click()
@@ -322,7 +329,7 @@ void frmMain::ReadDroppedFile(const QMimeData* data)
 
 void frmMain::ReadFile(const QString& name)
 {
-    if (!name.isEmpty()) {
+    if (!name.isEmpty() && setAsideEdits()) {
         ReadProgramFile(*this, codePage_, QFileInfo(name).absoluteFilePath().toStdString());
     }
 }
@@ -522,7 +529,7 @@ void frmMain::showEvent(QShowEvent* event)
 void frmMain::closeEvent(QCloseEvent* event)
 {
     // A command is working: closing waits until it ends.
-    if (!isEnabled()) {
+    if (!isEnabled() || !setAsideEdits()) {
         event->ignore();
         return;
     }
@@ -715,6 +722,46 @@ void frmMain::showWarningMessage(std::string_view text)
     }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Varnook"), qt(text), QMessageBox::Ok, this);
     box.exec();
+}
+
+QMessageBox::StandardButton frmMain::ask(const QString& text, QMessageBox::StandardButtons buttons)
+{
+    if (onQuestion) {
+        return onQuestion(text, buttons);
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Varnook"), text, buttons, this);
+    if (QAbstractButton* save = box.button(QMessageBox::Save)) {
+        save->setText(QStringLiteral("Write"));
+    }
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+bool frmMain::askYesNo(std::string_view text)
+{
+    return ask(qt(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool frmMain::setAsideEdits()
+{
+    if (!txtData->document()->isModified()) {
+        return true;
+    }
+    switch (ask(QStringLiteral("The document has changes that were not written. Write them first?"),
+                QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel)) {
+    case QMessageBox::Save:
+        return WriteProgramFile(*this, codePage_, documentText());
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void frmMain::setDocumentFile(std::string_view name)
+{
+    // Qt puts the modified mark where [*] stands.
+    setWindowTitle(qt(name) + QStringLiteral("[*] - Varnook"));
+    txtData->document()->setModified(false);
 }
 
 } // namespace varnook::ui

@@ -7,6 +7,7 @@
 #include "operations/window_operations.h"
 
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 
@@ -65,6 +66,8 @@ public:
     bool showOpenDialog() override;
     bool showSaveDialog() override;
     void showWarningMessage(std::string_view text) override;
+    bool askYesNo(std::string_view text) override;
+    void setDocumentFile(std::string_view name) override;
     std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
     std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) override;
 
@@ -95,6 +98,9 @@ public:
     std::function<void()> onTimerTick;
     // Answers the warning message instead of the user (tests).
     std::function<void(const QString&)> onWarning;
+    // Answers the questions instead of the user (tests): gets the text and
+    // the buttons offered, returns the one pressed.
+    std::function<QMessageBox::StandardButton(const QString&, QMessageBox::StandardButtons)> onQuestion;
     // Answers the disk image dialogs instead of the user (tests): gets the
     // name offered (empty when choosing a file to read).
     std::function<std::optional<std::string>(const std::string& offered)> volumeAnswer;
@@ -107,6 +113,10 @@ public:
     void ReadFile(const QString& name);
 
     void LayoutControls();
+
+    // Unwritten edits are written or given up first, as the user answers.
+    // False when the user keeps them (Cancel, or the write did not happen).
+    bool setAsideEdits();
 
 public slots:
     void cmdRead_Click();
@@ -138,6 +148,7 @@ private:
     void setNumberingGroupEnabled(bool enabled);
     // Keeps normalOuter_ as the window's outer rectangle in the normal state.
     void trackFrame();
+    QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
 
     CodePage codePage_;
     // The outer rectangle (pixels) of the normal state: as the load step

@@ -28,7 +28,11 @@
 
 using namespace varnook;
 using namespace varnook::test;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 namespace fs = std::filesystem;
 
 namespace {
@@ -76,6 +80,7 @@ public:
     std::optional<std::string> volumeFile; // picked or named in the disk image dialogs
     std::function<void()> onYield; // runs at the next yield
     int yields = 0;
+    QMessageBox::StandardButton answer = QMessageBox::No; // to every question
 
     RecordingWindow()
     {
@@ -88,6 +93,10 @@ public:
             return volumeFile;
         };
         onWarning = [this](const QString& text) { record("warning " + text.toStdString()); };
+        onQuestion = [this](const QString& text, QMessageBox::StandardButtons) {
+            record("question " + text.toStdString());
+            return answer;
+        };
     }
     // The options; numbering when start is not empty.
     void choose(bool readHp, bool writeTxt, const QString& start = {}, const QString& step = {})
@@ -166,13 +175,16 @@ protected:
     std::string filter() { return w.CommonDialog1.Filter.toStdString() + std::to_string(w.CommonDialog1.FilterIndex); }
 
     // A failed command ends through its error path: usable, timer stopped,
-    // no message, the status of the phase it failed in.
-    void expectCleanEnd(const std::string& status, const std::string& what)
+    // the status of the phase it failed in, then one warning that names the
+    // file and the reason.
+    void expectCleanEnd(const std::string& status, const std::string& file, const std::string& reason)
     {
-        EXPECT_TRUE(w.isEnabled()) << what;
-        EXPECT_FALSE(w.Timer1->isActive()) << what;
-        EXPECT_EQ(w.only({"warning"}), "") << what;
-        EXPECT_EQ(w.status(), status) << what;
+        EXPECT_TRUE(w.isEnabled()) << file;
+        EXPECT_FALSE(w.Timer1->isActive()) << file;
+        EXPECT_THAT(w.only({"warning"}), AllOf(StartsWith("warning Could not "), HasSubstr(path(file) + ".\n" + reason),
+                                               Not(HasSubstr("|warning"))));
+        EXPECT_EQ(w.status(), status) << file;
+        w.calls.clear();
     }
 
     SettingsFolder settings;
@@ -228,25 +240,25 @@ TEST_F(FileCommands, ReadsInOrder)
               "10 PRINT\r\n" + path("named.bas") + " " + path("named.bas"));
 }
 
-TEST_F(FileCommands, ReadFailuresEndQuietly)
+TEST_F(FileCommands, ReadFailuresSayWhy)
 {
-    files.write("empty.asc", Bytes{});
     files.write("empty.txt", Bytes{});
     files.write("cut.asc", hpFile("00 02 41 42 00"));
     files.write("plain.txt", "A\r\nB");
     files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
-    // File, read as HP BASIC ASCII, numbering start and step, the status it ends in.
-    const std::tuple<std::string, bool, QString, QString, std::string> cases[] = {
-        {"missing.asc", true, "", "", "Complete"}, // and every file the file reading refuses
-        {"missing.txt", false, "", "", "Now Reading"},
-        {"empty.asc", true, "", "", "Complete"},
-        {"cut.asc", true, "", "", "Now Analysing"},
-        {"BIG.asc", true, "", "", "Now Reading"}, // cut short while it is read (below)
-        {"plain.txt", false, "2.1e9", "1e9", "Inserting LineNumber"}, // past the 32-bit range
-        {"plain.txt", false, "10", "1e12", "Inserting LineNumber"},
-        {"empty.txt", false, "10", "10", "Now Reading"}, // an empty document is not numbered
+    // File, read as HP BASIC ASCII, numbering start and step, the status it
+    // ends in, the reason shown.
+    const std::tuple<std::string, bool, QString, QString, std::string, std::string> cases[] = {
+        // and every file the file reading refuses
+        {"missing.asc", true, "", "", "Now Reading", "Cannot open: No such file"},
+        {"missing.txt", false, "", "", "Now Reading", "Cannot open: No such file"},
+        {"cut.asc", true, "", "", "Now Analysing", "The file ends inside a length word"},
+        {"BIG.asc", true, "", "", "Now Reading", "The file became shorter"}, // cut short while it is read (below)
+        {"plain.txt", false, "2.1e9", "1e9", "Inserting LineNumber", "Line numbers leave the 32-bit range"},
+        {"plain.txt", false, "10", "1e12", "Inserting LineNumber", "The number \"1e12\" lies outside"},
+        {"empty.txt", false, "10", "10", "Now Reading", "The document is empty"}, // not numbered
     };
-    for (const auto& [file, readHp, start, step, status] : cases) {
+    for (const auto& [file, readHp, start, step, status, reason] : cases) {
         w.setDocumentText("kept");
         w.setStatusText("Complete");
         w.choose(readHp, false, start, step);
@@ -255,7 +267,7 @@ TEST_F(FileCommands, ReadFailuresEndQuietly)
             w.onYield = [&] { fs::resize_file(files / "BIG.asc", 1000); };
         }
         read();
-        expectCleanEnd(status, file);
+        expectCleanEnd(status, file, reason);
         EXPECT_EQ(w.documentText(), start.isEmpty() ? "kept" : "") << file;
         EXPECT_EQ(remembered(), path(file)) << "remembered before it was opened";
     }
@@ -265,6 +277,66 @@ TEST_F(FileCommands, ReadFailuresEndQuietly)
     w.file = path("good.asc");
     read();
     EXPECT_EQ(w.documentText(), "10 BEEP\r\n20 END\r\n");
+}
+
+// A file whose content disagrees with the read option is read as what it is
+// when the user says Yes (numbered as set), and not at all on No; the
+// option stays as the user set it.
+TEST_F(FileCommands, FilesAreReadAsWhatTheyAre)
+{
+    files.write("plain.txt", "PRINT 1\r\nEND");
+    files.write("PROG.asc", kWorked);
+    Bytes image = lif::newVolumeImage("DISK", 12, 1, {});
+    lif::putFile(image, "PROG", lif::asciiFileFromProgramFile(kWorked), {});
+    files.write("disk.lif", image);
+    const std::string notHp = " is not an HP BASIC ASCII program file. Read it as text?";
+    // File, read as HP BASIC ASCII, the answer, the question, the document after.
+    const std::tuple<std::string, bool, QMessageBox::StandardButton, std::string, std::string> cases[] = {
+        {"plain.txt", true, QMessageBox::Yes, "plain.txt" + notHp, "100 PRINT 1\r\n110 END"},
+        {"plain.txt", true, QMessageBox::No, "plain.txt" + notHp, "kept"},
+        {"PROG.asc", false, QMessageBox::Yes,
+         "PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?",
+         "10 BEEP\r\n20 END\r\n"},
+        {"disk.lif", false, QMessageBox::Yes,
+         "disk.lif is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?",
+         "10 BEEP\r\n20 END\r\n"},
+        {"disk.lif", false, QMessageBox::No, "", "kept"},
+    };
+    w.volumeFile = "PROG";
+    for (const auto& [file, readHp, answer, question, document] : cases) {
+        w.setDocumentText("kept");
+        w.setStatusText("");
+        w.choose(readHp, false, "100", "10");
+        w.calls.clear();
+        w.answer = answer;
+        w.file = path(file);
+        read();
+        EXPECT_THAT(w.only({"question"}), HasSubstr(question)) << file;
+        EXPECT_EQ(w.documentText(), document) << file;
+        EXPECT_EQ(w.status(), answer == QMessageBox::Yes ? "Complete" : "") << file;
+        EXPECT_EQ(w.opReadHp->isChecked(), readHp) << file;
+        EXPECT_EQ(w.only({"warning"}), "") << file;
+    }
+}
+
+// The save dialog offers the remembered name with the write format's
+// extension; other names as they are.
+TEST_F(FileCommands, SaveDialogOffersTheWriteFormatsName)
+{
+    const std::tuple<std::string, bool, std::string> cases[] = {
+        {"/d/PROG.asc", true, "/d/PROG.txt"}, {"/d/PROG.ASC", true, "/d/PROG.TXT"},
+        {"/d/PROG", true, "/d/PROG.txt"},     {"/d/prog.txt", false, "/d/prog.asc"},
+        {"/d/PROG", false, "/d/PROG"},        {"/d/prog.bas", true, "/d/prog.bas"},
+        {"/d/x.asc", false, "/d/x.asc"},      {"", true, ""},
+    };
+    w.setDocumentText("10 A");
+    w.file = std::nullopt;
+    for (const auto& [remembered, txt, offered] : cases) {
+        w.choose(true, txt);
+        w.CommonDialog1.FileName = QString::fromStdString(remembered);
+        write();
+        EXPECT_EQ(w.CommonDialog1.FileName.toStdString(), offered) << remembered;
+    }
 }
 
 TEST_F(FileCommands, WritesTxtAndHpAsciiExactly)
@@ -307,8 +379,8 @@ TEST_F(FileCommands, UncarriableTextIsRefusedBeforeAnyDialog)
     const std::string place = "Error!! The character at line 2, column 5 (a NUL, or a character stored as byte FF) "
                               "cannot be kept in an HP BASIC ASCII file.";
     const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"windows-932", "10 PRINT \"\u65E5\"", noByte},
-        {"windows-1252", "\u2264", noByte},
+        {"windows-932", "10 PRINT \"\u65E5\"", noByte + "\nline 1, column 11"},
+        {"windows-1252", "\r\n\u2264", noByte + "\nline 2, column 1"},
         {"windows-1252", std::string("10 A\r\n20 B\0", 11), place},
         {"windows-1252", "10 A\r\n20 B\u00FF", place},
     };
@@ -342,16 +414,18 @@ TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
     fs::create_directory(files / "out");
     files.write("out/in.asc", kWorked);
     const std::string big = textOf(program(200000));
-    // Document, target, written as TXT, the status it ends in.
-    const std::tuple<std::string, std::string, bool, std::string> cases[] = {
-        {"", "old.asc", false, "Now Converting"},
-        {"10 A\r\n" + std::string(256, 'x'), "old.asc", false, "Now Converting"},
-        {"10 A", "gone/new.asc", false, "Now Writing"}, // and every target the replacement refuses
-        {"10 A", "out/in.asc", false, "Now Writing"}, // the folder moves away while it is written
-        {big, "old.asc", false, "Now Writing"}, // the disk fills up
-        {big, "old.txt", true, "Writing"},
+    // Document, target, written as TXT, the status it ends in, the reason shown.
+    const std::tuple<std::string, std::string, bool, std::string, std::string> cases[] = {
+        {"", "old.asc", false, "Now Converting", "The document is empty"},
+        {"10 A\r\n" + std::string(256, 'x'), "old.asc", false, "Now Converting", "Line 2 is 256 characters long"},
+        // and every target the replacement refuses
+        {"10 A", "gone/new.asc", false, "Now Writing", "The folder " + path("gone") + " does not exist"},
+        // the folder moves away while it is written
+        {"10 A", "out/in.asc", false, "Now Writing", "The folder " + path("out") + " does not exist"},
+        {big, "old.asc", false, "Now Writing", "Cannot write: File too large"}, // the disk fills up
+        {big, "old.txt", true, "Writing", "Cannot write: File too large"},
     };
-    for (const auto& [document, target, txt, status] : cases) {
+    for (const auto& [document, target, txt, status, reason] : cases) {
         w.setDocumentText(document);
         w.choose(true, txt);
         w.file = path(target);
@@ -365,7 +439,7 @@ TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
             }
             write();
         }
-        expectCleanEnd(status, target);
+        expectCleanEnd(status, target, reason);
     }
     EXPECT_EQ(files.read("old.asc"), kWorked);
     EXPECT_EQ(files.read("moved/in.asc"), kWorked);
@@ -408,8 +482,10 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     w.calls.clear();
     w.volumeFile = "COPY";
     write();
-    EXPECT_EQ(w.only({"volume", "status", "warning"}),
-              "volume PROG|status Now Converting|status Now Writing|status Complete");
+    EXPECT_EQ(w.only({"dialog name", "volume", "status", "warning"}),
+              "dialog name " + path("PROG.asc") +
+                  "|volume PROG|status Now Converting|status Now Writing|status Complete");
+    EXPECT_EQ(w.windowTitle().toStdString() + std::to_string(w.isWindowModified()), "COPY in disk.lif[*] - Varnook0");
     const std::string convert = "cd " + files.path().string() + " && " VARNOOK_CONVERT " ";
     ASSERT_EQ(std::system((convert + "--code-page windows-1252 --to txt --volume disk.lif -o copy.txt COPY").c_str()),
               0);
@@ -420,8 +496,8 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     const Bytes before = files.read("disk.lif");
     const std::tuple<std::optional<std::string>, std::string, std::string> failures[] = {
         {std::nullopt, "10 A", ""},
-        {"BIN", "10 A", "not an ASCII file"},
-        {"BIG", textOf(program(20000)), "the volume is full"},
+        {"BIN", "10 A", "The volume holds BIN as a file of type E001, not an ASCII file"},
+        {"BIG", textOf(program(20000)), "The volume is full"},
     };
     for (const auto& [name, document, message] : failures) {
         w.calls.clear();
@@ -429,10 +505,11 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
         w.setDocumentText(document);
         w.setStatusText("Complete");
         write();
-        EXPECT_THAT(w.only({"warning"}), ::testing::HasSubstr(message)) << message;
-        EXPECT_EQ(w.only({"warning"}).empty(), message.empty()) << message;
-        EXPECT_TRUE(w.isEnabled() && !w.Timer1->isActive()) << message;
-        EXPECT_EQ(w.status(), message.empty() ? "Complete" : "Now Converting") << message;
+        if (message.empty()) {
+            EXPECT_EQ(w.only({"warning"}) + w.status(), "Complete");
+        } else {
+            expectCleanEnd("Now Converting", "disk.lif", message);
+        }
         EXPECT_EQ(files.read("disk.lif"), before) << message;
     }
     EXPECT_EQ(files.listing(), "disk.lif");

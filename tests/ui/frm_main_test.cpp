@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QWindow>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -124,6 +125,16 @@ Step reply(QMessageBox::StandardButton button)
     };
 }
 
+// A step that cancels the file dialog.
+bool cancelFileDialog(QWidget* modal)
+{
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog != nullptr) {
+        dialog->reject();
+    }
+    return dialog != nullptr;
+}
+
 } // namespace
 
 class FrmMainTest : public QObject {
@@ -150,7 +161,7 @@ private slots:
         showSettled(w);
         QVERIFY(w.opReadHp->isChecked() && !w.opReadTxt->isChecked() && w.opWriteTxt->isChecked());
         QVERIFY(!w.opWriteHp->isChecked() && !w.chkLineNum->isChecked() && !w.windowIcon().isNull());
-        QCOMPARE(enabling(w) + w.txtStart->text() + w.txtStep->text() + w.windowTitle(), "- -1010Varnook");
+        QCOMPARE(enabling(w) + w.txtStart->text() + w.txtStep->text() + w.windowHandle()->title(), "- -1010Varnook");
         QTRY_COMPARE(w.frameGeometry().size(), QSize(537, 418)); // the minimum, 8055 x 6270 twips
         QVERIFY(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
         QStringList stops{QApplication::focusWidget()->objectName()};
@@ -463,6 +474,36 @@ private slots:
                                       "to the volume. (ok) | "));
         QVERIFY(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
         QCOMPARE(chosen, std::nullopt);
+    }
+
+    // Unwritten edits: closing and Read File ask first; Cancel keeps
+    // everything, Write goes on only once the edits are written, Discard
+    // goes on. The title names the file and marks the edits.
+    void editsAreNeverLostWithoutAQuestion()
+    {
+        frmMain w;
+        w.show();
+        w.opReadTxt->setChecked(true);
+        w.opWriteTxt->setChecked(true);
+        w.chkLineNum->setChecked(false);
+        QTest::keyClicks(w.txtData, QStringLiteral("10 END"));
+        QCOMPARE(w.windowHandle()->title(), QStringLiteral("Varnook*"));
+        QVERIFY(answering({reply(QMessageBox::Cancel)}, [&] { QVERIFY(!w.close()); }));
+        QVERIFY(answering({reply(QMessageBox::Cancel)}, [&] { w.cmdRead_Click(); })); // no open dialog
+        QVERIFY(answering({reply(QMessageBox::Save), cancelFileDialog}, [&] { w.ReadFile(file("x.txt")); }));
+        QCOMPARE(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("10 ENDVarnook*"));
+        // Write, then the read goes on.
+        files_.write("other.txt", "20 OTHER");
+        QVERIFY(answering({reply(QMessageBox::Save), pick(file("edit.txt")), pick(file("other.txt"))},
+                          [&] { w.cmdRead_Click(); }));
+        QCOMPARE(files_.read("edit.txt"), bytesOf("10 END"));
+        QCOMPARE(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("20 OTHERother.txt - Varnook"));
+        // Nothing unwritten: no question.
+        QVERIFY(answering({cancelFileDialog}, [&] { w.cmdRead_Click(); }));
+        QVERIFY(answering({}, [&] { QVERIFY(w.close()); }));
+        w.show();
+        QTest::keyClicks(w.txtData, QStringLiteral("X"));
+        QVERIFY(answering({reply(QMessageBox::Discard)}, [&] { QVERIFY(w.close()); }));
     }
 
     void progressAndClosingWhileBusy()
