@@ -2,9 +2,12 @@
 
 #include "core/failure.h"
 #include "core/hp_ascii.h"
+#include "core/hp_ascii_format.h"
 #include "core/line_breaks.h"
 #include "core/line_numbers.h"
+#include "core/structure_check.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -39,6 +42,20 @@ void refuseUncarriable(ByteView text)
 }
 
 } // namespace
+
+void refuseFormatMismatch(ByteView input, Format from)
+{
+    const FileKind kind = kindOf(input.first(std::min(input.size(), hp::kHeaderSize)));
+    if (kind == FileKind::Volume) {
+        throw Failure("this is a LIF disk image; list it with --list and read its programs with --volume");
+    }
+    if (from == Format::Hp && kind != FileKind::ProgramFile) {
+        throw Failure("not an HP BASIC ASCII program file (its header differs); read it as text with --from txt");
+    }
+    if (from == Format::Txt && kind == FileKind::ProgramFile) {
+        throw Failure("this is an HP BASIC ASCII program file, not text; read it with --from hp");
+    }
+}
 
 Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
                          ConversionProgress* progress)

@@ -24,6 +24,11 @@ public:
     virtual void phase(const char* name, std::size_t total) = 0;
 };
 
+// Refuses an input that is not what --from says it is (an HP BASIC ASCII
+// program file or a disk image read as text, anything else read as HP
+// BASIC ASCII): a Failure that says how to read it.
+void refuseFormatMismatch(ByteView input, Format from);
+
 // The steps the window takes, through the document text.
 Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
                          ConversionProgress* progress = nullptr);

@@ -389,6 +389,7 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         }
 
         Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+        refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
         const bool showProgress = ::isatty(STDERR_FILENO) == 1 && (count > 1 || bytes.size() > kProgressThreshold);
         const std::string label =

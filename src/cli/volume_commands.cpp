@@ -122,6 +122,7 @@ int writeIntoVolume(const Options& options)
                               "underscores, starting with a letter; give one with --name");
             }
             Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+            refuseFormatMismatch(bytes, asked.from);
             if (asked.from == Format::Txt) {
                 bytes = convert(std::move(bytes), toProgram, options.codePage);
             } else {

@@ -25,7 +25,10 @@ QFrame* line(QWidget* parent, const QRect& place, const QColor& colour)
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Version Information"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // Without the customize hint the window manager adds minimize and
+    // maximize, and minimizing a modal dialog hides the whole program.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     setFixedSize(px(5730), px(2220));
     setModal(true);
     QFont standard = font();

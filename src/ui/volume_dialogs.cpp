@@ -96,6 +96,7 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z][A-Za-z0-9_]{0,9}")), name));
     auto* verdict = new QLabel;
     verdict->setObjectName(QStringLiteral("volumeVerdict"));
+    verdict->setWordWrap(true);
     frame.layout->addWidget(name);
     frame.layout->addWidget(verdict);
     const auto update = [&] {
@@ -107,6 +108,12 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
             says = QString();
         } else if (old == nullptr) {
             says = QStringLiteral("A new file %1 will be added to the volume.").arg(name->text());
+            // LIF names are told apart by case, which a user may not expect.
+            for (const auto& file : volume.files) {
+                if (QString::fromLatin1(file.name).compare(name->text(), Qt::CaseInsensitive) == 0) {
+                    says += QStringLiteral(" It differs from %1 only in case.").arg(QString::fromLatin1(file.name));
+                }
+            }
         } else if (old->type == lif::kTypeAscii) {
             says = QStringLiteral("The file %1 in the volume will be replaced.").arg(name->text());
         } else {
@@ -118,6 +125,10 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
         frame.ok()->setEnabled(allowed);
     };
     QObject::connect(name, &QLineEdit::textChanged, &frame.dialog, update);
+    QObject::connect(name, &QLineEdit::inputRejected, &frame.dialog, [&] {
+        verdict->setText(QStringLiteral("A name has at most 10 letters, digits and _, and starts with a letter: "
+                                        "that character cannot be typed here."));
+    });
     update();
     name->selectAll();
     if (!frame.run()) {

@@ -87,6 +87,7 @@ TEST(ConvertCommand, Runs)
     dir.write("ff.txt", "10 A\r\n20 \xFF\r\n");
     dir.write("empty.asc", "");
     dir.write("-odd.txt", "10 A");
+    dir.write("disk.lif", lif::newVolumeImage("", 20, 1, {}));
     const std::string numbered = textOf(hpFile("00 0C 31 30 30 30 20 50 52 49 4E 54 20 31 00 05 31 30 30 35 20 00 "
                                                "00 08 31 30 31 30 20 45 4E 44 00 FF FF"));
     const Invocation runs[] = {
@@ -110,7 +111,13 @@ TEST(ConvertCommand, Runs)
         {"--to hp --code-page windows-932 -", "odd.txt", 1, "", "varnook-convert: -: line 2: byte 0x81"},
         {"--to hp --code-page windows-1252 nul.txt", "", 1, "", "nul.txt: Error!! The character at line 2, column 5"},
         {"--to hp --code-page windows-1252 ff.txt", "", 1, "", "ff.txt: Error!! The character at line 2, column 4"},
-        {"--to txt empty.asc", "", 1, "", "empty.asc: the file is empty"},
+        {"--to txt empty.asc", "", 1, "",
+         "empty.asc: not an HP BASIC ASCII program file (its header differs); read "
+         "it as text with --from txt"},
+        {"--to hp PROG.asc", "", 1, "",
+         "PROG.asc: this is an HP BASIC ASCII program file, not text; read it with "
+         "--from hp"},
+        {"--to txt --from txt disk.lif", "", 1, "", "disk.lif: this is a LIF disk image; list it with --list"},
         {"--to txt .", "", 1, "", ".: is a folder"},
         {"plain.txt", "", 2, "", "--to is required"},
         {"--to doc plain.txt", "", 2, "", "--to: doc not in {txt,hp,lif}"},
@@ -174,7 +181,7 @@ TEST(ConvertCommand, OutputsAndTheirFailures)
     }
     EXPECT_EQ(textOf(dir.read("out/one.txt")), "10 BEEP\r\n20 END\r\n");
     EXPECT_EQ(textOf(dir.read("prog.txt")) + textOf(dir.read("ro.txt")), "10 A\nold");
-    EXPECT_EQ(dir.listing(), "broken.lif one.asc one.bas one.txt out prog.txt ro.txt two.bas");
+    EXPECT_EQ(dir.listing(), "broken.lif one.asc one.bas out prog.txt ro.txt two.bas");
 }
 
 // The new file is on disk before it takes the name, and the name is on disk

@@ -456,11 +456,13 @@ private slots:
                 auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));
                 auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
                 seen = name->text();
-                for (const char* text : {"PROG", "BIN", "NEW_1", "9X"}) {
+                const auto* verdict = modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"));
+                for (const char* text : {"PROG", "BIN", "NEW_1", "9X", "prog"}) {
                     name->setText(QString::fromLatin1(text));
-                    seen += " | " + modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"))->text() +
-                            (ok->isEnabled() ? " (ok)" : "");
+                    seen += " | " + verdict->text() + (ok->isEnabled() ? " (ok)" : "");
                 }
+                QTest::keyClicks(name, QStringLiteral("-"));
+                seen += " | " + name->text() + ": " + verdict->text();
                 name->setText(typed);
                 typed.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
                 return true;
@@ -471,7 +473,9 @@ private slots:
         QCOMPARE(chosen, std::optional<std::string>("NEW_1"));
         QCOMPARE(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
                                       "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
-                                      "to the volume. (ok) | "));
+                                      "to the volume. (ok) |  | A new file prog will be added to the volume. It "
+                                      "differs from PROG only in case. (ok) | prog: A name has at most 10 letters, "
+                                      "digits and _, and starts with a letter: that character cannot be typed here."));
         QVERIFY(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
         QCOMPARE(chosen, std::nullopt);
     }
