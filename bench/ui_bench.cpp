@@ -1,8 +1,8 @@
-// The window's commands on a 10 MB program under the offscreen platform:
-//   varnook_ui_bench {read|write|number} FOLDER
-// Prints the command's wall time, the longest time in which no progress timer
-// tick could have been delivered (no yield; the calls that hand the whole text
-// to or from the document area excluded) and how long those calls took.
+// The window's commands on a program of MB megabytes under the offscreen
+// platform:
+//   varnook_ui_bench {read|write|number} FOLDER [MB]
+// Prints the command's wall time and the longest time in which the window
+// could not repaint (no events were processed).
 
 #include "sample_program.h"
 
@@ -29,56 +29,25 @@ using namespace varnook;
 
 namespace {
 
-class MeasuredWindow : public ui::frmMain {
+// Marks every moment the window processes events, when it could repaint: a
+// zero-interval timer fires once at each.
+class EventMarks : public QObject {
 public:
     QElapsedTimer clock;
-    std::vector<qint64> ticks;
-    qint64 handoff = 0; // time spent handing the text over
-    std::vector<std::pair<qint64, qint64>> handoffs;
+    std::vector<qint64> marks;
 
-    std::vector<qint64> yields;
+    EventMarks() { startTimer(0); }
+    void timerEvent(QTimerEvent*) override { marks.push_back(clock.elapsed()); }
 
-    void yield() override
-    {
-        yields.push_back(clock.elapsed());
-        frmMain::yield();
-    }
-
-    MeasuredWindow()
-    {
-        onTimerTick = [this] { ticks.push_back(clock.elapsed()); };
-    }
-    void setDocumentText(std::string_view text) override
-    {
-        const qint64 start = clock.elapsed();
-        frmMain::setDocumentText(text);
-        handoffs.emplace_back(start, clock.elapsed());
-    }
-    std::string documentText() override
-    {
-        const qint64 start = clock.elapsed();
-        std::string text = frmMain::documentText();
-        handoffs.emplace_back(start, clock.elapsed());
-        return text;
-    }
-
-    // The longest stretch between two chances to process events (the start,
-    // every yield, the end), less the handoffs in it: the longest the timer
-    // could have waited for its tick.
     qint64 longestGap(qint64 end) const
     {
-        std::vector<qint64> points{0};
-        points.insert(points.end(), yields.begin(), yields.end());
-        points.push_back(end);
         qint64 longest = 0;
-        for (std::size_t i = 1; i < points.size(); ++i) {
-            qint64 gap = points[i] - points[i - 1];
-            for (const auto& [from, to] : handoffs) {
-                gap -= std::max<qint64>(0, std::min(to, points[i]) - std::max(from, points[i - 1]));
-            }
-            longest = std::max(longest, gap);
+        qint64 last = 0;
+        for (const qint64 mark : marks) {
+            longest = std::max(longest, mark - last);
+            last = mark;
         }
-        return longest;
+        return std::max(longest, end - last);
     }
 };
 
@@ -86,10 +55,11 @@ public:
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: varnook_ui_bench {read|write|number} FOLDER\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: varnook_ui_bench {read|write|number} FOLDER [MB]\n");
         return 2;
     }
+    const std::size_t megabytes = argc == 4 ? std::stoul(argv[3]) : 10;
     const std::string command = argv[1];
     const std::string folder = argv[2];
     QApplication application(argc, argv);
@@ -97,13 +67,13 @@ int main(int argc, char** argv)
     Module1::useFolder(settings.path().toStdString());
     const CodePage page = CodePage::named("windows-1252");
 
-    const Bytes text = bench::sampleProgram(10'000'000);
+    const Bytes text = bench::sampleProgram(megabytes * 1'000'000);
     const std::string asc = folder + "/ten.asc";
     const std::string txt = folder + "/ten.txt";
     replaceFile(asc, encodeHpAsciiBytes(text));
     replaceFile(txt, text);
 
-    MeasuredWindow window;
+    ui::frmMain window;
     window.show();
     QApplication::processEvents();
     if (command == "write") {
@@ -118,24 +88,16 @@ int main(int argc, char** argv)
     } else {
         window.opReadHp->setChecked(true);
     }
-    window.ticks.clear();
-    window.yields.clear();
-    window.handoffs.clear();
-    window.clock.start();
+    EventMarks events;
+    events.clock.start();
     if (command == "write") {
         window.cmdWrite_Click();
     } else {
         ReadProgramFile(window, page, command == "number" ? txt : asc);
     }
-    const qint64 total = window.clock.elapsed();
-    qint64 handoff = 0;
-    for (const auto& [from, to] : window.handoffs) {
-        handoff += to - from;
-    }
-    std::printf("%-7s %5lld ms, %3zu ticks, longest stretch without a tick %4lld ms, handing the text over %4lld ms, "
-                "status %s\n",
-                command.c_str(), static_cast<long long>(total), window.ticks.size(),
-                static_cast<long long>(window.longestGap(total)), static_cast<long long>(handoff),
+    const qint64 total = events.clock.elapsed();
+    std::printf("%-6s %2zu MB %6lld ms, longest without repainting %5lld ms, status %s\n", command.c_str(), megabytes,
+                static_cast<long long>(total), static_cast<long long>(events.longestGap(total)),
                 window.StatusBar1Panel1->text().toUtf8().constData());
     if (command == "write" && readFileBytes(folder + "/out.asc") != readFileBytes(asc)) {
         std::printf("the written file differs\n");

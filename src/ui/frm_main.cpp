@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
 #include <QUrl>
@@ -59,6 +60,9 @@ const QMargins kAssumedFrame(px(60), px(345), px(60), px(60));
 const char* kGroupStyle =
     "QGroupBox { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; left: 6px; padding: 0 2px; }";
+
+// About 20 ms of work for the document area each.
+constexpr std::size_t kDocumentPiece = 256 * 1024;
 
 QString qt(std::string_view text)
 {
@@ -576,9 +580,25 @@ std::string frmMain::documentText()
 void frmMain::setDocumentText(std::string_view text)
 {
     std::string normalized = normalizeLineBreaks(std::string(text));
-    QString lines = qt(normalized);
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    txtData->setPlainText(lines);
+    // The text goes in in pieces, events processed between them, so that a
+    // program of many megabytes does not freeze the window.
+    QTextDocument* document = txtData->document();
+    document->setUndoRedoEnabled(false);
+    txtData->clear();
+    QTextCursor cursor(document);
+    for (std::size_t at = 0; at < normalized.size();) {
+        std::size_t end = std::min(normalized.size(), at + kDocumentPiece);
+        const std::size_t lineEnd = normalized.find('\n', end);
+        end = lineEnd == std::string::npos ? normalized.size() : lineEnd + 1;
+        QString piece = qt(std::string_view(normalized).substr(at, end - at));
+        piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        cursor.insertText(piece);
+        at = end;
+        pumpEvents();
+    }
+    document->setUndoRedoEnabled(true);
+    document->setModified(false);
+    txtData->moveCursor(QTextCursor::Start);
     documentCopy_ = std::move(normalized);
 }
 
@@ -668,6 +688,11 @@ void frmMain::yield()
     if (++yieldCount_ % 4 != 0 && sincePump_.isValid()) {
         return;
     }
+    pumpEvents();
+}
+
+void frmMain::pumpEvents()
+{
     if (!sincePump_.isValid() || sincePump_.elapsed() >= 15) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         sincePump_.restart();

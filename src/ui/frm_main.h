@@ -148,6 +148,8 @@ private:
     void setNumberingGroupEnabled(bool enabled);
     // Keeps normalOuter_ as the window's outer rectangle in the normal state.
     void trackFrame();
+    // Lets window events run when 15 ms have passed since they last ran.
+    void pumpEvents();
     QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
 
     CodePage codePage_;

@@ -391,7 +391,12 @@ private slots:
             qunsetenv("LC_ALL");
             w.show();
             Bytes all = lineBytes();
-            w.setDocumentText(page.toUtf8(all) + "\r\n\u00A0\r\n");
+            for (const int b : {0x0D, 0x0A, 0xA0, 0x0D, 0x0A}) {
+                all.push_back(static_cast<std::uint8_t>(b));
+            }
+            const Bytes big = program(300000); // more than one piece of the document area
+            all.insert(all.end(), big.begin(), big.end());
+            w.setDocumentText(page.toUtf8(all));
             w.opWriteHp->setChecked(true);
             w.CommonDialog1.answer = [&](bool) { return file("ALL.asc"); };
             QTest::mouseClick(w.cmdWrite, Qt::LeftButton);
@@ -400,9 +405,9 @@ private slots:
             w.txtData->clear();
             w.opReadHp->setChecked(true);
             QTest::mouseClick(w.cmdRead, Qt::LeftButton);
-            for (const int b : {0x0D, 0x0A, 0xA0, 0x0D, 0x0A}) {
-                all.push_back(static_cast<std::uint8_t>(b));
-            }
+            // An edit, undone, makes the window read the text area itself.
+            QTest::keyClick(w.txtData, Qt::Key_X);
+            QTest::keyClick(w.txtData, Qt::Key_Backspace);
             QCOMPARE(page.fromUtf8(w.documentText()), all);
             QCOMPARE(w.StatusBar1Panel1->text(), QStringLiteral("Complete"));
             QVERIFY(w.ProgressBar1->value() == 0 && !w.Timer1->isActive() && w.isEnabled());
