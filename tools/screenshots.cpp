@@ -1,6 +1,8 @@
 // Renders the real windows to PNG for a look at what users see:
 //   varnook_screenshots OUTPUT_FOLDER EXAMPLE_FILE
-// Writes main-empty.png, main-program.png, main-working.png and about.png.
+// Writes main-empty.png, main-program.png, main-working.png, about.png, the
+// disk image dialogs, and the messages: failure.png, mismatch.png and
+// unwritten.png.
 // Settings go to a temporary folder, so nothing of the user's is touched.
 
 #include "ui/frm_about.h"
@@ -21,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <cstdio>
@@ -130,8 +133,10 @@ int main(int argc, char** argv)
     const std::string imagePath = work.path().toStdString() + "/work.lif";
     replaceFile(imagePath, image);
     const lif::Volume volume = lif::readVolume(imagePath);
-    for (const QString& shot : {QStringLiteral("volume-choose.png"), QStringLiteral("volume-name.png")}) {
-        QTimer::singleShot(300, [&] {
+    // A modal window the action opens, caught and closed (a question so
+    // closed is answered Cancel or No).
+    const auto modal = [&](const char* shot, const std::function<void()>& action) {
+        QTimer::singleShot(300, [&, shot] {
             if (QWidget* dialog = QApplication::activeModalWidget()) {
                 ok &= save(*dialog, out + "/" + shot);
                 dialog->close();
@@ -139,12 +144,23 @@ int main(int argc, char** argv)
                 ok = false;
             }
         });
-        if (shot.startsWith(QStringLiteral("volume-choose"))) {
-            ui::chooseVolumeFile(&window, volume);
-        } else {
-            ui::askVolumeFileName(&window, volume, "SINEPLOT");
-        }
-    }
+        action();
+    };
+    modal("volume-choose.png", [&] { ui::chooseVolumeFile(&window, volume); });
+    modal("volume-name.png", [&] { ui::askVolumeFileName(&window, volume, "SINEPLOT"); });
+
+    // What the window says: a failure, a file that is not what the read
+    // option says, unwritten edits at closing.
+    const CodePage page = CodePage::named("windows-1252");
+    modal("failure.png", [&] { ReadProgramFile(window, page, work.path().toStdString() + "/gone/PROG.asc"); });
+    const std::string plain = work.path().toStdString() + "/sineplot.txt";
+    replaceFile(plain, decodeHpAsciiBytes(readFileBytes(example)));
+    window.opReadHp->setChecked(true);
+    modal("mismatch.png", [&] { ReadProgramFile(window, page, plain); });
+    window.txtData->setPlainText(QStringLiteral("10 REM edited"));
+    window.txtData->document()->setModified(true);
+    modal("unwritten.png", [&] { window.close(); });
+    window.txtData->document()->setModified(false);
     window.close();
     return ok ? 0 : 1;
 }

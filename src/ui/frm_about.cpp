@@ -2,9 +2,11 @@
 
 #include "twips.h"
 
+#include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 namespace varnook::ui {
 namespace {
@@ -59,6 +61,24 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     cmdOK->setFocus();
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     Form_Load();
+}
+
+void frmAbout::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // A window manager may still offer to minimize it from its window menu,
+    // and with it the main window, which waits for it: the program would
+    // vanish. Both come back at once.
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        QTimer::singleShot(0, this, [this] {
+            for (QWidget* window :
+                 {parentWidget() != nullptr ? parentWidget()->window() : nullptr, static_cast<QWidget*>(this)}) {
+                if (window != nullptr && window->isMinimized()) {
+                    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+                }
+            }
+        });
+    }
 }
 
 void frmAbout::Form_Load()

@@ -23,6 +23,9 @@ public:
     QLabel* lblDisclaimer;
     QPushButton* cmdOK;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void Form_Load();
 };

@@ -755,6 +755,9 @@ QMessageBox::StandardButton frmMain::ask(const QString& text, QMessageBox::Stand
         return onQuestion(text, buttons);
     }
     QMessageBox box(QMessageBox::Question, QStringLiteral("Varnook"), text, buttons, this);
+    // Return takes the step that loses nothing: writing the edits, or
+    // reading the file as what it is.
+    box.setDefaultButton(buttons.testFlag(QMessageBox::Save) ? QMessageBox::Save : QMessageBox::Yes);
     if (QAbstractButton* save = box.button(QMessageBox::Save)) {
         save->setText(QStringLiteral("Write"));
     }
