@@ -84,6 +84,28 @@ maximized() { xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_MAXIMIZED_VER
 visible() { xdotool search --onlyvisible --name "^$1\$"; }
 gone() { ! visible "$1"; }
 
+windows() { [ "$(xdotool search --onlyvisible --name '^Varnook$' | wc -l)" = "$1" ]; }
+# Presses the key in the program's active dialog until that dialog has gone
+# (a key may come before the dialog takes the keyboard).
+answer() {
+  local dialog press
+  eventually dialog_active || return 1
+  dialog=$(xdotool getactivewindow)
+  for press in 1 2 3 4 5; do
+    xdotool key "$1"
+    for _ in $(seq 20); do
+      xwininfo -id "$dialog" 2>/dev/null | grep -q IsViewable || return 0
+      sleep 0.05
+    done
+  done
+  return 1
+}
+gone_dialog() { ! dialog_active && [ "$(xdotool getactivewindow)" = "$win" ]; }
+# A dialog of the program's (titled Varnook too) is the active window.
+dialog_active() {
+  local active
+  active=$(xdotool getactivewindow) && [ "$active" != "$win" ] && [ "$(xdotool getwindowname "$active")" = Varnook ]
+}
 app=
 win=
 start_app() {
@@ -98,6 +120,7 @@ start_app() {
   fi
 }
 close_app() { # fails when the program did not end cleanly
+  [ -n "$win" ] || { echo "no window to close"; kill "$app"; return 1; }
   "$x_close" "$win"
   wait "$app" || { echo "the program ended with status $?"; tail -n 30 "$work/varnook.log"; return 1; }
 }
@@ -168,6 +191,11 @@ start_app
 outer_becomes "$win" "200 150 602 475"
 xdotool key Tab Tab Tab Tab Tab Tab space
 check "openbox: Tab goes round every stop, out of the document area too" eventually visible "Version Information"
+about=$(visible "Version Information")
+timeout 5 xdotool windowminimize --sync "$about"
+viewable() { xwininfo -id "$1" | grep -q IsViewable; }
+check "openbox: minimizing the About window hides neither it nor the program" \
+  eventually eval 'viewable "$about" && viewable "$win"'
 xdotool key Escape
 eventually gone "Version Information"
 
@@ -194,14 +222,17 @@ eventually gone "Open"
 close_app
 
 # A file named on the command line (a double-click in a file manager) is
-# read at once, as a dropped file is, and remembered.
+# read at once, as a dropped file is, and remembered; a text file with the
+# read option HP BASIC ASCII asks first, and Return reads it as text.
 printf '10 PRINT\r\n' >"$work/OTHER.txt"
 "$work/varnook" "$work/OTHER.txt" 2>>"$work/varnook.log" &
 app=$!
 pids+=($app)
 check "openbox: a file named on the command line is read" \
   eventually grep -q "^Dir=$work/OTHER.txt$" "$work/config.ini"
-win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | sort -n | head -n 1)
+answer Return
+check "openbox: ... as text, once the user agrees" eventually visible "OTHER.txt - Varnook"
 close_app
 
 # A disk image named on the command line lists its programs in a dialog
@@ -209,12 +240,6 @@ close_app
 # File as TXT gives the program back; with the write option HP BASIC ASCII,
 # saving onto the image asks no question about replacing it, but for the
 # program's name in the volume, and adds the program to the image.
-windows() { [ "$(xdotool search --onlyvisible --name '^Varnook$' | wc -l)" = "$1" ]; }
-# A dialog of the program's (titled Varnook too) is the active window.
-dialog_active() {
-  local active
-  active=$(xdotool getactivewindow) && [ "$active" != "$win" ] && [ "$(xdotool getwindowname "$active")" = Varnook ]
-}
 "$convert" --new-volume "$work/disk.lif"
 "$convert" --to lif --volume "$work/disk.lif" --from hp --name PROG "$work/PROG.asc"
 config 0
@@ -226,7 +251,7 @@ eventually windows 2
 win=$(xdotool search --onlyvisible --name '^Varnook$' | sort -n | head -n 1) # the main window, made first
 check "openbox: the disk image's list opens with the focus" eventually dialog_active
 xdotool key Return
-check "openbox: ... and Return reads the program chosen" eventually windows 1
+check "openbox: ... and Return reads the program chosen" eventually visible "PROG in disk.lif - Varnook"
 xdotool key Tab Tab Tab space # Ver.Info, Read File, the read group, Write File
 eventually visible "Save As"
 xdotool type --delay 20 "$work/back.txt"
@@ -247,6 +272,51 @@ check "openbox: ... and adds the program under that name" \
 check "openbox: ... and the program in it is the one read" \
   eventually cmp -s <("$convert" --to hp --volume "$work/disk.lif" COPY) "$work/PROG.asc"
 close_app
+
+# The window tells the truth. The program runs as an ordinary user here, so
+# that a write-protected file is one even when the test runs as root.
+config 0
+printf 'old' >"$work/ro.txt"
+chmod 444 "$work/ro.txt"
+printf '10 PRINT\r\n' >"$work/plain.txt"
+as_user=()
+if [ "$(id -u)" = 0 ]; then
+  chown -R 65534:65534 "$work"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+"${as_user[@]}" "$work/varnook" "$work/missing.asc" 2>>"$work/varnook.log" &
+app=$!
+pids+=($app)
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | sort -n | head -n 1)
+check "openbox: a file that cannot be read is said in a message box" eventually dialog_active
+check "openbox: ... which Return closes, leaving the window usable (Ctrl+O opens the dialog)" \
+  eval 'answer Return && eventually gone_dialog && xdotool key ctrl+o && eventually visible Open'
+xdotool key Escape
+eventually gone "Open"
+xdotool key Tab Tab Tab Tab Tab # from Ver.Info to the document area
+xdotool type --delay 20 "10 END"
+xdotool key ctrl+s
+eventually visible "Save As"
+xdotool type --delay 20 "$work/ro.txt"
+xdotool key Return
+answer y # replace the file
+check "openbox: writing a write-protected file is said in a message box" eventually dialog_active
+check "openbox: ... and the file is as it was" eval 'answer Return && eventually gone_dialog && [ "$(cat "$work/ro.txt")" = old ]'
+"$x_close" "$win"
+check "openbox: closing with unwritten edits asks first" eventually dialog_active
+check "openbox: ... and Cancel keeps the window and its edits" eval 'answer Escape && eventually gone_dialog && kill -0 $app'
+xdotool key ctrl+o
+check "openbox: Read File with unwritten edits asks first" answer Return # Write
+eventually visible "Save As"
+xdotool type --delay 20 "$work/edit.txt"
+xdotool key Return
+check "openbox: ... Write writes the edits" eventually cmp -s "$work/edit.txt" <(printf '10 END')
+check "openbox: ... then the read goes on" eventually visible Open
+xdotool type --delay 20 "$work/plain.txt"
+xdotool key Return
+check "openbox: a text file read as HP BASIC ASCII asks first" answer Return # Yes
+check "openbox: ... and Yes reads it as text" eventually visible "plain.txt - Varnook"
+check "openbox: nothing unwritten: closing asks nothing" close_app
 
 # ---- without a window manager
 start_display
