@@ -7,9 +7,12 @@
 #include "core/lif.h"
 #include "core/structure_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include <unistd.h>
 
@@ -40,11 +43,11 @@ int listVolume(const Options& options)
         return kExitFailed;
     }
     for (const auto& file : volume->files) {
-        std::printf("%-10s  %-5s  %8u  %s\n", file.name.c_str(), lif::typeName(file.type).c_str(), file.blocks,
+        std::printf("%-10s  %-5s  %8u  %s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(), file.blocks,
                     lif::formatDate(file.date).c_str());
     }
     std::printf("Volume %s: %zu files, %llu blocks free\n",
-                volume->label.empty() ? "(no label)" : volume->label.c_str(), volume->files.size(),
+                volume->label.empty() ? "(no label)" : lif::shownName(volume->label).c_str(), volume->files.size(),
                 static_cast<unsigned long long>(volume->freeBlocks()));
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
@@ -63,6 +66,9 @@ int readFromVolume(const Options& options)
         std::string about = name;
         try {
             const lif::Entry* entry = volume->find(name);
+            for (const auto& file : volume->files) { // a name with unsafe bytes, as --list shows it
+                entry = entry != nullptr || lif::shownName(file.name) != name ? entry : &file;
+            }
             if (entry == nullptr) {
                 throw Failure("no such file in the volume " + options.volume);
             }
@@ -71,7 +77,8 @@ int readFromVolume(const Options& options)
             }
             std::string target = options.output;
             if (folder) {
-                target = (fs::path(options.output) / (name + (toHp ? ".asc" : ".txt"))).string();
+                // A name from the volume never leaves the folder (no /, no "..").
+                target = (fs::path(options.output) / (lif::shownName(name) + (toHp ? ".asc" : ".txt"))).string();
             }
             if (!target.empty() && samePlace(target, options.volume)) {
                 throw Failure("the result would overwrite the volume image " + options.volume);
@@ -91,63 +98,82 @@ int readFromVolume(const Options& options)
     return status;
 }
 
+namespace {
+
+// The ASCII file for an input, converted as asked.
+Bytes volumeFileFor(const Options& options, const std::string& input)
+{
+    const Conversion& asked = options.conversion;
+    if (input != "-" && samePlace(input, options.volume)) {
+        throw Failure("the input is the volume image itself");
+    }
+    Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+    refuseFormatMismatch(bytes, asked.from);
+    if (asked.from == Format::Txt) {
+        bytes = convert(std::move(bytes), {Format::Txt, Format::Hp, asked.lineNumbers, asked.start, asked.step},
+                        options.codePage);
+    } else {
+        // Records are moved unchanged, so they must be sound ones.
+        for (const auto& finding : checkProgramFile(bytes)) {
+            if (finding.offset >= 256) {
+                throw Failure("offset " + std::to_string(finding.offset) + ": " + finding.text +
+                              " (--check lists every departure)");
+            }
+        }
+    }
+    return lif::asciiFileFromProgramFile(bytes);
+}
+
+} // namespace
+
 int writeIntoVolume(const Options& options)
 {
     if (!openVolume(options.volume)) {
         return kExitFailed;
     }
-    Bytes image;
-    std::optional<ReplacementFile> output;
+    // Two inputs of one name would leave only the second: nothing is written.
+    std::vector<std::string> names;
+    for (const auto& input : options.inputs) {
+        names.push_back(options.lifName.empty() ? fs::path(input).stem().string() : options.lifName);
+        const auto first = std::find(names.begin(), names.end() - 1, names.back());
+        if (first != names.end() - 1) {
+            reportFailure(input, "has the LIF name " + lif::shownName(names.back()) + ", as " +
+                                     options.inputs[static_cast<std::size_t>(first - names.begin())] +
+                                     " has; nothing is written (write them one at a time with --name)");
+            return kExitFailed;
+        }
+    }
+    int status = kExitOk;
+    std::vector<std::pair<std::size_t, Bytes>> files; // input number, ASCII file
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        try {
+            if (!lif::isValidName(names[i])) {
+                throw Failure("\"" + lif::shownName(names[i]) +
+                              "\" is not a valid LIF file name: 1 to 10 letters, digits and "
+                              "underscores, starting with a letter; give one with --name");
+            }
+            files.emplace_back(i, volumeFileFor(options, options.inputs[i]));
+        } catch (const Failure& e) {
+            reportFailure(options.inputs[i], e.what());
+            status = kExitFailed;
+        }
+    }
+    if (files.empty()) {
+        return status;
+    }
+    std::optional<lif::VolumeUpdate> update;
     try {
-        // Opened first, so that an image that cannot be written fails before any work.
-        output.emplace(options.volume);
-        image = readFileBytes(options.volume);
+        update.emplace(options.volume);
     } catch (const Failure& e) {
         reportFailure(options.volume, e.what());
         return kExitFailed;
     }
-    const Conversion& asked = options.conversion;
-    const Conversion toProgram{Format::Txt, Format::Hp, asked.lineNumbers, asked.start, asked.step};
-    int status = kExitOk;
-    bool changed = false;
-    for (const auto& input : options.inputs) {
+    for (const auto& [i, content] : files) {
         try {
-            if (input != "-" && samePlace(input, options.volume)) {
-                throw Failure("the input is the volume image itself");
-            }
-            const std::string name = options.lifName.empty() ? fs::path(input).stem().string() : options.lifName;
-            if (!lif::isValidName(name)) {
-                throw Failure("\"" + name +
-                              "\" is not a valid LIF file name: 1 to 10 letters, digits and "
-                              "underscores, starting with a letter; give one with --name");
-            }
-            Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
-            refuseFormatMismatch(bytes, asked.from);
-            if (asked.from == Format::Txt) {
-                bytes = convert(std::move(bytes), toProgram, options.codePage);
-            } else {
-                // Records are moved unchanged, so they must be sound ones.
-                for (const auto& finding : checkProgramFile(bytes)) {
-                    if (finding.offset >= 256) {
-                        throw Failure("offset " + std::to_string(finding.offset) + ": " + finding.text +
-                                      " (--check lists every departure)");
-                    }
-                }
-            }
-            lif::putFile(image, name, lif::asciiFileFromProgramFile(bytes), lif::dateNow());
-            changed = true;
+            update->put(names[i], content, lif::dateNow());
         } catch (const Failure& e) {
-            reportFailure(input, e.what());
+            reportFailure(options.inputs[i], e.what());
             status = kExitFailed;
-        }
-    }
-    if (changed) {
-        try {
-            output->write(image);
-            output->commit();
-        } catch (const Failure& e) {
-            reportFailure(options.volume, e.what());
-            return kExitFailed;
         }
     }
     return status;
@@ -160,8 +186,9 @@ int createVolume(const Options& options)
         if (fs::symlink_status(options.volume, error).type() != fs::file_type::not_found) {
             throw Failure("already exists; --new-volume never replaces a file");
         }
-        replaceFile(options.volume,
-                    lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
+        ReplacementFile image(options.volume);
+        image.write(lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
+        image.commit(false); // a name taken meanwhile is not replaced either
         return kExitOk;
     } catch (const Failure& e) {
         reportFailure(options.volume, e.what());

@@ -263,6 +263,26 @@ void InputFile::readAt(std::uint64_t offset, std::uint8_t* into, std::size_t cou
     }
 }
 
+void InputFile::lockShared()
+{
+    lockOpenFile(fd_, false);
+}
+
+void lockOpenFile(int fd, bool exclusive)
+{
+    struct flock lock { };
+    lock.l_type = exclusive ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    while (::fcntl(fd, F_OFD_SETLKW, &lock) != 0) {
+        if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
+            return;
+        }
+        if (errno != EINTR) {
+            failErrno("cannot lock", errno);
+        }
+    }
+}
+
 ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
 {
     namespace fs = std::filesystem;
@@ -339,7 +359,7 @@ void ReplacementFile::write(ByteView bytes)
     writeAll(fd_, bytes);
 }
 
-void ReplacementFile::commit()
+void ReplacementFile::commit(bool replace)
 {
     if (keepMode_ && ::fchmod(fd_, mode_) != 0) {
         failErrno("cannot keep the file's permissions", errno);
@@ -375,9 +395,19 @@ void ReplacementFile::commit()
         removeNamed();
         failErrno("cannot write", error);
     }
-    if (::rename(named_.c_str(), target_.c_str()) != 0) {
+    // A new file takes a name that is free at that very moment, or none.
+    bool renamed = replace ? ::rename(named_.c_str(), target_.c_str()) == 0
+                           : ::renameat2(AT_FDCWD, named_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0;
+    if (!renamed && !replace && errno == EINVAL && ::link(named_.c_str(), target_.c_str()) == 0) {
+        ::unlink(named_.c_str()); // a file system without the flag: a link takes only a free name
+        renamed = true;
+    }
+    if (!renamed) {
         const int error = errno;
         removeNamed();
+        if (error == EEXIST) {
+            throw Failure("already exists; it is not replaced");
+        }
         failErrno("cannot replace the file", error);
     }
     releaseSlot(std::exchange(slot_, -1));

@@ -27,6 +27,9 @@ public:
     // reads as zeros (disk images may stop before their volume does).
     void readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count);
 
+    // Waits until no writer holds the file (see lockOpenFile).
+    void lockShared();
+
 private:
     int fd_ = -1;
     std::int32_t size_ = 0;
@@ -49,7 +52,8 @@ public:
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
     void write(ByteView bytes);
-    void commit();
+    // replace false: the name must still be free, else it fails and nothing changes.
+    void commit(bool replace = true);
 
 private:
     std::filesystem::path target_;
@@ -72,6 +76,12 @@ namespace detail {
 // fallback for file systems without unnamed ones).
 void useNamedTemporaryFiles(bool named);
 } // namespace detail
+
+// Waits for, then takes, a lock of the whole open file: shared for readers,
+// exclusive for a writer. It is the open file description's (not the
+// process's), so every open holds its own, and it goes with the last close.
+// Where the file system has no locks, nothing is locked.
+void lockOpenFile(int fd, bool exclusive);
 
 // Reads a whole regular file (see InputFile).
 Bytes readFileBytes(const std::filesystem::path& path);

@@ -11,6 +11,14 @@
 #include <ctime>
 #include <limits>
 #include <optional>
+#include <utility>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace varnook::lif {
 namespace {
@@ -37,10 +45,10 @@ void put32(std::uint8_t* p, std::uint32_t value)
     put16(p + 2, value);
 }
 
-// A blank-padded field without its padding.
+// A blank-padded field without its padding (some tools pad with NULs).
 std::string unpadded(const std::uint8_t* p, std::size_t size)
 {
-    while (size > 0 && p[size - 1] == ' ') {
+    while (size > 0 && (p[size - 1] == ' ' || p[size - 1] == 0x00)) {
         --size;
     }
     return std::string(p, p + size);
@@ -64,6 +72,28 @@ struct Problems {
 };
 
 constexpr const char* kNotAVolume = "not a LIF volume (it does not start with the LIF mark 80 00)";
+
+std::uint64_t entryOffset(const Volume& volume, std::size_t slot)
+{
+    return std::uint64_t{volume.directoryStart} * kBlockSize + slot * kEntrySize;
+}
+
+std::string blockSpan(const Entry& entry)
+{
+    return " (blocks " + std::to_string(entry.start) + " to " +
+           std::to_string(std::uint64_t{entry.start} + entry.blocks) + ")";
+}
+
+// The live files by their first block.
+std::vector<const Entry*> inStartOrder(const Volume& volume)
+{
+    std::vector<const Entry*> files;
+    for (const auto& file : volume.files) {
+        files.push_back(&file);
+    }
+    std::stable_sort(files.begin(), files.end(), [](const Entry* a, const Entry* b) { return a->start < b->start; });
+    return files;
+}
 
 } // namespace
 
@@ -114,8 +144,6 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
         return volume;
     }
 
-    std::uint64_t taken = directoryEnd; // the first block after the files so far
-    std::string previous = "the directory";
     for (std::size_t slot = 0; slot < volume.entryCount(); ++slot) {
         const std::uint8_t* e = directory.data() + slot * kEntrySize;
         const std::uint16_t type = be16(e + 10);
@@ -129,17 +157,27 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
         }
         Entry entry{unpadded(e, 10), type, be32(e + 12), be32(e + 16), {}, slot};
         std::copy(e + 20, e + 26, entry.date.begin());
-        const std::uint64_t offset = std::uint64_t{volume.directoryStart} * kBlockSize + slot * kEntrySize;
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
-        const std::string span = " (blocks " + std::to_string(entry.start) + " to " + std::to_string(end) + ")";
         if (entry.start < directoryEnd || end > volume.blocks) {
-            problem(offset, "file " + entry.name + span + " lies outside the volume's data blocks");
-        } else if (entry.start < taken) {
-            problem(offset, "file " + entry.name + span + " overlaps " + previous + " or stands before it");
+            problem(entryOffset(volume, slot), "file " + shownName(entry.name) + blockSpan(entry) +
+                                                   " lies outside the volume's data blocks");
         }
-        taken = std::max(taken, end);
-        previous = "file " + entry.name;
         volume.files.push_back(std::move(entry));
+    }
+    // Entries may stand in any order (tools put files into gaps and their
+    // entries at the end); only files that share blocks are wrong.
+    const Entry* reaching = nullptr; // of the files so far, the one that ends last
+    for (const Entry* file : inStartOrder(volume)) {
+        if (file->blocks == 0) {
+            continue;
+        }
+        if (reaching != nullptr && std::uint64_t{reaching->start} + reaching->blocks > file->start) {
+            problem(entryOffset(volume, file->slot), "file " + shownName(file->name) + blockSpan(*file) +
+                                                         " overlaps file " + shownName(reaching->name));
+        }
+        if (reaching == nullptr || file->start + std::uint64_t{file->blocks} > reaching->start + std::uint64_t{reaching->blocks}) {
+            reaching = file;
+        }
     }
     return volume;
 }
@@ -160,6 +198,22 @@ bool isVolumeFile(const std::filesystem::path& path)
     return hasVolumeMark(mark);
 }
 
+std::string shownName(std::string_view name)
+{
+    static const char* digits = "0123456789ABCDEF";
+    std::string shown;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const bool dotName = c == '.' && name.find_first_not_of('.') == std::string_view::npos && name.size() <= 2;
+        if (c <= 0x20 || c >= 0x7F || c == '/' || c == '\\' || c == '%' || dotName || (i == 0 && c == '-')) {
+            shown += {'%', digits[c >> 4], digits[c & 0x0F]};
+        } else {
+            shown += static_cast<char>(c);
+        }
+    }
+    return shown.empty() ? "%20" : shown;
+}
+
 std::string typeName(std::uint16_t type)
 {
     if (type == kTypeAscii) {
@@ -173,6 +227,7 @@ std::string typeName(std::uint16_t type)
 Volume readVolume(const std::filesystem::path& image)
 {
     InputFile file(image);
+    file.lockShared();
     Bytes label(kBlockSize);
     if (static_cast<std::size_t>(file.size()) < kBlockSize) {
         throw Failure(kNotAVolume);
@@ -190,9 +245,18 @@ Volume readVolume(const std::filesystem::path& image)
     return parseVolume(label, directory, static_cast<std::uint64_t>(file.size()));
 }
 
+void requireInsideImage(const Entry& entry, std::uint64_t imageSize)
+{
+    if ((std::uint64_t{entry.start} + entry.blocks) * kBlockSize > imageSize) {
+        throw Failure("the image ends inside " + shownName(entry.name) + ": it was cut off");
+    }
+}
+
 Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry)
 {
     InputFile file(image);
+    file.lockShared();
+    requireInsideImage(entry, static_cast<std::uint64_t>(file.size()));
     Bytes bytes(static_cast<std::size_t>(checkedSize(std::uint64_t{entry.blocks} * kBlockSize, "the file")));
     file.readAt(std::uint64_t{entry.start} * kBlockSize, bytes.data(), bytes.size());
     return bytes;
@@ -358,88 +422,75 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
     return image;
 }
 
-void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date)
+namespace {
+
+// Where a new file goes: its first block, the directory entry it takes (a
+// new end entry after it when it takes the end entry), and the entry of the
+// version it replaces, purged once the new one is in place. overOld: it fits
+// nowhere but in the old version's blocks.
+struct Placement {
+    std::uint64_t start = 0;
+    std::size_t slot = 0;
+    bool newEnd = false;
+    std::optional<std::size_t> purge;
+    bool overOld = false;
+};
+
+void refuseInvalidName(std::string_view name)
 {
     if (!isValidName(name)) {
         throw Failure(
-            "\"" + std::string(name) +
+            "\"" + shownName(name) +
             "\" is not a valid LIF file name: 1 to 10 letters, digits and underscores, starting with a letter");
     }
-    Volume volume = parseImage(image);
-    const std::uint64_t directoryAt = std::uint64_t{volume.directoryStart} * kBlockSize;
-    const std::uint64_t need = content.size() / kBlockSize;
-    const auto entryAt = [&](std::size_t slot) { return image.data() + directoryAt + slot * kEntrySize; };
-    std::optional<std::size_t> purge; // the old file's entry, freed once the new one has its place
-    const auto place = [&](std::size_t slot, std::uint64_t start) {
-        if (purge && *purge != slot) {
-            put16(entryAt(*purge) + 10, kTypePurged);
-        }
-        const std::size_t end = static_cast<std::size_t>((start + need) * kBlockSize);
-        checkedSize(end, "the image");
-        image.resize(std::max(image.size(), end), 0x00);
-        std::copy(content.begin(), content.end(), image.begin() + static_cast<std::ptrdiff_t>(start * kBlockSize));
-        std::uint8_t* e = entryAt(slot);
-        std::fill(e, e + kEntrySize, 0x00);
-        std::fill(e, e + 10, ' ');
-        std::copy(name.begin(), name.end(), e);
-        put16(e + 10, kTypeAscii);
-        put32(e + 12, static_cast<std::uint32_t>(start));
-        put32(e + 16, static_cast<std::uint32_t>(need));
-        std::copy(date.begin(), date.end(), e + 20);
-        put16(e + 26, 0x8001);
-    };
+}
 
-    if (const Entry* old = volume.find(name)) {
-        if (old->type != kTypeAscii) {
-            throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
-                          ", not an ASCII file; it is not replaced");
-        }
-        if (need <= old->blocks) {
-            place(old->slot, old->start);
-            return;
-        }
-        purge = old->slot;
-        volume.purgedSlots.push_back(old->slot);
-        std::sort(volume.purgedSlots.begin(), volume.purgedSlots.end());
-        volume.files.erase(volume.files.begin() + (old - volume.files.data()));
+// The first gap of free blocks large enough, among all files sorted by
+// their first block; the old version of the file counts as live.
+Placement plan(const Volume& volume, std::string_view name, std::uint64_t need)
+{
+    refuseInvalidName(name);
+    const Entry* old = volume.find(name);
+    if (old != nullptr && old->type != kTypeAscii) {
+        throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
+                      ", not an ASCII file; it is not replaced");
     }
+    Placement placement;
+    if (old != nullptr) {
+        placement.purge = old->slot;
+    }
+    // A free entry: a purged one, else the end entry.
+    const bool freeEntry = !volume.purgedSlots.empty() || volume.endSlot.has_value();
+    placement.slot = !volume.purgedSlots.empty() ? volume.purgedSlots.front() : volume.endSlot.value_or(0);
+    placement.newEnd = volume.purgedSlots.empty() && volume.endSlot && *volume.endSlot + 1 < volume.entryCount();
 
-    // The first gap large enough that has a free directory entry between
-    // its neighbours' entries, so that start blocks stay in order.
     std::uint64_t from = volume.firstDataBlock();
     std::uint64_t largest = 0;
-    std::size_t afterSlot = 0; // free entries must stand at or after this slot
-    bool roomWithoutEntry = false;
-    for (std::size_t i = 0; i <= volume.files.size(); ++i) {
-        const bool last = i == volume.files.size();
-        const std::uint64_t to = last ? volume.blocks : volume.files[i].start;
-        const std::size_t beforeSlot = last ? volume.entryCount() : volume.files[i].slot;
+    const auto files = inStartOrder(volume);
+    for (std::size_t i = 0; i <= files.size(); ++i) {
+        const std::uint64_t to = i == files.size() ? volume.blocks : files[i]->start;
         const std::uint64_t gap = to > from ? to - from : 0;
         largest = std::max(largest, gap);
         if (gap >= need) {
-            const auto free = std::lower_bound(volume.purgedSlots.begin(), volume.purgedSlots.end(), afterSlot);
-            if (free != volume.purgedSlots.end() && *free < beforeSlot) {
-                place(*free, from);
-                return;
+            if (!freeEntry) {
+                break;
             }
-            if (last && volume.endSlot) {
-                const std::size_t slot = *volume.endSlot;
-                place(slot, from);
-                if (slot + 1 < volume.entryCount()) {
-                    std::uint8_t* e = entryAt(slot + 1);
-                    std::fill(e, e + kEntrySize, 0x00);
-                    put16(e + 10, kTypeEnd);
-                }
-                return;
-            }
-            roomWithoutEntry = true;
+            placement.start = from;
+            return placement;
         }
-        if (!last) {
-            from = std::max(from, std::uint64_t{volume.files[i].start} + volume.files[i].blocks);
-            afterSlot = volume.files[i].slot + 1;
+        if (i < files.size()) {
+            from = std::max(from, std::uint64_t{files[i]->start} + files[i]->blocks);
         }
     }
-    if (roomWithoutEntry) {
+    if (old != nullptr && need <= old->blocks) {
+        placement.start = old->start;
+        placement.slot = old->slot;
+        placement.newEnd = false;
+        placement.purge.reset();
+        placement.overOld = true;
+        return placement;
+    }
+    if (largest >= need) {
         throw Failure("the volume's directory is full (" + std::to_string(volume.entryCount()) +
                       " entries); purge a file or pack the volume first");
     }
@@ -447,11 +498,200 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
                   " blocks, and the largest free space holds " + std::to_string(largest));
 }
 
+// The directory entry of an ASCII file.
+std::array<std::uint8_t, kEntrySize> entryBytes(std::string_view name, std::uint64_t start, std::uint64_t blocks,
+                                                const Date& date)
+{
+    std::array<std::uint8_t, kEntrySize> e{};
+    std::fill(e.begin(), e.begin() + 10, ' ');
+    std::copy(name.begin(), name.end(), e.begin());
+    put16(e.data() + 10, kTypeAscii);
+    put32(e.data() + 12, static_cast<std::uint32_t>(start));
+    put32(e.data() + 16, static_cast<std::uint32_t>(blocks));
+    std::copy(date.begin(), date.end(), e.begin() + 20);
+    put16(e.data() + 26, 0x8001);
+    return e;
+}
+
+std::array<std::uint8_t, kEntrySize> endEntry()
+{
+    std::array<std::uint8_t, kEntrySize> e{};
+    put16(e.data() + 10, kTypeEnd);
+    return e;
+}
+
+} // namespace
+
+void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date)
+{
+    refuseInvalidName(name);
+    const Volume volume = parseImage(image);
+    const std::uint64_t need = content.size() / kBlockSize;
+    const Placement p = plan(volume, name, need);
+    const std::size_t end = static_cast<std::size_t>(checkedSize((p.start + need) * kBlockSize, "the image"));
+    image.resize(std::max(image.size(), end), 0x00);
+    std::copy(content.begin(), content.end(), image.begin() + static_cast<std::ptrdiff_t>(p.start * kBlockSize));
+    const auto entryAt = [&](std::size_t slot) { return image.begin() + static_cast<std::ptrdiff_t>(entryOffset(volume, slot)); };
+    if (p.newEnd) {
+        const auto e = endEntry();
+        std::copy(e.begin(), e.end(), entryAt(p.slot + 1));
+    }
+    const auto e = entryBytes(name, p.start, need, date);
+    std::copy(e.begin(), e.end(), entryAt(p.slot));
+    if (p.purge) {
+        put16(&*entryAt(*p.purge) + 10, kTypePurged);
+    }
+}
+
+VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : path_(image)
+{
+    open();
+}
+
+VolumeUpdate::~VolumeUpdate()
+{
+    ::close(fd_);
+}
+
+void VolumeUpdate::open()
+{
+    // The lock belongs to the open file: a writer that replaced the image
+    // meanwhile leaves this one a file that no longer has the name.
+    for (;;) {
+        fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+        if (fd_ < 0) {
+            throw Failure(std::string("cannot write: ") + std::strerror(errno));
+        }
+        lockOpenFile(fd_, true);
+        struct stat opened { };
+        struct stat named { };
+        if (::fstat(fd_, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
+            opened.st_dev == named.st_dev) {
+            break;
+        }
+        ::close(std::exchange(fd_, -1));
+    }
+    if (!S_ISREG(fileStatus().st_mode)) {
+        throw Failure("is not a regular file");
+    }
+    readDirectory();
+}
+
+struct stat VolumeUpdate::fileStatus() const
+{
+    struct stat info { };
+    if (::fstat(fd_, &info) != 0) {
+        throw Failure(std::string("cannot read: ") + std::strerror(errno));
+    }
+    return info;
+}
+
+void VolumeUpdate::readDirectory()
+{
+    size_ = static_cast<std::uint64_t>(fileStatus().st_size);
+    label_.assign(kBlockSize, 0x00);
+    if (size_ < kBlockSize) {
+        throw Failure(kNotAVolume);
+    }
+    readAll(0, label_.data(), kBlockSize);
+    directory_.clear();
+    if (hasVolumeMark(label_)) {
+        const std::uint64_t start = be32(label_.data() + 8);
+        const std::uint64_t blocks = be32(label_.data() + 16);
+        if ((start + blocks) * kBlockSize <= size_) {
+            directory_.resize(static_cast<std::size_t>(checkedSize(blocks * kBlockSize, "the directory")));
+            readAll(start * kBlockSize, directory_.data(), directory_.size());
+        }
+    }
+    volume_ = parseVolume(label_, directory_, size_);
+    for (const auto& file : volume_.files) {
+        if ((std::uint64_t{file.start} + file.blocks) * kBlockSize > size_) {
+            throw Failure("the image ends inside " + shownName(file.name) +
+                          ": it was cut off, and nothing is written into it");
+        }
+    }
+}
+
+void VolumeUpdate::readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
+{
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t got = ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            throw Failure(std::string("cannot read: ") + (got < 0 ? std::strerror(errno) : "the image ended"));
+        }
+        done += static_cast<std::size_t>(got);
+    }
+}
+
+void VolumeUpdate::writeAll(std::uint64_t offset, ByteView bytes)
+{
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t wrote =
+            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            throw Failure(std::string("cannot write: ") + std::strerror(wrote < 0 ? errno : EIO));
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+void VolumeUpdate::flush()
+{
+    if (::fdatasync(fd_) != 0) {
+        throw Failure(std::string("cannot write: ") + std::strerror(errno));
+    }
+}
+
+void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date)
+{
+    const std::uint64_t need = content.size() / kBlockSize;
+    const Placement p = plan(volume_, name, need);
+    if (p.overOld) {
+        // Only the old version's blocks can hold it: the whole image is
+        // replaced, so that a failure leaves the old one as it was.
+        Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")));
+        readAll(0, image.data(), image.size());
+        putFile(image, name, content, date);
+        replaceFile(path_, image);
+        ::close(std::exchange(fd_, -1));
+        open();
+        return;
+    }
+    // The blocks first, into free space only, then the directory: the new
+    // entry (after a new end entry, which is invisible until then), then the
+    // old version purged. At any moment every earlier file is intact.
+    writeAll(p.start * kBlockSize, content);
+    flush();
+    const std::uint64_t directoryAt = std::uint64_t{volume_.directoryStart} * kBlockSize;
+    const auto putEntry = [&](std::size_t slot, const std::array<std::uint8_t, kEntrySize>& e) {
+        writeAll(directoryAt + slot * kEntrySize, e);
+        std::copy(e.begin(), e.end(), directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize));
+    };
+    if (p.newEnd) {
+        putEntry(p.slot + 1, endEntry());
+    }
+    putEntry(p.slot, entryBytes(name, p.start, need, date));
+    flush();
+    if (p.purge) {
+        auto e = std::array<std::uint8_t, kEntrySize>{};
+        std::copy_n(directory_.begin() + static_cast<std::ptrdiff_t>(*p.purge * kEntrySize), kEntrySize, e.begin());
+        put16(e.data() + 10, kTypePurged);
+        putEntry(*p.purge, e);
+        flush();
+    }
+    size_ = std::max(size_, (p.start + need) * kBlockSize);
+    volume_ = parseVolume(label_, directory_, size_);
+}
+
 void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content)
 {
-    Bytes bytes = readFileBytes(image);
-    putFile(bytes, name, content, dateNow());
-    replaceFile(image, bytes);
+    VolumeUpdate(image).put(name, content, dateNow());
 }
 
 } // namespace varnook::lif

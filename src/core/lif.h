@@ -7,6 +7,9 @@
 #include "bytes.h"
 
 #include <array>
+
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -77,10 +80,18 @@ Volume readVolume(const std::filesystem::path& image);
 // it cannot be read.
 bool isVolumeFile(const std::filesystem::path& path);
 
+// The name as it is shown and as a file name: the same where it is safe as
+// one; otherwise every byte that is not (a blank, a control character, a
+// byte over 7E, /, \, %, the dots of "." and "..", a leading -) as %XX.
+std::string shownName(std::string_view name);
+
 // "ASCII", or the type code in hexadecimal ("E008").
 std::string typeName(std::uint16_t type);
 
-// The blocks of one file of the image (past the image's end: zeros).
+// Refuses a file whose blocks run past the end of the image (cut off).
+void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
+
+// The blocks of one file of the image; a file the image ends inside fails.
 Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);
 
 // The lines of a record stream, in order; a null record (FFFE) is an empty
@@ -122,7 +133,44 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
 // inconsistent, or the name is taken by a file of another type.
 void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date);
 
-// Writes the ASCII file into the image file, which is replaced as a whole.
+// An image opened for changes, as a file system changes a disk: it holds an
+// exclusive lock (readers take a shared one) from reading the directory to
+// its end, so that no other writer's change is lost. Refuses an image that is
+// not a volume, is inconsistent, or was cut off inside a file.
+class VolumeUpdate {
+public:
+    explicit VolumeUpdate(const std::filesystem::path& image);
+    ~VolumeUpdate();
+    VolumeUpdate(const VolumeUpdate&) = delete;
+    VolumeUpdate& operator=(const VolumeUpdate&) = delete;
+
+    const Volume& volume() const { return volume_; }
+
+    // Adds the ASCII file (content from asciiFileFromLines), or replaces the
+    // ASCII file of that name, in place: its blocks go into free space and
+    // are flushed, then its entry, then the old version's entry is purged.
+    // A kill at any moment leaves every other file intact and the new one
+    // whole or absent. When it fits nowhere but in the old version's blocks,
+    // the image is replaced as a whole. Throws Failure as putFile does.
+    void put(std::string_view name, ByteView content, const Date& date);
+
+private:
+    void open();
+    void readDirectory();
+    struct stat fileStatus() const;
+    void readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const;
+    void writeAll(std::uint64_t offset, ByteView bytes);
+    void flush();
+
+    std::filesystem::path path_;
+    int fd_ = -1;
+    std::uint64_t size_ = 0;
+    Bytes label_;
+    Bytes directory_;
+    Volume volume_;
+};
+
+// Writes the ASCII file into the image file (see VolumeUpdate).
 void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content);
 
 } // namespace varnook::lif

@@ -40,6 +40,12 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::u
     Bytes bytes(count);
     InputFile file = beforePhase(window, status::kNowReading, [&] { return InputFile(name); });
     window.setStatusText(status::kNowReading);
+    if (inVolume) {
+        file.lockShared();
+        if (offset + count > static_cast<std::uint64_t>(file.size())) {
+            throw Failure("the image ends inside the file: it was cut off");
+        }
+    }
     window.setProgressMaximum(static_cast<double>(count) - 1);
     window.startProgressTimer();
     for (std::size_t at = 0; at < count; at += kStretch) {
@@ -205,15 +211,14 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     }
     window.setBusy();
     window.setStatusText(status::kNowConverting);
-    Bytes file = EncodeHpAscii(window, single.bytes);
-    if (volume) {
-        Bytes image = readFileBytes(target);
-        lif::putFile(image, lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
-        file = std::move(image);
-    }
+    const Bytes file = EncodeHpAscii(window, single.bytes);
     window.setStatusText(status::kNowWriting);
-    window.setProgressMaximum(static_cast<double>(file.size()) - 1);
-    {
+    if (volume) {
+        // Into the image in place, as a file system writes a disk.
+        window.setProgressMaximum(0);
+        lif::VolumeUpdate(target).put(lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
+    } else {
+        window.setProgressMaximum(static_cast<double>(file.size()) - 1);
         ReplacementFile output(target);
         for (std::size_t at = 0; at < file.size(); at += kStretch) {
             const std::size_t count = std::min(kStretch, file.size() - at);

@@ -492,7 +492,7 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
         if (message.empty()) {
             EXPECT_EQ(w.only({"warning"}) + w.status(), "Complete");
         } else {
-            expectCleanEnd("Now Converting", "disk.lif", message);
+            expectCleanEnd("Now Writing", "disk.lif", message);
         }
         EXPECT_EQ(files.read("disk.lif"), before) << message;
     }
