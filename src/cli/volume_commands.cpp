@@ -43,8 +43,8 @@ int listVolume(const Options& options)
         return kExitFailed;
     }
     for (const auto& file : volume->files) {
-        std::printf("%-10s  %-5s  %8u  %s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(), file.blocks,
-                    lif::formatDate(file.date).c_str());
+        std::printf("%-10s  %-5s  %8u  %s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(),
+                    file.blocks, lif::formatDate(file.date).c_str());
     }
     std::printf("Volume %s: %zu files, %llu blocks free\n",
                 volume->label.empty() ? "(no label)" : lif::shownName(volume->label).c_str(), volume->files.size(),
@@ -78,7 +78,7 @@ int readFromVolume(const Options& options)
             std::string target = options.output;
             if (folder) {
                 // A name from the volume never leaves the folder (no /, no "..").
-                target = (fs::path(options.output) / (lif::shownName(name) + (toHp ? ".asc" : ".txt"))).string();
+                target = (fs::path(options.output) / (lif::shownName(entry->name) + (toHp ? ".asc" : ".txt"))).string();
             }
             if (!target.empty() && samePlace(target, options.volume)) {
                 throw Failure("the result would overwrite the volume image " + options.volume);

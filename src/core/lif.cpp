@@ -159,8 +159,8 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
         std::copy(e + 20, e + 26, entry.date.begin());
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
         if (entry.start < directoryEnd || end > volume.blocks) {
-            problem(entryOffset(volume, slot), "file " + shownName(entry.name) + blockSpan(entry) +
-                                                   " lies outside the volume's data blocks");
+            problem(entryOffset(volume, slot),
+                    "file " + shownName(entry.name) + blockSpan(entry) + " lies outside the volume's data blocks");
         }
         volume.files.push_back(std::move(entry));
     }
@@ -172,10 +172,11 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             continue;
         }
         if (reaching != nullptr && std::uint64_t{reaching->start} + reaching->blocks > file->start) {
-            problem(entryOffset(volume, file->slot), "file " + shownName(file->name) + blockSpan(*file) +
-                                                         " overlaps file " + shownName(reaching->name));
+            problem(entryOffset(volume, file->slot),
+                    "file " + shownName(file->name) + blockSpan(*file) + " overlaps file " + shownName(reaching->name));
         }
-        if (reaching == nullptr || file->start + std::uint64_t{file->blocks} > reaching->start + std::uint64_t{reaching->blocks}) {
+        if (reaching == nullptr ||
+            file->start + std::uint64_t{file->blocks} > reaching->start + std::uint64_t{reaching->blocks}) {
             reaching = file;
         }
     }
@@ -531,7 +532,9 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
     const std::size_t end = static_cast<std::size_t>(checkedSize((p.start + need) * kBlockSize, "the image"));
     image.resize(std::max(image.size(), end), 0x00);
     std::copy(content.begin(), content.end(), image.begin() + static_cast<std::ptrdiff_t>(p.start * kBlockSize));
-    const auto entryAt = [&](std::size_t slot) { return image.begin() + static_cast<std::ptrdiff_t>(entryOffset(volume, slot)); };
+    const auto entryAt = [&](std::size_t slot) {
+        return image.begin() + static_cast<std::ptrdiff_t>(entryOffset(volume, slot));
+    };
     if (p.newEnd) {
         const auto e = endEntry();
         std::copy(e.begin(), e.end(), entryAt(p.slot + 1));

@@ -237,6 +237,8 @@ TEST(ConvertCommand, DiskImages)
     dir.write("long.txt", "10 " + std::string(300, 'x'));
     dir.write("bad.asc", textOf(hpFile("00 03 41 FF 00 07 00 FF FF 00 00")));
     dir.write("big.txt", program(5000));
+    fs::create_directory(dir / "b");
+    dir.write("b/prog.bas", "10 B");
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -253,6 +255,7 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume disk.lif long.txt", "", 1, "", "long.txt: line 1 is 303 characters long"},
         {"--to lif --volume disk.lif --from hp bad.asc", "", 1, "", "bad.asc: offset 259: byte FF inside a record"},
         {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "\"9LIVES\" is not a valid LIF file name"},
+        {"--to lif --volume disk.lif prog.txt b/prog.bas", "", 1, "", "b/prog.bas: has the LIF name prog, as prog.txt"},
         {"--to lif --volume tiny.lif --from hp PROG.asc", "", 0, "", ""},
         {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "",
          "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
@@ -288,7 +291,60 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc bad.asc big.txt disk.lif long.txt prog.txt tiny.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt disk.lif long.txt prog.txt tiny.lif");
+}
+
+// Names a volume may hold that are no safe file names: listed escaped, read
+// by that form, written inside -o under it.
+TEST(ConvertCommand, VolumeNamesStayInsideTheOutputFolder)
+{
+    TempDir dir;
+    Bytes image = lif::newVolumeImage("", 40, 1, {});
+    const std::pair<std::string, std::string> names[] = {
+        {"../../pwn", "..%2F..%2Fpwn"}, {"/tmp/x", "%2Ftmp%2Fx"},          {"..", "%2E%2E"}, {"-rf", "%2Drf"},
+        {"\x1B[2J", "%1B[2J"},          {std::string("PAD\0\0", 5), "PAD"}};
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        lif::putFile(image, "F" + std::to_string(i), lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
+        std::copy_n((names[i].first + std::string(10, ' ')).begin(), 10, image.begin() + 512 + 32 * i);
+    }
+    dir.write("trav.lif", image);
+    fs::create_directory(dir / "out");
+    for (const auto& [name, shown] : names) {
+        EXPECT_EQ(convert(dir, "--to txt --volume trav.lif -o out/ -- '" + shown + "'").status, 0) << shown;
+        EXPECT_TRUE(fs::exists(dir / "out" / (shown + ".txt"))) << shown;
+    }
+    EXPECT_EQ(dir.listing(), "out trav.lif");
+    EXPECT_THAT(convert(dir, "--list trav.lif").out, ::testing::StartsWith("..%2F..%2Fpwn  ASCII  "));
+}
+
+// Two writers at once both land; a writer killed at any moment leaves every
+// earlier file as it was and the volume clean.
+TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
+{
+    TempDir dir;
+    dir.write("small.txt", "10 PRINT 1\r\n20 END\r\n");
+    dir.write("big.txt", program(4'000'000));
+    ASSERT_EQ(convert(dir, "--new-volume s.lif --blocks 200000").status, 0);
+    const std::string run = "cd '" + dir.path().string() + "' && '" VARNOOK_CONVERT "' ";
+    for (int i = 0; i < 20; ++i) {
+        const std::string write = run + "--to lif --volume s.lif --name W" + std::to_string(i * 10);
+        ASSERT_EQ(std::system((write + "A small.txt & " + write + "B small.txt & wait").c_str()), 0);
+    }
+    std::mt19937 random(5);
+    for (int i = 0; i < 10; ++i) { // at random points of the write
+        const std::string delay = std::to_string(0.005 + static_cast<double>(random() % 400) / 10000);
+        const std::string write = "--to lif --volume s.lif --name K" + std::to_string(i) + " big.txt";
+        convert(dir, write, "", "timeout -s KILL " + delay + " ");
+        EXPECT_EQ(convert(dir, "--check s.lif").status, 0) << delay;
+    }
+    const std::string list = convert(dir, "--list s.lif").out;
+    for (int i = 0; i < 20; ++i) {
+        for (const char writer : {'A', 'B'}) {
+            const std::string name = 'W' + std::to_string(i * 10) + writer;
+            EXPECT_THAT(list, HasSubstr(name + " ")) << name;
+            EXPECT_EQ(convert(dir, "--to txt --volume s.lif " + name).out, "10 PRINT 1\r\n20 END\r\n") << name;
+        }
+    }
 }
 
 // The shortcut over bytes must give what the steps through the document
