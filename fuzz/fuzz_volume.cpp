@@ -1,7 +1,7 @@
 // The volume reader and the structure check on any bytes: a listing or a
 // clean refusal, never a crash. A volume the reader accepts keeps its files
 // inside the volume and apart from each other (in any order), and the check
-// finds nothing wrong with it unless an ASCII file lacks its end mark. Names
+// finds nothing wrong with its structure. Names
 // are shown without a byte that could leave a folder or reach a terminal.
 
 #include "check.h"
@@ -42,8 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 1; i < spans.size(); ++i) {
             FUZZ_CHECK(spans[i - 1].second <= spans[i].first);
         }
-        for (const auto& finding : findings) {
-            FUZZ_CHECK(finding.text.starts_with("ASCII file "));
+        for (const auto& finding : findings) { // about content, names, dates, geometry: never the structure
+            FUZZ_CHECK(finding.text.find("overlaps") == std::string::npos &&
+                       finding.text.find("lies outside") == std::string::npos);
         }
     } catch (const Failure&) {
         FUZZ_CHECK(!findings.empty());

@@ -31,7 +31,7 @@ Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress*
         throw Failure("the file is empty");
     }
     announce(progress, "reading", input.size());
-    return decodeHpAsciiBytes(std::exchange(input, {}), progress);
+    return decodeProgramFile(input, progress);
 }
 
 void refuseUncarriable(ByteView text)

@@ -162,6 +162,65 @@ void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
     out.resize(w);
 }
 
+std::size_t wellFormedEnd(ByteView file)
+{
+    const std::size_t n = file.size();
+    for (std::size_t p = hp::kHeaderSize; p + 2 <= n && file[p] == 0x00;) {
+        if (p + 3 <= n && file[p + 1] == 0xFF && file[p + 2] == 0xFF) {
+            return p + 3;
+        }
+        const std::size_t length = file[p + 1];
+        const std::size_t next = p + 2 + length + (length & 1);
+        if (next > n || ((length & 1) != 0 && file[next - 1] != 0x00)) {
+            break;
+        }
+        p = next;
+    }
+    return n;
+}
+
+void settleCarriageReturns(Bytes& text)
+{
+    // Every line ends in CR LF. A CR right before that one was the last byte
+    // of its record: dropped. Any other CR stood inside a record, where a
+    // text line cannot hold it.
+    const auto* begin = text.data();
+    const auto* end = text.data() + text.size();
+    const auto stray = [&](const std::uint8_t* from) {
+        for (const auto* cr = from; (cr = static_cast<const std::uint8_t*>(std::memchr(cr, kCr, end - cr))) != nullptr;
+             ++cr) {
+            if (cr + 1 == end || cr[1] != kLf) {
+                return cr;
+            }
+        }
+        return end;
+    };
+    const std::uint8_t* first = stray(begin);
+    if (first == end) {
+        return;
+    }
+    std::size_t w = static_cast<std::size_t>(first - begin);
+    for (std::size_t r = w; r < text.size(); ++r) {
+        if (text[r] == kCr && (r + 1 == text.size() || text[r + 1] != kLf)) {
+            if (r + 2 < text.size() && text[r + 1] == kCr && text[r + 2] == kLf) {
+                continue;
+            }
+            const auto line = std::count(begin, begin + r, kLf) + 1;
+            throw Failure("line " + std::to_string(line) +
+                          " holds a CR inside it, which a text line cannot hold (--check shows where)");
+        }
+        text[w++] = text[r];
+    }
+    text.resize(w);
+}
+
+Bytes decodeProgramFile(ByteView file, Progress* progress)
+{
+    Bytes text = decodeHpAsciiBytes(file.first(wellFormedEnd(file)), progress);
+    settleCarriageReturns(text);
+    return text;
+}
+
 Bytes encodeHpAsciiBytes(ByteView text, Progress* progress)
 {
     return filled([&](Bytes& out) { encodeHpAsciiBytes(text, out, progress); });

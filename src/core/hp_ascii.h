@@ -18,6 +18,22 @@ Bytes decodeHpAsciiBytes(ByteView file, Progress* progress = nullptr);
 // The same into a buffer whose memory is reused.
 void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress = nullptr);
 
+// Where the records of a program file end, well formed from the header on
+// (length words of 00 LL, zero pad bytes) up to the end mark 00 FF FF: just
+// after the end mark; the file's size when they are not well formed.
+std::size_t wellFormedEnd(ByteView file);
+
+// Decoded program text whose lines end in CR LF: a CR right before a line's
+// CR LF (the last byte of its record) is dropped; any other CR fails,
+// naming the line.
+void settleCarriageReturns(Bytes& text);
+
+// Reads a program file as program text: well-formed records up to the end
+// mark decode as exactly those records, whatever follows (files copied off
+// volumes are padded to whole blocks); other files decode as
+// decodeHpAsciiBytes decodes them. CRs as settleCarriageReturns says.
+Bytes decodeProgramFile(ByteView file, Progress* progress = nullptr);
+
 // Builds the complete HP BASIC ASCII file for program text given as bytes in
 // the code page, lines ended by CR (a LF right after a CR belongs to it).
 // Throws Failure for an empty text or a line of more than 255 characters.

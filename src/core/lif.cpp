@@ -135,7 +135,7 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     std::uint64_t capacity = 0;
     const bool wraps = __builtin_mul_overflow(tracks, surfaces, &capacity) ||
                        __builtin_mul_overflow(capacity, perTrack, &capacity); // 2^96 blocks would wrap
-    volume.blocks = wraps ? std::numeric_limits<std::uint64_t>::max() : capacity == 0 ? imageBlocks : capacity;
+    volume.blocks = wraps ? kMostBlocks : std::min(capacity == 0 ? imageBlocks : capacity, kMostBlocks);
     const std::uint64_t directoryEnd = volume.firstDataBlock();
     if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
         directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {
@@ -289,7 +289,17 @@ std::vector<ByteView> readRecords(ByteView stream, bool programFile)
             throw Failure("offset " + std::to_string(p) + ": a record of " + std::to_string(length) +
                           " bytes runs past the end");
         }
-        lines.push_back(stream.subspan(p + 2, length));
+        ByteView line = stream.subspan(p + 2, length);
+        // A CR that ends a record ends the line anyway (some tools store one
+        // in every record); one inside it cannot stand in a text line.
+        if (!line.empty() && line.back() == 0x0D) {
+            line = line.first(line.size() - 1);
+        }
+        if (std::find(line.begin(), line.end(), 0x0D) != line.end()) {
+            throw Failure("line " + std::to_string(lines.size() + 1) + " (offset " + std::to_string(p) +
+                          ") holds a CR inside it, which a text line cannot hold");
+        }
+        lines.push_back(line);
         p += 2 + length + (length & 1);
     }
 }

@@ -27,6 +27,9 @@ inline constexpr std::uint16_t kTypeEnd = 0xFFFF;
 // A 3.5-inch double-sided disk: 77 tracks, 2 surfaces, 16 blocks a track.
 inline constexpr std::uint32_t kDefaultBlocks = 2464;
 inline constexpr std::uint32_t kDefaultDirectoryBlocks = 14;
+// The most blocks a directory entry's 32-bit numbers can address: a larger
+// geometry is impossible, and counts as this.
+inline constexpr std::uint64_t kMostBlocks = std::uint64_t{1} << 32;
 
 using Date = std::array<std::uint8_t, 6>; // BCD: year, month, day, hour, minute, second
 

@@ -35,6 +35,15 @@ std::vector<std::size_t> differingHeaderBytes(ByteView file)
     return differing;
 }
 
+// What a 00, FF or CR inside a record is.
+std::string crOrByte(std::uint8_t byte, bool last)
+{
+    if (byte == 0x0D) {
+        return last ? "CR at the end of a record (dropped on reading)" : "CR inside a record (a line cannot hold it)";
+    }
+    return "byte " + hex2(byte) + " inside a record";
+}
+
 class Findings {
 public:
     bool full() const { return list_.size() >= kMostFindings; }
@@ -120,8 +129,8 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
             break;
         }
         for (std::size_t k = p + 2; k < p + 2 + length && !found.full(); ++k) {
-            if (file[k] == 0x00 || file[k] == 0xFF) {
-                found.add(k, "byte " + hex2(file[k]) + " inside a record");
+            if (file[k] == 0x00 || file[k] == 0xFF || file[k] == 0x0D) {
+                found.add(k, crOrByte(file[k], k + 1 == p + 2 + length));
             }
         }
         p += 2 + length;
@@ -135,22 +144,67 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
     return found.take();
 }
 
+namespace {
+
+// The records of an ASCII file on a volume: what a program line cannot be.
+void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView image, const lif::Entry& file)
+{
+    const std::uint64_t start = std::uint64_t{file.start} * lif::kBlockSize;
+    const std::uint64_t end =
+        std::min<std::uint64_t>(start + std::uint64_t{file.blocks} * lif::kBlockSize, image.size());
+    const ByteView stream = start < end ? image.subspan(start, end - start) : ByteView();
+    const std::string name = "ASCII file " + lif::shownName(file.name) + ": ";
+    std::size_t p = 0;
+    for (; p + 2 <= stream.size() && findings.size() < kMostFindings;) {
+        const std::size_t length = std::size_t{stream[p]} << 8 | stream[p + 1];
+        if (length == 0xFFFF) {
+            return;
+        }
+        if (length == 0xFFFE) {
+            p += 2;
+            continue;
+        }
+        if (p + 2 + length > stream.size()) {
+            break;
+        }
+        if (length > hp::kMaxLineLength) {
+            findings.push_back({start + p, name + "a record of " + std::to_string(length) +
+                                               " bytes, longer than the 255 of an HP BASIC line"});
+        }
+        for (std::size_t k = p + 2; k < p + 2 + length; ++k) {
+            if (stream[k] == 0x00 || stream[k] == 0xFF || stream[k] == 0x0D) {
+                findings.push_back({start + k, name + crOrByte(stream[k], k + 1 == p + 2 + length)});
+            }
+        }
+        p += 2 + length + (length & 1);
+    }
+    findings.push_back({start + p, name + "the records run past its blocks or have no end mark (FFFF)"});
+}
+
+} // namespace
+
 std::vector<lif::Finding> checkVolumeImage(ByteView image)
 {
     std::vector<lif::Finding> findings;
     const lif::Volume volume = lif::parseImage(image, &findings);
-    for (const auto& file : volume.files) {
-        const std::uint64_t start = std::uint64_t{file.start} * lif::kBlockSize;
-        const std::uint64_t end = start + std::uint64_t{file.blocks} * lif::kBlockSize;
-        if (file.type != lif::kTypeAscii) {
-            continue;
+    if (volume.blocks >= lif::kMostBlocks && image.size() >= lif::kBlockSize) {
+        findings.push_back({24, "impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 "
+                                "blocks a directory entry can address"});
+    }
+    for (std::size_t i = 0; i < volume.files.size(); ++i) {
+        const lif::Entry& file = volume.files[i];
+        const std::uint64_t entryAt =
+            std::uint64_t{volume.directoryStart} * lif::kBlockSize + file.slot * lif::kEntrySize;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (volume.files[j].name == file.name) {
+                findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory"});
+            }
         }
-        // Blocks past the end of the image read as zeros: empty records, never an end mark.
-        const std::uint64_t stop = std::min<std::uint64_t>(end, image.size());
-        try {
-            lif::readRecords(start < stop ? image.subspan(start, stop - start) : ByteView());
-        } catch (const Failure& e) {
-            findings.push_back({start, "ASCII file " + file.name + ": " + e.what()});
+        if (lif::formatDate(file.date) == "unknown") {
+            findings.push_back({entryAt + 20, "file " + lif::shownName(file.name) + ": its date is not BCD"});
+        }
+        if (file.type == lif::kTypeAscii) {
+            checkAsciiRecords(findings, image, file);
         }
     }
     return findings;

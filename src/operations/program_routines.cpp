@@ -15,7 +15,7 @@ void DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView 
     window.setProgressMaximum(static_cast<double>(bytes.size()) - 1);
     window.startProgressTimer();
     YieldingProgress progress(window);
-    const Bytes decoded = decodeHpAsciiBytes(bytes, &progress);
+    const Bytes decoded = decodeProgramFile(bytes, &progress);
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
     window.setDocumentText(codePage.toUtf8(decoded));

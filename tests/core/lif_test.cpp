@@ -139,6 +139,9 @@ TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
         {longRecord, std::string(300, 'A') + "\r\n"},
         {hex("00 01 41 00"), "failure: offset 4: the records end without an end mark (FFFF)"},
         {hex("00 05 41 42 FF FF"), "failure: offset 0: a record of 5 bytes runs past the end"},
+        {hex("00 02 41 0D 00 01 0D 00 FF FF"), "A\r\n\r\n"}, // a CR ending a record: dropped
+        {hex("00 00 00 03 41 0D 42 00 FF FF"), "failure: line 2 (offset 2) holds a CR inside it, which a text line "
+                                               "cannot hold"},
     };
     for (const auto& [stream, text] : streams) {
         EXPECT_EQ(outcome([&stream = stream] { return lif::textFromLines(lif::readRecords(stream)); }), text);
@@ -182,6 +185,10 @@ TEST(StructureCheck, FindsEveryDeparture)
     header[3] = 0x02;
     Bytes unterminated = volume;
     unterminated[4 * 256 + 6] = unterminated[4 * 256 + 7] = 0x00; // B's FFFF
+    Bytes odd = volume; // B named A, A's date not BCD, A's line "10 A" as FF "0 " CR, a geometry of 2^96 blocks
+    setEntry(odd, 1, 0, 0x41202020), setEntry(odd, 0, 21, 0x1A, 1), setEntry(odd, 0, 0, 0x41202020);
+    odd[3 * 256 + 2] = 0xFF, odd[3 * 256 + 5] = 0x0D;
+    std::fill(odd.begin() + 24, odd.begin() + 36, 0xFF);
     const std::pair<Bytes, std::string> cases[] = {
         {header, "3: header byte 02, expected 01"},
         {hpFile("00 03 41 FF 00 07 00 FF FF 00 00"),
@@ -192,7 +199,13 @@ TEST(StructureCheck, FindsEveryDeparture)
         {hpFile("00 01 41 00"), "260: no end mark (00 FF FF)"},
         {bytesOf("10 PRINT\r\n"),
          "0: not an HP BASIC ASCII program file: 10 of the first 10 bytes differ from the header"},
-        {unterminated, "1024: ASCII file B: offset 256: the records end without an end mark (FFFF)"},
+        {unterminated, "1280: ASCII file B: the records run past its blocks or have no end mark (FFFF)"},
+        {hpFile("00 03 41 0D 42 00 00 02 43 0D 00 FF FF"),
+         "259: CR inside a record (a line cannot hold it) | 265: CR at the end of a record (dropped on reading)"},
+        {odd, "24: impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a directory "
+              "entry can address | 532: file A: its date is not BCD | 770: ASCII file A: byte FF inside a record | "
+              "773: ASCII file A: CR at the end of a record (dropped on reading) | 544: file A stands twice in the "
+              "directory"},
     };
     for (const auto& [file, expected] : cases) {
         std::string found;
@@ -218,8 +231,8 @@ TEST(LifVolume, ImagesAreReadInPlace)
               "10 A\r\n");
     EXPECT_THAT(failureOf([&] { lif::readFileBlocks(dir / "disk.lif", volume.files[1]); }),
                 HasSubstr("the image ends inside B"));
-    std::fill(image.begin() + 24, image.begin() + 36, 0xFF); // a geometry of 2^96 blocks saturates
-    EXPECT_GT(lif::parseImage(image).freeBlocks(), std::uint64_t{1} << 63);
+    std::fill(image.begin() + 24, image.begin() + 36, 0xFF); // a geometry of 2^96 blocks
+    EXPECT_EQ(lif::parseImage(image).blocks, lif::kMostBlocks); // the most a directory entry can address
     dir.write("short.lif", Bytes(image.begin(), image.begin() + 300));
     EXPECT_THAT(failureOf([&] { lif::readVolume(dir / "short.lif"); }), HasSubstr("lies outside the image"));
 }
