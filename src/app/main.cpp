@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +49,10 @@ int main(int argc, char** argv)
                              "line.\n");
         return 1;
     }
-    // A window closed by a signal in the middle of a write leaves no file.
+    // A window closed by a signal in the middle of a write leaves no file;
+    // a file size limit fails a write ("File too large") instead of killing.
     varnook::removeTemporaryFilesOnSignals();
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Varnook"));
     QApplication::setApplicationVersion(QStringLiteral(VARNOOK_VERSION));

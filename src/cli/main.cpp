@@ -13,8 +13,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -405,6 +407,8 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
             about = "standard output";
             writeStreamBytes(STDOUT_FILENO, result);
         }
+    } catch (const BrokenPipe&) {
+        endQuietly();
     } catch (const Failure& e) {
         throw FileFailure{about, e.what()};
     } catch (const std::bad_alloc&) {
@@ -430,10 +434,34 @@ void reportFailure(const std::string& input, const std::string& reason)
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());
 }
 
+void endQuietly()
+{
+    // As any filter ends when its reader has gone: by SIGPIPE, saying nothing.
+    std::fflush(stderr);
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(141);
+}
+
+int finishOutput(int status)
+{
+    if (std::fflush(stdout) != 0) {
+        if (errno == EPIPE) {
+            endQuietly();
+        }
+        return kExitFailed;
+    }
+    return status;
+}
+
 void writeResult(const std::string& target, ByteView bytes)
 {
     if (target.empty()) {
-        writeStreamBytes(STDOUT_FILENO, bytes);
+        try {
+            writeStreamBytes(STDOUT_FILENO, bytes);
+        } catch (const BrokenPipe&) {
+            endQuietly();
+        }
     } else {
         replaceFile(target, bytes);
     }
@@ -444,6 +472,7 @@ void writeResult(const std::string& target, ByteView bytes)
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN); // a file size limit fails the write ("File too large") instead of killing
     removeTemporaryFilesOnSignals();
     Options options;
     try {

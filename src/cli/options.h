@@ -44,6 +44,10 @@ int checkFiles(const Options& options);
 // Shared with the conversions.
 void reportFailure(const std::string& file, const std::string& reason);
 void writeResult(const std::string& target, ByteView bytes); // a file, or standard output when empty
+// Ends the program as a filter ends whose reader has gone (`| head`): quietly.
+[[noreturn]] void endQuietly();
+// Flushes standard output: the status, or 1 when that failed.
+int finishOutput(int status);
 bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
 
 } // namespace varnook::cli

@@ -49,7 +49,7 @@ int listVolume(const Options& options)
     std::printf("Volume %s: %zu files, %llu blocks free\n",
                 volume->label.empty() ? "(no label)" : lif::shownName(volume->label).c_str(), volume->files.size(),
                 static_cast<unsigned long long>(volume->freeBlocks()));
-    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+    return finishOutput(kExitOk);
 }
 
 int readFromVolume(const Options& options)
@@ -216,7 +216,7 @@ int checkFiles(const Options& options)
             status = kExitFailed;
         }
     }
-    return std::fflush(stdout) == 0 ? status : kExitFailed;
+    return finishOutput(status);
 }
 
 } // namespace varnook::cli

@@ -431,7 +431,14 @@ Bytes readStreamBytes(int fd)
 
 void writeStreamBytes(int fd, ByteView bytes)
 {
-    writeAll(fd, bytes);
+    try {
+        writeAll(fd, bytes);
+    } catch (const Failure&) {
+        if (errno == EPIPE) {
+            throw BrokenPipe("the reader of the output has gone");
+        }
+        throw;
+    }
 }
 
 void replaceFile(const std::filesystem::path& path, ByteView bytes)

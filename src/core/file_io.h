@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bytes.h"
+#include "failure.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -89,7 +90,14 @@ Bytes readFileBytes(const std::filesystem::path& path);
 // Reads a stream (standard input) to its end, at most 2 GiB - 1 bytes.
 Bytes readStreamBytes(int fd);
 
-// Writes all bytes to a stream (standard output).
+// The reader of a pipe went away (`| head`): no more output is wanted.
+class BrokenPipe : public Failure {
+public:
+    using Failure::Failure;
+};
+
+// Writes all bytes to a stream (standard output). Throws BrokenPipe when the
+// reader of a pipe has gone, Failure for any other error.
 void writeStreamBytes(int fd, ByteView bytes);
 
 // Replaces the file at path by the bytes (see ReplacementFile).

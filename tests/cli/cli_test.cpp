@@ -181,6 +181,16 @@ TEST(ConvertCommand, OutputsAndTheirFailures)
     }
     EXPECT_EQ(textOf(dir.read("out/one.txt")), "10 BEEP\r\n20 END\r\n");
     EXPECT_EQ(textOf(dir.read("prog.txt")) + textOf(dir.read("ro.txt")), "10 A\nold");
+    // A file size limit is a clean failure; a reader that goes away ends the output quietly.
+    dir.write("big.txt", program(100000));
+    run = convert(dir, "--to txt --from txt big.txt -o ro.txt", "", "ulimit -f 8; ");
+    EXPECT_EQ(std::to_string(run.status) + run.err, "1varnook-convert: ro.txt: cannot write: File too large\n");
+    const std::string piped = "cd '" + dir.path().string() + "' && '" VARNOOK_CONVERT "' --to txt --from txt big.txt " +
+                              "2>err.txt | head -c 1 >/dev/null";
+    EXPECT_EQ(std::system(piped.c_str()), 0);
+    EXPECT_EQ(textOf(dir.read("err.txt")), "");
+    fs::remove(dir / "err.txt");
+    fs::remove(dir / "big.txt");
     EXPECT_EQ(dir.listing(), "broken.lif one.asc one.bas out prog.txt ro.txt two.bas");
 }
 
