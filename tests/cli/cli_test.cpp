@@ -249,6 +249,9 @@ TEST(ConvertCommand, DiskImages)
     dir.write("big.txt", program(5000));
     fs::create_directory(dir / "b");
     dir.write("b/prog.bas", "10 B");
+    Bytes cut = lif::newVolumeImage("", 40, 1, {});
+    lif::putFile(cut, "PROG", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    dir.write("cut.lif", Bytes(cut.begin(), cut.end() - 100)); // cut off inside PROG
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -270,6 +273,8 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "",
          "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
+        {"--to lif --volume cut.lif prog.txt", "", 1, "", "cut.lif: the image ends inside PROG: it was cut off"},
+        {"--to txt --volume cut.lif PROG", "", 1, "", "PROG: the image ends inside PROG: it was cut off"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,
          "PROG.asc: no departure from the format found\n"
@@ -301,7 +306,7 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt disk.lif long.txt prog.txt tiny.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif long.txt prog.txt tiny.lif");
 }
 
 // Names a volume may hold that are no safe file names: listed escaped, read

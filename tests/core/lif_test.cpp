@@ -78,11 +78,16 @@ TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
     lif::putFile(image, "A", asciiFile(line + line), kDate); // into the old B's gap, in B's purged entry
     lif::putFile(image, "E", asciiFile("50 E"), kDate); // the old A's entry and gap
     EXPECT_EQ(listing(image), "E@3+1 A@4+3 C@7+1 BBBBBBBBBB@8+1 free 31");
+    // Another tool's file in a gap, its entry last: read, and its blocks kept free of new files.
+    setEntry(image, 2, 12, 10), setEntry(image, 4, 0, 0x58202020), setEntry(image, 4, 10, 0x0001, 2);
+    setEntry(image, 4, 12, 7), setEntry(image, 4, 16, 1), setEntry(image, 5, 10, 0xFFFF, 2);
+    lif::putFile(image, "F", asciiFile("60 F"), kDate);
+    EXPECT_EQ(listing(image), "E@3+1 A@4+3 C@10+1 BBBBBBBBBB@8+1 X@7+1 F@9+1 free 29");
     EXPECT_EQ(textOfFile(image, "A"), line + line);
     EXPECT_EQ(textOfFile(image, "BBBBBBBBBB"), "20 SHORT\r\n");
     const auto volume = lif::parseImage(image);
     EXPECT_EQ(volume.label + " " + lif::formatDate(volume.files[0].date), "TEST 2026-12-07 10:30:00");
-    EXPECT_EQ(volume.endSlot, 4u);
+    EXPECT_EQ(volume.endSlot, 6u);
 }
 
 // Every refusal names its reason and leaves the image as it was.
