@@ -59,9 +59,10 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
     QTreeWidgetItem* first = nullptr;
     for (const auto& file : volume.files) {
         auto* item = new QTreeWidgetItem(
-            list, {QString::fromLatin1(file.name), QString::fromStdString(lif::typeName(file.type)),
+            list, {QString::fromStdString(lif::shownName(file.name)), QString::fromStdString(lif::typeName(file.type)),
                    QString::number(file.blocks), QString::fromStdString(lif::formatDate(file.date))});
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+        item->setData(0, Qt::UserRole, QByteArray::fromStdString(file.name)); // the name as the volume holds it
         if (file.type != lif::kTypeAscii) {
             item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
         } else if (first == nullptr) {
@@ -81,7 +82,7 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
     if (!frame.run() || list->currentItem() == nullptr) {
         return std::nullopt;
     }
-    return list->currentItem()->text(0).toStdString();
+    return list->currentItem()->data(0, Qt::UserRole).toByteArray().toStdString();
 }
 
 std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& volume, const std::string& offered)
