@@ -1,5 +1,7 @@
 // The decoder on any bytes: never 00 or FF in the result, and the vectorised
-// loop agrees with the byte-at-a-time one, failures included.
+// loop agrees with the byte-at-a-time one, failures included. Read as a
+// program file, any bytes give lines that end in CR LF and hold no CR, or a
+// clean failure.
 
 #include "check.h"
 
@@ -35,5 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         slow = std::string("failure ") + e.what();
     }
     FUZZ_CHECK(fast == slow);
+    try {
+        const Bytes text = decodeProgramFile(file);
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            FUZZ_CHECK(text[i] != 0x00 && text[i] != 0xFF &&
+                       (text[i] != 0x0D || (i + 1 < text.size() && text[i + 1] == 0x0A)));
+        }
+    } catch (const Failure&) {
+    }
     return 0;
 }
