@@ -73,7 +73,7 @@ int readFromVolume(const Options& options)
                 throw Failure("no such file in the volume " + options.volume);
             }
             if (entry->type != lif::kTypeAscii) {
-                throw Failure("not an ASCII file (type " + lif::typeName(entry->type) + ")");
+                throw Failure(lif::notTextReason(entry->type));
             }
             std::string target = options.output;
             if (folder) {

@@ -215,14 +215,36 @@ std::string shownName(std::string_view name)
     return shown.empty() ? "%20" : shown;
 }
 
+namespace {
+
+struct TypeName {
+    std::uint16_t type;
+    const char* name;
+};
+constexpr TypeName kTypeNames[] = {{kTypeAscii, "ASCII"}, {kTypeProg, "PROG"}, {0xE961, "BDAT"}, {0xE971, "BIN"},
+                                   {0xE942, "SYSTM"},     {0xEA0A, "DATA"},    {0xEA32, "CODE"}, {0xEA3E, "TEXT"}};
+
+} // namespace
+
 std::string typeName(std::uint16_t type)
 {
-    if (type == kTypeAscii) {
-        return "ASCII";
+    for (const auto& known : kTypeNames) {
+        if (known.type == type) {
+            return known.name;
+        }
     }
     char text[8];
     std::snprintf(text, sizeof text, "%04X", type);
     return text;
+}
+
+std::string notTextReason(std::uint16_t type)
+{
+    if (type == kTypeProg) {
+        return "a PROG file: a program stored with STORE in HP BASIC's internal form, which only HP BASIC turns "
+               "back into text (LOAD it there or in an emulator, then SAVE it as ASCII)";
+    }
+    return "not an ASCII file (type " + typeName(type) + "): only ASCII files hold program text";
 }
 
 Volume readVolume(const std::filesystem::path& image)
@@ -387,6 +409,11 @@ std::string formatDate(const Date& date)
             return "unknown";
         }
         value[i] = (date[i] >> 4) * 10 + (date[i] & 0x0F);
+    }
+    // BCD, yet no date (month 99): as unknown as bytes that are not BCD.
+    if (value[1] < 1 || value[1] > 12 || value[2] < 1 || value[2] > 31 || value[3] > 23 || value[4] > 59 ||
+        value[5] > 59) {
+        return "unknown";
     }
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", value[0] + (value[0] >= 70 ? 1900 : 2000),

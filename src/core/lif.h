@@ -22,6 +22,7 @@ namespace varnook::lif {
 inline constexpr std::size_t kBlockSize = 256;
 inline constexpr std::size_t kEntrySize = 32;
 inline constexpr std::uint16_t kTypeAscii = 0x0001;
+inline constexpr std::uint16_t kTypeProg = 0xE950;
 inline constexpr std::uint16_t kTypePurged = 0x0000;
 inline constexpr std::uint16_t kTypeEnd = 0xFFFF;
 // A 3.5-inch double-sided disk: 77 tracks, 2 surfaces, 16 blocks a track.
@@ -88,8 +89,13 @@ bool isVolumeFile(const std::filesystem::path& path);
 // byte over 7E, /, \, %, the dots of "." and "..", a leading -) as %XX.
 std::string shownName(std::string_view name);
 
-// "ASCII", or the type code in hexadecimal ("E008").
+// The type's name, one word ("ASCII", "PROG", "BDAT", ...), or its code in
+// hexadecimal ("E008").
 std::string typeName(std::uint16_t type);
+
+// Why a file of this type (not ASCII) cannot be read as program text, and
+// what to do instead.
+std::string notTextReason(std::uint16_t type);
 
 // Refuses a file whose blocks run past the end of the image (cut off).
 void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
@@ -122,7 +128,8 @@ Bytes programFileFromLines(const std::vector<ByteView>& lines);
 // 1 to 10 letters, digits and underscores, starting with a letter.
 bool isValidName(std::string_view name);
 
-// "YYYY-MM-DD HH:MM:SS", "-" for no date, "unknown" for bytes that are not BCD.
+// "YYYY-MM-DD HH:MM:SS", "-" for no date, "unknown" for bytes that are not
+// BCD or no date of a calendar (month 99).
 std::string formatDate(const Date& date);
 Date dateNow();
 

@@ -201,7 +201,7 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
             }
         }
         if (lif::formatDate(file.date) == "unknown") {
-            findings.push_back({entryAt + 20, "file " + lif::shownName(file.name) + ": its date is not BCD"});
+            findings.push_back({entryAt + 20, "file " + lif::shownName(file.name) + ": its date is not a BCD date"});
         }
         if (file.type == lif::kTypeAscii) {
             checkAsciiRecords(findings, image, file);

@@ -65,6 +65,9 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
         item->setData(0, Qt::UserRole, QByteArray::fromStdString(file.name)); // the name as the volume holds it
         if (file.type != lif::kTypeAscii) {
             item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+            for (int column = 0; column < 4; ++column) {
+                item->setToolTip(column, QString::fromStdString(lif::notTextReason(file.type)));
+            }
         } else if (first == nullptr) {
             first = item;
         }

@@ -252,6 +252,8 @@ TEST(ConvertCommand, DiskImages)
     Bytes cut = lif::newVolumeImage("", 40, 1, {});
     lif::putFile(cut, "PROG", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
     dir.write("cut.lif", Bytes(cut.begin(), cut.end() - 100)); // cut off inside PROG
+    cut[512 + 10] = 0xE9, cut[512 + 11] = 0x50; // PROG is a PROG file (STOREd)
+    dir.write("types.lif", cut);
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -274,6 +276,10 @@ TEST(ConvertCommand, DiskImages)
          "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--to lif --volume cut.lif prog.txt", "", 1, "", "cut.lif: the image ends inside PROG: it was cut off"},
+        {"--list types.lif", "", 0, "PROG        PROG          1  -\nVolume (no label): 1 files, 36 blocks free\n", ""},
+        {"--to txt --volume types.lif PROG", "", 1, "",
+         "PROG: a PROG file: a program stored with STORE in HP BASIC's "
+         "internal form, which only HP BASIC turns back into text"},
         {"--to txt --volume cut.lif PROG", "", 1, "", "PROG: the image ends inside PROG: it was cut off"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,
@@ -306,7 +312,7 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif long.txt prog.txt tiny.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif long.txt prog.txt tiny.lif types.lif");
 }
 
 // Names a volume may hold that are no safe file names: listed escaped, read
@@ -319,7 +325,8 @@ TEST(ConvertCommand, VolumeNamesStayInsideTheOutputFolder)
         {"../../pwn", "..%2F..%2Fpwn"}, {"/tmp/x", "%2Ftmp%2Fx"},          {"..", "%2E%2E"}, {"-rf", "%2Drf"},
         {"\x1B[2J", "%1B[2J"},          {std::string("PAD\0\0", 5), "PAD"}};
     for (std::size_t i = 0; i < std::size(names); ++i) {
-        lif::putFile(image, "F" + std::to_string(i), lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
+        const std::string name(1, static_cast<char>('A' + i));
+        lif::putFile(image, name, lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
         std::copy_n((names[i].first + std::string(10, ' ')).begin(), 10, image.begin() + 512 + 32 * i);
     }
     dir.write("trav.lif", image);

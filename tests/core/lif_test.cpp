@@ -174,6 +174,7 @@ TEST(LifDates, ShowCenturiesAndUnknownBytes)
         {{0x69, 0x01, 0x01, 0, 0, 0}, "2069-01-01 00:00:00"},
         {{0, 0, 0, 0, 0, 0}, "-"},
         {{0x26, 0x1A, 0x01, 0, 0, 0}, "unknown"},
+        {{0x26, 0x99, 0x01, 0, 0, 0}, "unknown"}, // BCD, but no month
     };
     for (const auto& [date, text] : dates) {
         EXPECT_EQ(lif::formatDate(date), text);
@@ -207,10 +208,11 @@ TEST(StructureCheck, FindsEveryDeparture)
         {unterminated, "1280: ASCII file B: the records run past its blocks or have no end mark (FFFF)"},
         {hpFile("00 03 41 0D 42 00 00 02 43 0D 00 FF FF"),
          "259: CR inside a record (a line cannot hold it) | 265: CR at the end of a record (dropped on reading)"},
-        {odd, "24: impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a directory "
-              "entry can address | 532: file A: its date is not BCD | 770: ASCII file A: byte FF inside a record | "
-              "773: ASCII file A: CR at the end of a record (dropped on reading) | 544: file A stands twice in the "
-              "directory"},
+        {odd,
+         "24: impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a directory "
+         "entry can address | 532: file A: its date is not a BCD date | 770: ASCII file A: byte FF inside a record | "
+         "773: ASCII file A: CR at the end of a record (dropped on reading) | 544: file A stands twice in the "
+         "directory"},
     };
     for (const auto& [file, expected] : cases) {
         std::string found;
