@@ -133,6 +133,7 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "  varnook-convert --to lif --volume IMAGE [--from {txt|hp}] [--name NAME]\n"
                            "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
                            "  varnook-convert --new-volume IMAGE [--label LABEL] [--blocks N] [--directory-blocks N]\n"
+                           "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
                            "  varnook-convert --check FILE...";
 
 const char* kFooter = "Examples:\n"
@@ -142,6 +143,7 @@ const char* kFooter = "Examples:\n"
                       "  varnook-convert --list disk.lif\n"
                       "  varnook-convert --to txt --volume disk.lif PROG > prog.txt\n"
                       "  varnook-convert --to lif --volume disk.lif --name PROG prog.txt\n"
+                      "  varnook-convert --extract --volume disk.lif -o files/ PROG DATA1\n"
                       "\n"
                       "Exit status: 0 when every input was converted (every checked file is clean),\n"
                       "1 when any failed, 2 for a usage error.";
@@ -176,12 +178,15 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
             }
         }
     };
-    const int modes = has("--to") + has("--list") + has("--new-volume") + has("--check");
+    const int modes = has("--to") + has("--list") + has("--new-volume") + has("--check") + has("--extract");
     if (modes == 0) {
-        throw UsageError{"--to is required (or --list, --new-volume or --check)"};
+        throw UsageError{"--to is required (or --list, --new-volume, --check or --extract)"};
     }
     if (modes > 1) {
-        throw UsageError{"only one of --to, --list, --new-volume and --check can be given"};
+        throw UsageError{"only one of --to, --list, --new-volume, --check and --extract can be given"};
+    }
+    if (options.mode != Mode::Extract) {
+        refuse({"--bare"}, "anything but --extract");
     }
     if (!has("--new-volume")) {
         refuse({"--label", "--blocks", "--directory-blocks"}, "anything but --new-volume");
@@ -215,6 +220,12 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
             throw UsageError{"standard input ('-') needs --name"};
         }
         break;
+    case Mode::Extract:
+        if (!has("--volume")) {
+            throw UsageError{"--extract needs --volume IMAGE"};
+        }
+        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page"}, "--extract");
+        break;
     case Mode::FromVolume:
         refuse({"--from", "--line-numbers"},
                "--volume and --to " + std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
@@ -234,6 +245,7 @@ Options parseOptions(int argc, char** argv)
     std::string blocksText;
     std::string directoryBlocksText;
     bool check = false;
+    bool extract = false;
     Options options;
     CLI::App app{kDescription, kProgram};
     app.footer(kFooter);
@@ -281,6 +293,10 @@ Options parseOptions(int argc, char** argv)
             ->type_name("N");
     all["--check"] = app.add_flag("--check", check,
                                   "Check HP BASIC ASCII files and LIF images: list every departure from the format");
+    all["--extract"] = app.add_flag("--extract", extract,
+                                    "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
+                                    "files: the directory entry, then the blocks");
+    all["--bare"] = app.add_flag("--bare", options.bare, "With --extract: the blocks alone");
     app.add_option("INPUT", options.inputs,
                    "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
         ->type_name("FILE");
@@ -318,6 +334,7 @@ Options parseOptions(int argc, char** argv)
     options.mode = given["--list"] > 0         ? Mode::List
                    : given["--new-volume"] > 0 ? Mode::NewVolume
                    : check                     ? Mode::Check
+                   : extract                   ? Mode::Extract
                    : to == "lif"               ? Mode::ToVolume
                    : given["--volume"] > 0     ? Mode::FromVolume
                                                : Mode::Convert;
@@ -335,7 +352,8 @@ Options parseOptions(int argc, char** argv)
         throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
     }
     const bool severalResults =
-        options.inputs.size() > 1 && (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
+        options.inputs.size() > 1 &&
+        (options.mode == Mode::Convert || options.mode == Mode::FromVolume || options.mode == Mode::Extract);
     if (severalResults) {
         std::error_code error;
         if (options.output.empty()) {
@@ -494,6 +512,8 @@ int main(int argc, char** argv)
         return createVolume(options);
     case Mode::Check:
         return checkFiles(options);
+    case Mode::Extract:
+        return extractFromVolume(options);
     case Mode::Convert:
         break;
     }

@@ -11,7 +11,7 @@
 
 namespace varnook::cli {
 
-enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check };
+enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check, Extract };
 
 // What the command line asks for, checked.
 struct Options {
@@ -23,6 +23,7 @@ struct Options {
     std::string volume; // the image of --volume, --list or --new-volume
     std::string lifName;
     std::string label;
+    bool bare = false; // --extract: the blocks alone
     std::uint32_t blocks = 0;
     std::uint32_t directoryBlocks = 0;
 };
@@ -40,6 +41,7 @@ int readFromVolume(const Options& options);
 int writeIntoVolume(const Options& options);
 int createVolume(const Options& options);
 int checkFiles(const Options& options);
+int extractFromVolume(const Options& options);
 
 // Shared with the conversions.
 void reportFailure(const std::string& file, const std::string& reason);

@@ -52,50 +52,84 @@ int listVolume(const Options& options)
     return finishOutput(kExitOk);
 }
 
-int readFromVolume(const Options& options)
+namespace {
+
+// The file of the volume named as the volume holds it or as --list shows it.
+const lif::Entry& fileNamed(const lif::Volume& volume, const Options& options, const std::string& name)
+{
+    const lif::Entry* entry = volume.find(name);
+    for (const auto& file : volume.files) {
+        entry = entry != nullptr || lif::shownName(file.name) != name ? entry : &file;
+    }
+    if (entry == nullptr) {
+        throw Failure("no such file in the volume " + options.volume);
+    }
+    return *entry;
+}
+
+// Where the result for the file goes: the -o file, a file named after it in
+// the -o folder (never outside it), or standard output ("").
+std::string targetFor(const Options& options, const lif::Entry& entry, const char* extension)
+{
+    std::error_code error;
+    std::string target = options.output;
+    if (!options.output.empty() && fs::is_directory(options.output, error)) {
+        target = (fs::path(options.output) / (lif::shownName(entry.name) + extension)).string();
+    }
+    if (!target.empty() && samePlace(target, options.volume)) {
+        throw Failure("the result would overwrite the volume image " + options.volume);
+    }
+    return target;
+}
+
+// Runs the step for each NAME, reporting failures as they come; the exit status.
+template <class Step> int forEachName(const Options& options, Step step)
 {
     const auto volume = openVolume(options.volume);
     if (!volume) {
         return kExitFailed;
     }
-    std::error_code error;
-    const bool folder = !options.output.empty() && fs::is_directory(options.output, error);
-    const bool toHp = options.conversion.to == Format::Hp;
     int status = kExitOk;
     for (const auto& name : options.inputs) {
         std::string about = name;
         try {
-            const lif::Entry* entry = volume->find(name);
-            for (const auto& file : volume->files) { // a name with unsafe bytes, as --list shows it
-                entry = entry != nullptr || lif::shownName(file.name) != name ? entry : &file;
-            }
-            if (entry == nullptr) {
-                throw Failure("no such file in the volume " + options.volume);
-            }
-            if (entry->type != lif::kTypeAscii) {
-                throw Failure(lif::notTextReason(entry->type));
-            }
-            std::string target = options.output;
-            if (folder) {
-                // A name from the volume never leaves the folder (no /, no "..").
-                target = (fs::path(options.output) / (lif::shownName(entry->name) + (toHp ? ".asc" : ".txt"))).string();
-            }
-            if (!target.empty() && samePlace(target, options.volume)) {
-                throw Failure("the result would overwrite the volume image " + options.volume);
-            }
-            const Bytes blocks = lif::readFileBlocks(options.volume, *entry);
-            const auto lines = lif::readRecords(blocks);
-            const Bytes result = toHp
-                                     ? lif::programFileFromLines(lines)
-                                     : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
-            about = target.empty() ? "standard output" : target;
-            writeResult(target, result);
+            step(*volume, fileNamed(*volume, options, name), about);
         } catch (const Failure& e) {
             reportFailure(about, e.what());
             status = kExitFailed;
         }
     }
     return status;
+}
+
+} // namespace
+
+int readFromVolume(const Options& options)
+{
+    const bool toHp = options.conversion.to == Format::Hp;
+    return forEachName(options, [&](const lif::Volume&, const lif::Entry& entry, std::string& about) {
+        if (entry.type != lif::kTypeAscii) {
+            throw Failure(lif::notTextReason(entry.type));
+        }
+        const std::string target = targetFor(options, entry, toHp ? ".asc" : ".txt");
+        const Bytes blocks = lif::readFileBlocks(options.volume, entry);
+        const auto lines = lif::readRecords(blocks);
+        const Bytes result = toHp ? lif::programFileFromLines(lines)
+                                  : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
+        about = target.empty() ? "standard output" : target;
+        writeResult(target, result);
+    });
+}
+
+int extractFromVolume(const Options& options)
+{
+    return forEachName(options, [&](const lif::Volume& volume, const lif::Entry& entry, std::string& about) {
+        const std::string target = targetFor(options, entry, "");
+        const Bytes result = options.bare ? lif::readFileBlocks(options.volume, entry)
+                                          : lif::singleFileForm(options.volume, volume, entry);
+        about = target.empty() ? "standard output" : target;
+        writeResult(target, result);
+    });
 }
 
 namespace {

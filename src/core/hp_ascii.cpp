@@ -184,6 +184,9 @@ void settleCarriageReturns(Bytes& text)
     // Every line ends in CR LF. A CR right before that one was the last byte
     // of its record: dropped. Any other CR stood inside a record, where a
     // text line cannot hold it.
+    if (text.empty()) {
+        return;
+    }
     const auto* begin = text.data();
     const auto* end = text.data() + text.size();
     const auto stray = [&](const std::uint8_t* from) {

@@ -285,6 +285,15 @@ Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry)
     return bytes;
 }
 
+Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, const Entry& entry)
+{
+    const Bytes blocks = readFileBlocks(image, entry);
+    Bytes file(kEntrySize);
+    InputFile(image).readAt(entryOffset(volume, entry.slot), file.data(), kEntrySize);
+    file.insert(file.end(), blocks.begin(), blocks.end());
+    return file;
+}
+
 std::vector<ByteView> readRecords(ByteView stream, bool programFile)
 {
     std::vector<ByteView> lines;

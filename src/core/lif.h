@@ -103,6 +103,10 @@ void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
 // The blocks of one file of the image; a file the image ends inside fails.
 Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);
 
+// The file as LIF tools exchange single files: its 32-byte directory entry
+// exactly as it stands in the volume, then its blocks.
+Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, const Entry& entry);
+
 // The lines of a record stream, in order; a null record (FFFE) is an empty
 // line. The stream ends at FFFF where a record would start (fileEnd false:
 // a volume's ASCII file) or at 00 FF FF (an HP BASIC ASCII program file

@@ -292,7 +292,7 @@ TEST(ConvertCommand, DiskImages)
          "bad.asc: offset 261: pad byte 07 is not zero\n"
          "bad.asc: offset 265: 2 bytes after the end mark\n",
          ""},
-        {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume and --check"},
+        {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume, --check and --extract"},
         {"--to lif PROG.asc", "", 2, "", "--to lif needs --volume IMAGE"},
         {"--to lif --volume disk.lif -", "", 2, "", "standard input ('-') needs --name"},
         {"--to lif --volume disk.lif --name A PROG.asc prog.txt", "", 2, "", "--name names one input"},
@@ -300,6 +300,8 @@ TEST(ConvertCommand, DiskImages)
         {"--check", "", 2, "", "INPUT is required"},
         {"--new-volume x.lif --blocks 0", "", 2, "", "invalid --blocks value '0'"},
         {"--to hp --label X prog.txt", "", 2, "", "--label cannot be used with anything but --new-volume"},
+        {"--extract PROG", "", 2, "", "--extract needs --volume IMAGE"},
+        {"--list disk.lif --bare", "", 2, "", "--bare cannot be used with anything but --extract"},
     };
     for (const auto& run : runs) {
         const std::string image = textOf(dir.read("disk.lif"));
@@ -308,6 +310,11 @@ TEST(ConvertCommand, DiskImages)
             EXPECT_TRUE(textOf(dir.read("disk.lif")) == image) << run.arguments;
         }
     }
+    // A single file as LIF tools exchange it: the entry as it stands, then the blocks; --bare, the blocks.
+    const std::string entry = textOf(cut).substr(512, 32);
+    const std::string blocks = textOf(cut).substr(768, 256);
+    EXPECT_EQ(convert(dir, "--extract --volume types.lif PROG").out, entry + blocks);
+    EXPECT_EQ(convert(dir, "--extract --bare --volume types.lif PROG").out, blocks);
     const Outcome list = convert(dir, "--list disk.lif");
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
