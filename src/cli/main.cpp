@@ -132,7 +132,8 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "  varnook-convert --to {txt|hp} --volume IMAGE [-o PATH] [--code-page NAME] NAME...\n"
                            "  varnook-convert --to lif --volume IMAGE [--from {txt|hp}] [--name NAME]\n"
                            "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
-                           "  varnook-convert --new-volume IMAGE [--label LABEL] [--blocks N] [--directory-blocks N]\n"
+                           "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
+                           "                  [--directory-blocks N]\n"
                            "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
                            "  varnook-convert --check FILE...";
 
@@ -189,7 +190,7 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
         refuse({"--bare"}, "anything but --extract");
     }
     if (!has("--new-volume")) {
-        refuse({"--label", "--blocks", "--directory-blocks"}, "anything but --new-volume");
+        refuse({"--label", "--blocks", "--directory-blocks", "--medium"}, "anything but --new-volume");
     }
     if (options.mode != Mode::ToVolume) {
         refuse({"--name"}, "anything but --to lif");
@@ -244,6 +245,7 @@ Options parseOptions(int argc, char** argv)
     std::string codePageName;
     std::string blocksText;
     std::string directoryBlocksText;
+    std::string medium;
     bool check = false;
     bool extract = false;
     Options options;
@@ -288,6 +290,10 @@ Options parseOptions(int argc, char** argv)
                                      "Blocks of 256 bytes of --new-volume (default 2464: a 3.5-inch "
                                      "double-sided disk)")
                           ->type_name("N");
+    all["--medium"] = app.add_option("--medium", medium,
+                                     "The disk of an HP drive for --new-volume: 9121, 9122 (the default), 9122-hd or "
+                                     "9895")
+                          ->type_name("NAME");
     all["--directory-blocks"] =
         app.add_option("--directory-blocks", directoryBlocksText, "Directory blocks of --new-volume (default 14)")
             ->type_name("N");
@@ -345,6 +351,17 @@ Options parseOptions(int argc, char** argv)
     conversion.start = parseLineNumber("--start", startText);
     conversion.step = parseLineNumber("--step", stepText);
     options.blocks = parseCount("--blocks", blocksText, lif::kDefaultBlocks);
+    if (given["--medium"] > 0) {
+        if (given["--blocks"] > 0) {
+            throw UsageError{"--medium and --blocks cannot be given together"};
+        }
+        const auto* known = std::find_if(std::begin(lif::kMedia), std::end(lif::kMedia),
+                                         [&](const lif::Medium& m) { return medium == m.name; });
+        if (known == std::end(lif::kMedia)) {
+            throw UsageError{"invalid --medium value '" + medium + "': 9121, 9122, 9122-hd or 9895"};
+        }
+        options.blocks = known->blocks;
+    }
     options.directoryBlocks = parseCount("--directory-blocks", directoryBlocksText, lif::kDefaultDirectoryBlocks);
     try {
         options.codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);

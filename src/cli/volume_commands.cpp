@@ -222,6 +222,8 @@ int createVolume(const Options& options)
         }
         ReplacementFile image(options.volume);
         image.write(lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
+        // The whole volume: emulators recognise a medium by the image's size.
+        image.extendTo(std::uint64_t{options.blocks} * lif::kBlockSize);
         image.commit(false); // a name taken meanwhile is not replaced either
         return kExitOk;
     } catch (const Failure& e) {

@@ -359,6 +359,13 @@ void ReplacementFile::write(ByteView bytes)
     writeAll(fd_, bytes);
 }
 
+void ReplacementFile::extendTo(std::uint64_t size)
+{
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+        failErrno("cannot write", errno);
+    }
+}
+
 void ReplacementFile::commit(bool replace)
 {
     if (keepMode_ && ::fchmod(fd_, mode_) != 0) {

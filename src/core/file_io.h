@@ -53,6 +53,9 @@ public:
     ReplacementFile& operator=(const ReplacementFile&) = delete;
 
     void write(ByteView bytes);
+    // Zeros from the end of what was written to size (a sparse file where the
+    // file system has them).
+    void extendTo(std::uint64_t size);
     // replace false: the name must still be free, else it fails and nothing changes.
     void commit(bool replace = true);
 

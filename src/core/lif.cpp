@@ -460,10 +460,10 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
     put16(l + 12, 0x1000);
     put32(l + 16, directoryBlocks);
     put16(l + 20, 1);
-    const bool disk = blocks == kDefaultBlocks;
+    const bool disk = blocks == kDefaultBlocks || blocks == 2 * kDefaultBlocks;
     put32(l + 24, disk ? 77 : blocks);
     put32(l + 28, disk ? 2 : 1);
-    put32(l + 32, disk ? 16 : 1);
+    put32(l + 32, disk ? blocks / 154 : 1);
     std::copy(date.begin(), date.end(), l + 36);
     put16(l + 2 * kBlockSize + 10, kTypeEnd);
     return image;

@@ -137,8 +137,17 @@ bool isValidName(std::string_view name);
 std::string formatDate(const Date& date);
 Date dateNow();
 
+// The floppy disks of HP's drives, as their volumes are labelled.
+struct Medium {
+    const char* name;
+    std::uint32_t blocks;
+};
+inline constexpr Medium kMedia[] = {{"9121", 1056}, {"9122", 2464}, {"9122-hd", 4928}, {"9895", 4620}};
+
 // A new empty volume: its label and directory blocks (the image may stop
-// there: the rest reads as zeros).
+// there: the rest reads as zeros). The label's geometry is the drive's where
+// it is known (77 tracks of 16 blocks on two surfaces for 2,464 blocks, of 32
+// for 4,928), else the block count as tracks of one block on one surface.
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date);
 
 // Adds the ASCII file (content from asciiFileFromText) to the image in

@@ -275,6 +275,9 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "",
          "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
+        {"--new-volume hd.lif --medium 9122-hd", "", 0, "", ""},
+        {"--list hd.lif", "", 0, "Volume (no label): 0 files, 4912 blocks free\n", ""},
+        {"--new-volume x.lif --medium 9999", "", 2, "", "invalid --medium value '9999'"},
         {"--to lif --volume cut.lif prog.txt", "", 1, "", "cut.lif: the image ends inside PROG: it was cut off"},
         {"--list types.lif", "", 0, "PROG        PROG          1  -\nVolume (no label): 1 files, 36 blocks free\n", ""},
         {"--to txt --volume types.lif PROG", "", 1, "",
@@ -319,7 +322,8 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif long.txt prog.txt tiny.lif types.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif hd.lif long.txt prog.txt tiny.lif types.lif");
+    EXPECT_EQ(fs::file_size(dir / "disk.lif") + fs::file_size(dir / "hd.lif"), 630784u + 1261568u) << "whole images";
 }
 
 // Names a volume may hold that are no safe file names: listed escaped, read
