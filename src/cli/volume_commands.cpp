@@ -43,8 +43,9 @@ int listVolume(const Options& options)
         return kExitFailed;
     }
     for (const auto& file : volume->files) {
-        std::printf("%-10s  %-5s  %8u  %s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(),
-                    file.blocks, lif::formatDate(file.date).c_str());
+        std::printf("%-10s  %-5s  %8u  %s%s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(),
+                    file.blocks, lif::formatDate(file.date).c_str(),
+                    file.damage.empty() ? "" : ("  ! " + file.damage).c_str());
     }
     std::printf("Volume %s: %zu files, %llu blocks free\n",
                 volume->label.empty() ? "(no label)" : lif::shownName(volume->label).c_str(), volume->files.size(),
@@ -63,6 +64,9 @@ const lif::Entry& fileNamed(const lif::Volume& volume, const Options& options, c
     }
     if (entry == nullptr) {
         throw Failure("no such file in the volume " + options.volume);
+    }
+    if (!entry->damage.empty()) {
+        throw Failure(entry->damage + "; it cannot be read");
     }
     return *entry;
 }

@@ -106,6 +106,16 @@ std::uint64_t Volume::freeBlocks() const
     return blocks > used ? blocks - used : 0;
 }
 
+std::string Volume::damage() const
+{
+    for (const auto& file : files) {
+        if (!file.damage.empty()) {
+            return file.damage;
+        }
+    }
+    return {};
+}
+
 const Entry* Volume::find(std::string_view name) const
 {
     const auto found = std::find_if(files.begin(), files.end(), [&](const Entry& e) { return e.name == name; });
@@ -155,25 +165,47 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             volume.purgedSlots.push_back(slot);
             continue;
         }
-        Entry entry{unpadded(e, 10), type, be32(e + 12), be32(e + 16), {}, slot};
+        Entry entry{unpadded(e, 10), type, be32(e + 12), be32(e + 16), {}, slot, {}};
         std::copy(e + 20, e + 26, entry.date.begin());
+        volume.files.push_back(std::move(entry));
+    }
+    // A damaged entry is marked, and recorded when findings are wanted; the
+    // other files stay readable.
+    const auto damaged = [&](Entry& entry, const std::string& text) {
+        if (findings != nullptr) {
+            findings->push_back({entryOffset(volume, entry.slot), text});
+        }
+        if (entry.damage.empty()) {
+            entry.damage = text;
+        }
+    };
+    std::vector<Entry*> byStart;
+    for (auto& entry : volume.files) {
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
         if (entry.start < directoryEnd || end > volume.blocks) {
-            problem(entryOffset(volume, slot),
+            damaged(entry,
                     "file " + shownName(entry.name) + blockSpan(entry) + " lies outside the volume's data blocks");
+        } else if (end * kBlockSize > imageSize) {
+            damaged(entry, "file " + shownName(entry.name) + ": the image ends inside it (cut off)");
         }
-        volume.files.push_back(std::move(entry));
+        byStart.push_back(&entry);
     }
     // Entries may stand in any order (tools put files into gaps and their
     // entries at the end); only files that share blocks are wrong.
-    const Entry* reaching = nullptr; // of the files so far, the one that ends last
-    for (const Entry* file : inStartOrder(volume)) {
+    std::stable_sort(byStart.begin(), byStart.end(),
+                     [](const Entry* a, const Entry* b) { return a->start < b->start; });
+    Entry* reaching = nullptr; // of the files so far, the one that ends last
+    for (Entry* file : byStart) {
         if (file->blocks == 0) {
             continue;
         }
         if (reaching != nullptr && std::uint64_t{reaching->start} + reaching->blocks > file->start) {
-            problem(entryOffset(volume, file->slot),
+            damaged(*file,
                     "file " + shownName(file->name) + blockSpan(*file) + " overlaps file " + shownName(reaching->name));
+            if (reaching->damage.empty()) {
+                reaching->damage = "file " + shownName(reaching->name) + blockSpan(*reaching) + " overlaps file " +
+                                   shownName(file->name);
+            }
         }
         if (reaching == nullptr ||
             file->start + std::uint64_t{file->blocks} > reaching->start + std::uint64_t{reaching->blocks}) {
@@ -497,6 +529,9 @@ void refuseInvalidName(std::string_view name)
 Placement plan(const Volume& volume, std::string_view name, std::uint64_t need)
 {
     refuseInvalidName(name);
+    if (const std::string damage = volume.damage(); !damage.empty()) {
+        throw Failure(damage + "; nothing is written into a damaged volume");
+    }
     const Entry* old = volume.find(name);
     if (old != nullptr && old->type != kTypeAscii) {
         throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
@@ -653,11 +688,8 @@ void VolumeUpdate::readDirectory()
         }
     }
     volume_ = parseVolume(label_, directory_, size_);
-    for (const auto& file : volume_.files) {
-        if ((std::uint64_t{file.start} + file.blocks) * kBlockSize > size_) {
-            throw Failure("the image ends inside " + shownName(file.name) +
-                          ": it was cut off, and nothing is written into it");
-        }
+    if (const std::string damage = volume_.damage(); !damage.empty()) {
+        throw Failure(damage + "; nothing is written into a damaged volume");
     }
 }
 

@@ -41,6 +41,10 @@ struct Entry {
     std::uint32_t blocks = 0;
     Date date{};
     std::size_t slot = 0; // place in the directory
+    // What is wrong with the entry (outside the volume, overlapping another
+    // file, cut off by the image's end); empty when nothing is. A damaged
+    // file is listed but not read, and nothing is written into its volume.
+    std::string damage;
 };
 
 struct Volume {
@@ -56,6 +60,8 @@ struct Volume {
     std::uint64_t firstDataBlock() const { return std::uint64_t{directoryStart} + directoryBlocks; }
     std::uint64_t freeBlocks() const;
     const Entry* find(std::string_view name) const;
+    // The first damaged entry's damage; empty when there is none.
+    std::string damage() const;
 };
 
 // A departure from the format and the byte offset where it stands.
@@ -68,9 +74,9 @@ struct Finding {
 bool hasVolumeMark(ByteView start);
 
 // Reads a volume from its label block, its directory blocks and the size of
-// its image. Throws Failure for what is not a volume or is inconsistent;
-// with findings given, records every departure there instead and goes on
-// where it can.
+// its image. Throws Failure for what is not a volume or has no directory in
+// it; a damaged entry is marked (Entry::damage). With findings given,
+// records every departure there instead and goes on where it can.
 Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize,
                    std::vector<Finding>* findings = nullptr);
 

@@ -63,10 +63,11 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
                    QString::number(file.blocks), QString::fromStdString(lif::formatDate(file.date))});
         item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
         item->setData(0, Qt::UserRole, QByteArray::fromStdString(file.name)); // the name as the volume holds it
-        if (file.type != lif::kTypeAscii) {
+        if (file.type != lif::kTypeAscii || !file.damage.empty()) {
             item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+            const std::string why = file.damage.empty() ? lif::notTextReason(file.type) : file.damage;
             for (int column = 0; column < 4; ++column) {
-                item->setToolTip(column, QString::fromStdString(lif::notTextReason(file.type)));
+                item->setToolTip(column, QString::fromStdString(why));
             }
         } else if (first == nullptr) {
             first = item;

@@ -254,6 +254,12 @@ TEST(ConvertCommand, DiskImages)
     dir.write("cut.lif", Bytes(cut.begin(), cut.end() - 100)); // cut off inside PROG
     cut[512 + 10] = 0xE9, cut[512 + 11] = 0x50; // PROG is a PROG file (STOREd)
     dir.write("types.lif", cut);
+    Bytes damaged = lif::newVolumeImage("", 40, 1, {});
+    for (const char* name : {"A", "B", "C"}) {
+        lif::putFile(damaged, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    }
+    damaged[512 + 32 + 15] = 5; // B starts where C does
+    dir.write("damaged.lif", damaged);
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
@@ -278,12 +284,17 @@ TEST(ConvertCommand, DiskImages)
         {"--new-volume hd.lif --medium 9122-hd", "", 0, "", ""},
         {"--list hd.lif", "", 0, "Volume (no label): 0 files, 4912 blocks free\n", ""},
         {"--new-volume x.lif --medium 9999", "", 2, "", "invalid --medium value '9999'"},
-        {"--to lif --volume cut.lif prog.txt", "", 1, "", "cut.lif: the image ends inside PROG: it was cut off"},
+        {"--to lif --volume cut.lif prog.txt", "", 1, "",
+         "cut.lif: file PROG: the image ends inside it (cut off); nothing is written"},
         {"--list types.lif", "", 0, "PROG        PROG          1  -\nVolume (no label): 1 files, 36 blocks free\n", ""},
         {"--to txt --volume types.lif PROG", "", 1, "",
          "PROG: a PROG file: a program stored with STORE in HP BASIC's "
          "internal form, which only HP BASIC turns back into text"},
-        {"--to txt --volume cut.lif PROG", "", 1, "", "PROG: the image ends inside PROG: it was cut off"},
+        {"--to txt --volume damaged.lif A", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--to txt --volume damaged.lif C", "", 1, "", "C: file C (blocks 5 to 6) overlaps file B; it cannot be read"},
+        {"--to lif --volume damaged.lif prog.txt", "", 1, "", "damaged.lif: file B (blocks 5 to 6) overlaps file C"},
+        {"--to txt --volume cut.lif PROG", "", 1, "",
+         "PROG: file PROG: the image ends inside it (cut off); it cannot be read"},
         {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,
          "PROG.asc: no departure from the format found\n"
@@ -318,11 +329,14 @@ TEST(ConvertCommand, DiskImages)
     const std::string blocks = textOf(cut).substr(768, 256);
     EXPECT_EQ(convert(dir, "--extract --volume types.lif PROG").out, entry + blocks);
     EXPECT_EQ(convert(dir, "--extract --bare --volume types.lif PROG").out, blocks);
+    EXPECT_THAT(convert(dir, "--list damaged.lif").out,
+                ::testing::MatchesRegex("A .*-\nB .*-  ! file B \\(blocks 5 to 6\\) overlaps file C\nC .*\nVolume.*"));
     const Outcome list = convert(dir, "--list disk.lif");
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc big.txt cut.lif disk.lif hd.lif long.txt prog.txt tiny.lif types.lif");
+    EXPECT_EQ(dir.listing(),
+              "PROG.asc b bad.asc big.txt cut.lif damaged.lif disk.lif hd.lif long.txt prog.txt tiny.lif types.lif");
     EXPECT_EQ(fs::file_size(dir / "disk.lif") + fs::file_size(dir / "hd.lif"), 630784u + 1261568u) << "whole images";
 }
 

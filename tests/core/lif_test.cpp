@@ -79,6 +79,7 @@ TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
     lif::putFile(image, "E", asciiFile("50 E"), kDate); // the old A's entry and gap
     EXPECT_EQ(listing(image), "E@3+1 A@4+3 C@7+1 BBBBBBBBBB@8+1 free 31");
     // Another tool's file in a gap, its entry last: read, and its blocks kept free of new files.
+    image.resize(40 * 256);
     setEntry(image, 2, 12, 10), setEntry(image, 4, 0, 0x58202020), setEntry(image, 4, 10, 0x0001, 2);
     setEntry(image, 4, 12, 7), setEntry(image, 4, 16, 1), setEntry(image, 5, 10, 0xFFFF, 2);
     lif::putFile(image, "F", asciiFile("60 F"), kDate);
@@ -111,7 +112,7 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
         {none, "NEW", eightBlocks + eightBlocks + eightBlocks + eightBlocks, "the volume is full: NEW needs 65 blocks"},
         {[](Bytes& i) { i[0] = 0x88; }, "NEW", "10 A", "not a LIF volume"},
         {[](Bytes& i) { i[19] = 200; }, "NEW", "10 A", "lies outside the image"},
-        {[](Bytes& i) { setEntry(i, 1, 12, 3); }, "NEW", "10 A", "file B (blocks 3 to 4) overlaps file A"},
+        {[](Bytes& i) { setEntry(i, 1, 12, 3); }, "NEW", "10 A", "file A (blocks 3 to 4) overlaps file B"},
         {[](Bytes& i) { setEntry(i, 1, 16, 90); }, "NEW", "10 A", "file B (blocks 4 to 94) lies outside"},
         {[](Bytes& i) { setEntry(i, 0, 10, 0xE008, 2); }, "A", "10 A", "file of type E008, not an ASCII file"},
         {[](Bytes& i) { // eight live entries: no end entry, no free one
