@@ -241,12 +241,17 @@ int checkFiles(const Options& options)
     int status = kExitOk;
     for (const auto& file : options.inputs) {
         try {
-            const auto findings = checkFile(file);
-            for (const auto& finding : findings) {
-                std::printf("%s: offset %llu: %s\n", file.c_str(), static_cast<unsigned long long>(finding.offset),
-                            finding.text.c_str());
+            bool clean = true;
+            for (const auto& finding : checkFile(file)) {
+                if (finding.note) {
+                    std::printf("%s: note: %s\n", file.c_str(), finding.text.c_str());
+                } else {
+                    std::printf("%s: offset %llu: %s\n", file.c_str(), static_cast<unsigned long long>(finding.offset),
+                                finding.text.c_str());
+                    clean = false;
+                }
             }
-            if (findings.empty()) {
+            if (clean) {
                 std::printf("%s: no departure from the format found\n", file.c_str());
             } else {
                 status = kExitFailed;

@@ -68,6 +68,7 @@ struct Volume {
 struct Finding {
     std::uint64_t offset = 0;
     std::string text;
+    bool note = false; // worth knowing, yet no departure (an image shorter than its volume)
 };
 
 // Whether the bytes start with the mark of a LIF volume.

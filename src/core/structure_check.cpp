@@ -187,6 +187,14 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
 {
     std::vector<lif::Finding> findings;
     const lif::Volume volume = lif::parseImage(image, &findings);
+    const std::uint64_t imageBlocks = image.size() / lif::kBlockSize;
+    if (imageBlocks < volume.blocks && volume.blocks < lif::kMostBlocks) {
+        findings.push_back({image.size(),
+                            "the image ends at block " + std::to_string(imageBlocks) + ": blocks " +
+                                std::to_string(imageBlocks) + " to " + std::to_string(volume.blocks - 1) +
+                                " of the volume are not in it (free blocks read as zeros)",
+                            true});
+    }
     if (volume.blocks >= lif::kMostBlocks && image.size() >= lif::kBlockSize) {
         findings.push_back({24, "impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 "
                                 "blocks a directory entry can address"});

@@ -182,10 +182,13 @@ TEST(LifDates, ShowCenturiesAndUnknownBytes)
     }
 }
 
-// Every departure with its offset; nothing for clean files.
+// Every departure with its offset; nothing for clean files; a note for an
+// image shorter than its volume.
 TEST(StructureCheck, FindsEveryDeparture)
 {
     Bytes volume = volumeWith({{"A", "10 A"}, {"B", "20 B"}});
+    const Bytes shortImage = volume;
+    volume.resize(40 * 256);
     EXPECT_TRUE(checkVolumeImage(volume).empty());
     EXPECT_TRUE(checkProgramFile(hpFile("00 03 41 42 43 00 00 00 00 FF FF")).empty());
     Bytes header = hpFile("00 01 41 00 00 FF FF");
@@ -198,6 +201,8 @@ TEST(StructureCheck, FindsEveryDeparture)
     std::fill(odd.begin() + 24, odd.begin() + 36, 0xFF);
     const std::pair<Bytes, std::string> cases[] = {
         {header, "3: header byte 02, expected 01"},
+        {shortImage, "note 1280: the image ends at block 5: blocks 5 to 39 of the volume are not in it (free blocks "
+                     "read as zeros)"},
         {hpFile("00 03 41 FF 00 07 00 FF FF 00 00"),
          "259: byte FF inside a record | 260: byte 00 inside a record | 261: pad byte 07 is not zero | 265: 2 bytes "
          "after the end mark"},
@@ -218,7 +223,8 @@ TEST(StructureCheck, FindsEveryDeparture)
     for (const auto& [file, expected] : cases) {
         std::string found;
         for (const auto& finding : lif::hasVolumeMark(file) ? checkVolumeImage(file) : checkProgramFile(file)) {
-            found += (found.empty() ? "" : " | ") + std::to_string(finding.offset) + ": " + finding.text;
+            found += std::string(found.empty() ? "" : " | ") + (finding.note ? "note " : "") +
+                     std::to_string(finding.offset) + ": " + finding.text;
         }
         EXPECT_EQ(found, expected);
     }
