@@ -135,6 +135,7 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
                            "                  [--directory-blocks N]\n"
                            "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
+                           "  varnook-convert --export-image IMAGE -o OUT\n"
                            "  varnook-convert --check FILE...";
 
 const char* kFooter = "Examples:\n"
@@ -179,12 +180,13 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
             }
         }
     };
-    const int modes = has("--to") + has("--list") + has("--new-volume") + has("--check") + has("--extract");
+    const int modes =
+        has("--to") + has("--list") + has("--new-volume") + has("--check") + has("--extract") + has("--export-image");
     if (modes == 0) {
-        throw UsageError{"--to is required (or --list, --new-volume, --check or --extract)"};
+        throw UsageError{"--to is required (or --list, --new-volume, --check, --extract or --export-image)"};
     }
     if (modes > 1) {
-        throw UsageError{"only one of --to, --list, --new-volume, --check and --extract can be given"};
+        throw UsageError{"only one of --to, --list, --new-volume, --check, --extract and --export-image can be given"};
     }
     if (options.mode != Mode::Extract) {
         refuse({"--bare"}, "anything but --extract");
@@ -195,9 +197,10 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
     if (options.mode != Mode::ToVolume) {
         refuse({"--name"}, "anything but --to lif");
     }
-    const bool needsInputs = options.mode != Mode::List && options.mode != Mode::NewVolume;
+    const bool needsInputs =
+        options.mode != Mode::List && options.mode != Mode::NewVolume && options.mode != Mode::Export;
     if (!needsInputs && !options.inputs.empty()) {
-        throw UsageError{"--list and --new-volume take no other file: " + options.inputs.front()};
+        throw UsageError{"--list, --new-volume and --export-image take no other file: " + options.inputs.front()};
     }
     if (needsInputs && options.inputs.empty()) {
         throw UsageError{"INPUT is required"};
@@ -220,6 +223,12 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
         if (!has("--name") && std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
             throw UsageError{"standard input ('-') needs --name"};
         }
+        break;
+    case Mode::Export:
+        if (!has("-o")) {
+            throw UsageError{"--export-image needs -o OUT, the plain image to write"};
+        }
+        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "--volume"}, "--export-image");
         break;
     case Mode::Extract:
         if (!has("--volume")) {
@@ -299,6 +308,10 @@ Options parseOptions(int argc, char** argv)
             ->type_name("N");
     all["--check"] = app.add_flag("--check", check,
                                   "Check HP BASIC ASCII files and LIF images: list every departure from the format");
+    all["--export-image"] = app.add_option("--export-image", options.volume,
+                                           "Write the volume of a disk image (plain or a capture) as a plain image "
+                                           "of its whole capacity to -o")
+                                ->type_name("IMAGE");
     all["--extract"] = app.add_flag("--extract", extract,
                                     "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
                                     "files: the directory entry, then the blocks");
@@ -328,7 +341,7 @@ Options parseOptions(int argc, char** argv)
             throw UsageError{std::string("empty ") + name + " value"};
         }
     }
-    if ((given["--list"] > 0 || given["--new-volume"] > 0) && options.volume.empty()) {
+    if ((given["--list"] > 0 || given["--new-volume"] > 0 || given["--export-image"] > 0) && options.volume.empty()) {
         throw UsageError{"empty IMAGE value"};
     }
     Conversion& conversion = options.conversion;
@@ -337,7 +350,8 @@ Options parseOptions(int argc, char** argv)
                                       : to == "txt" ? Format::Hp
                                                     : Format::Txt)
                                    : (from == "txt" ? Format::Txt : Format::Hp);
-    options.mode = given["--list"] > 0         ? Mode::List
+    options.mode = given["--export-image"] > 0 ? Mode::Export
+                   : given["--list"] > 0       ? Mode::List
                    : given["--new-volume"] > 0 ? Mode::NewVolume
                    : check                     ? Mode::Check
                    : extract                   ? Mode::Extract
@@ -531,6 +545,8 @@ int main(int argc, char** argv)
         return checkFiles(options);
     case Mode::Extract:
         return extractFromVolume(options);
+    case Mode::Export:
+        return exportImage(options);
     case Mode::Convert:
         break;
     }

@@ -11,7 +11,7 @@
 
 namespace varnook::cli {
 
-enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check, Extract };
+enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check, Extract, Export };
 
 // What the command line asks for, checked.
 struct Options {
@@ -42,6 +42,7 @@ int writeIntoVolume(const Options& options);
 int createVolume(const Options& options);
 int checkFiles(const Options& options);
 int extractFromVolume(const Options& options);
+int exportImage(const Options& options);
 
 // Shared with the conversions.
 void reportFailure(const std::string& file, const std::string& reason);

@@ -217,6 +217,39 @@ int writeIntoVolume(const Options& options)
     return status;
 }
 
+int exportImage(const Options& options)
+{
+    try {
+        if (samePlace(options.output, options.volume)) {
+            throw Failure("the result would overwrite the image itself; choose another -o");
+        }
+        const auto decoded = lif::readContainer(options.volume);
+        const Bytes image = decoded ? decoded->blocks : readFileBytes(options.volume);
+        const lif::Volume volume = lif::parseImage(image);
+        const std::uint64_t size = volume.blocks * lif::kBlockSize;
+        ReplacementFile output(options.output);
+        output.write(ByteView(image).first(static_cast<std::size_t>(std::min<std::uint64_t>(image.size(), size))));
+        output.extendTo(size);
+        output.commit();
+        // A capture's missing blocks, and those it never reached, are zeros now.
+        std::vector<std::uint32_t> absent;
+        for (std::uint64_t block = 0; decoded && block < volume.blocks; ++block) {
+            if (decoded->isAbsent(block)) {
+                absent.push_back(static_cast<std::uint32_t>(block));
+            }
+        }
+        if (!absent.empty()) {
+            reportFailure(options.volume,
+                          "blocks missing from the capture, written as zeros: " + lif::describeBlocks(absent));
+            return kExitFailed;
+        }
+        return kExitOk;
+    } catch (const Failure& e) {
+        reportFailure(options.volume, e.what());
+        return kExitFailed;
+    }
+}
+
 int createVolume(const Options& options)
 {
     try {

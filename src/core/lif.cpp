@@ -226,9 +226,20 @@ Volume parseImage(ByteView image, std::vector<Finding>* findings)
 
 bool isVolumeFile(const std::filesystem::path& path)
 {
-    std::uint8_t mark[2] = {};
+    std::uint8_t mark[4] = {};
     InputFile(path).readAt(0, mark, sizeof mark);
-    return hasVolumeMark(mark);
+    return hasVolumeMark(mark) || containerOf(mark) != Container::None;
+}
+
+void markAbsentBlocks(Volume& volume, const DecodedImage& image)
+{
+    for (auto& file : volume.files) {
+        const std::string missing = describeAbsent(image, file.start, std::uint64_t{file.start} + file.blocks);
+        if (!missing.empty() && file.damage.empty()) {
+            file.damage = "file " + shownName(file.name) + ": block " + missing + " missing from the " +
+                          containerName(image.container) + " capture";
+        }
+    }
 }
 
 std::string shownName(std::string_view name)
@@ -281,6 +292,12 @@ std::string notTextReason(std::uint16_t type)
 
 Volume readVolume(const std::filesystem::path& image)
 {
+    if (const auto decoded = readContainer(image)) {
+        Volume volume = parseImage(decoded->blocks);
+        volume.container = decoded->container;
+        markAbsentBlocks(volume, *decoded);
+        return volume;
+    }
     InputFile file(image);
     file.lockShared();
     Bytes label(kBlockSize);
@@ -309,6 +326,12 @@ void requireInsideImage(const Entry& entry, std::uint64_t imageSize)
 
 Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry)
 {
+    if (const auto decoded = readContainer(image)) {
+        requireInsideImage(entry, decoded->blocks.size());
+        const auto from =
+            decoded->blocks.begin() + static_cast<std::ptrdiff_t>(std::uint64_t{entry.start} * kBlockSize);
+        return Bytes(from, from + static_cast<std::ptrdiff_t>(std::uint64_t{entry.blocks} * kBlockSize));
+    }
     InputFile file(image);
     file.lockShared();
     requireInsideImage(entry, static_cast<std::uint64_t>(file.size()));
@@ -321,7 +344,12 @@ Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, c
 {
     const Bytes blocks = readFileBlocks(image, entry);
     Bytes file(kEntrySize);
-    InputFile(image).readAt(entryOffset(volume, entry.slot), file.data(), kEntrySize);
+    if (const auto decoded = readContainer(image)) {
+        std::copy_n(decoded->blocks.begin() + static_cast<std::ptrdiff_t>(entryOffset(volume, entry.slot)), kEntrySize,
+                    file.begin());
+    } else {
+        InputFile(image).readAt(entryOffset(volume, entry.slot), file.data(), kEntrySize);
+    }
     file.insert(file.end(), blocks.begin(), blocks.end());
     return file;
 }
@@ -627,6 +655,19 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
     }
 }
 
+namespace {
+
+// The first bytes of a file, as many as there are of 16.
+Bytes readFileStart(const std::filesystem::path& path)
+{
+    InputFile file(path);
+    Bytes start(std::min<std::size_t>(16, static_cast<std::size_t>(file.size())));
+    file.readAt(0, start.data(), start.size());
+    return start;
+}
+
+} // namespace
+
 VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : path_(image)
 {
     open();
@@ -641,6 +682,10 @@ void VolumeUpdate::open()
 {
     // The lock belongs to the open file: a writer that replaced the image
     // meanwhile leaves this one a file that no longer has the name.
+    if (const auto container = containerOf(readFileStart(path_)); container != Container::None) {
+        throw Failure(std::string("an ") + containerName(container) +
+                      " image is read here, never written: make a plain image of it with --export-image first");
+    }
     for (;;) {
         fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
         if (fd_ < 0) {

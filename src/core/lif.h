@@ -5,6 +5,7 @@
 // its header, ended by the length FFFF instead of 00 FF FF.
 
 #include "bytes.h"
+#include "disk_image.h"
 
 #include <array>
 
@@ -48,6 +49,7 @@ struct Entry {
 };
 
 struct Volume {
+    Container container = Container::None; // what the image file is: plain, or a capture
     std::string label;
     std::uint32_t directoryStart = 0;
     std::uint32_t directoryBlocks = 0;
@@ -84,11 +86,16 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize,
 // The same for a whole image in memory.
 Volume parseImage(ByteView image, std::vector<Finding>* findings = nullptr);
 
-// Reads the label and the directory of the image, and nothing else.
+// Reads the label and the directory of the image, and nothing else; a
+// container is decoded, and a file that touches blocks missing from the
+// capture is marked damaged.
 Volume readVolume(const std::filesystem::path& image);
 
-// Whether the file starts with the mark of a LIF volume. Throws Failure when
-// it cannot be read.
+// Marks the files that touch blocks missing from a capture.
+void markAbsentBlocks(Volume& volume, const DecodedImage& image);
+
+// Whether the file is a disk image: it starts with the mark of a LIF volume,
+// or is a container. Throws Failure when it cannot be read.
 bool isVolumeFile(const std::filesystem::path& path);
 
 // The name as it is shown and as a file name: the same where it is safe as

@@ -72,7 +72,7 @@ private:
 
 FileKind kindOf(ByteView start)
 {
-    if (lif::hasVolumeMark(start)) {
+    if (lif::hasVolumeMark(start) || lif::containerOf(start) != lif::Container::None) {
         return FileKind::Volume;
     }
     if (start.size() >= hp::kHeaderSize && differingHeaderBytes(start).size() <= kMostHeaderBytes) {
@@ -220,6 +220,23 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
 
 std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
 {
+    if (const auto decoded = lif::readContainer(path)) {
+        auto findings = checkVolumeImage(decoded->blocks);
+        lif::Volume volume = lif::parseImage(decoded->blocks);
+        lif::markAbsentBlocks(volume, *decoded);
+        for (const auto& file : volume.files) {
+            if (file.damage.find(" missing from the ") != std::string::npos) {
+                findings.push_back({std::uint64_t{file.start} * lif::kBlockSize, file.damage});
+            }
+        }
+        if (!decoded->absent.empty()) {
+            findings.push_back({0,
+                                std::string("blocks missing from the ") + lif::containerName(decoded->container) +
+                                    " capture: " + lif::describeBlocks(decoded->absent),
+                                true});
+        }
+        return findings;
+    }
     const Bytes bytes = readFileBytes(path);
     return lif::hasVolumeMark(bytes) ? checkVolumeImage(bytes) : checkProgramFile(bytes);
 }

@@ -31,30 +31,18 @@ std::string shownName(const std::string& path)
     return std::filesystem::path(path).filename().string();
 }
 
-// Reads count bytes from offset on with the reading phase's progress. A
-// program file that becomes shorter meanwhile fails; a file in a volume
-// reads zeros past the image's end, as disk images may stop early.
-Bytes readWithProgress(WindowOperations& window, const std::string& name, std::uint64_t offset, std::size_t count,
-                       bool inVolume)
+// Reads a program file with the reading phase's progress; one that becomes
+// shorter meanwhile fails.
+Bytes readWithProgress(WindowOperations& window, const std::string& name, std::size_t count)
 {
     Bytes bytes(count);
     InputFile file = beforePhase(window, status::kNowReading, [&] { return InputFile(name); });
     window.setStatusText(status::kNowReading);
-    if (inVolume) {
-        file.lockShared();
-        if (offset + count > static_cast<std::uint64_t>(file.size())) {
-            throw Failure("the image ends inside the file: it was cut off");
-        }
-    }
     window.setProgressMaximum(static_cast<double>(count) - 1);
     window.startProgressTimer();
     for (std::size_t at = 0; at < count; at += kStretch) {
         const std::size_t part = std::min(kStretch, count - at);
-        if (inVolume) {
-            file.readAt(offset + at, bytes.data() + at, part);
-        } else {
-            file.read(bytes.data() + at, part);
-        }
+        file.read(bytes.data() + at, part);
         ProgressCount = static_cast<std::int32_t>(at + part - 1);
         window.yield();
     }
@@ -100,8 +88,14 @@ void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
 {
     Bytes bytes;
     if (inVolume) {
-        const Bytes blocks = readWithProgress(window, name, std::uint64_t{inVolume->start} * lif::kBlockSize,
-                                              std::size_t{inVolume->blocks} * lif::kBlockSize, true);
+        // A file of a volume is small: its blocks in one step (out of a
+        // plain image or a capture alike).
+        window.setStatusText(status::kNowReading);
+        window.setProgressMaximum(static_cast<double>(inVolume->blocks) * lif::kBlockSize - 1);
+        window.startProgressTimer();
+        const Bytes blocks = lif::readFileBlocks(name, *inVolume);
+        ProgressCount = static_cast<std::int32_t>(blocks.size()) - 1;
+        window.yield();
         bytes = lif::programFileFromLines(lif::readRecords(blocks));
         lastVolumeFileName = inVolume->name;
     } else {
@@ -110,7 +104,7 @@ void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
             window.setStatusText(status::kNowReading);
             throw Failure("the file is empty");
         }
-        bytes = readWithProgress(window, name, 0, static_cast<std::size_t>(size), false);
+        bytes = readWithProgress(window, name, static_cast<std::size_t>(size));
     }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());

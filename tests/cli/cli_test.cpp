@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -306,7 +307,7 @@ TEST(ConvertCommand, DiskImages)
          "bad.asc: offset 261: pad byte 07 is not zero\n"
          "bad.asc: offset 265: 2 bytes after the end mark\n",
          ""},
-        {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume, --check and --extract"},
+        {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume, --check, --extract"},
         {"--to lif PROG.asc", "", 2, "", "--to lif needs --volume IMAGE"},
         {"--to lif --volume disk.lif -", "", 2, "", "standard input ('-') needs --name"},
         {"--to lif --volume disk.lif --name A PROG.asc prog.txt", "", 2, "", "--name names one input"},
@@ -392,6 +393,66 @@ TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
             EXPECT_EQ(convert(dir, "--to txt --volume s.lif " + name).out, "10 PRINT 1\r\n20 END\r\n") << name;
         }
     }
+}
+
+// A plain image as an ImageDisk capture: 16 sectors of 256 bytes a track on
+// two heads, numbered from first and interleaved 2:1, one-value sectors
+// compressed; the block missing recorded as unavailable, bad as read with
+// an error.
+Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, std::size_t bad)
+{
+    Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
+    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+        out.insert(out.end(), {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
+        const std::uint8_t order[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
+        for (const std::uint8_t k : order) {
+            out.push_back(static_cast<std::uint8_t>(first + k));
+        }
+        for (const std::uint8_t k : order) {
+            const std::size_t block = track * 16 + k;
+            const auto data = plain.begin() + static_cast<std::ptrdiff_t>(block * 256);
+            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; });
+            out.push_back(block == missing ? 0 : static_cast<std::uint8_t>((same ? 2 : 1) + (block == bad ? 4 : 0)));
+            if (block != missing) {
+                out.insert(out.end(), data, same ? data + 1 : data + 256);
+            }
+        }
+    }
+    return out;
+}
+
+// Captures list, read, check and export as the plain image they were made
+// from; a block they lack is named; nothing is written into them.
+TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("prog.txt", "10 A");
+    ASSERT_EQ(convert(dir, "--new-volume disk.lif --label CAPT").status, 0);
+    ASSERT_EQ(convert(dir, "--to lif --volume disk.lif --from hp PROG.asc").status, 0);
+    const Bytes plain = dir.read("disk.lif");
+    dir.write("from0.imd", imageDiskOf(plain, 0, 2000, 2001));
+    dir.write("from1.imd", imageDiskOf(plain, 1, 2000, 2001));
+    dir.write("lost.imd", imageDiskOf(plain, 1, 16, 2001)); // PROG's block
+    const std::string list = convert(dir, "--list disk.lif").out;
+    const Invocation runs[] = {
+        {"--list from0.imd", "", 0, list, ""},
+        {"--list from1.imd", "", 0, list, ""},
+        {"--to hp --volume from1.imd PROG", "", 0, kWorked, ""},
+        {"--check from1.imd", "", 0,
+         "from1.imd: note: blocks missing from the ImageDisk capture: 2000 to 2001\n"
+         "from1.imd: no departure from the format found\n",
+         ""},
+        {"--to hp --volume lost.imd PROG", "", 1, "", "PROG: file PROG: block 16 missing from the ImageDisk capture"},
+        {"--export-image from0.imd -o back.lif", "", 1, "",
+         "blocks missing from the capture, written as zeros: 2000 to 2001"},
+        {"--to lif --volume from1.imd prog.txt", "", 1, "",
+         "never written: make a plain image of it with --export-image"},
+    };
+    for (const auto& run : runs) {
+        expectRun(dir, run);
+    }
+    EXPECT_EQ(dir.read("back.lif"), plain);
 }
 
 // The shortcut over bytes must give what the steps through the document

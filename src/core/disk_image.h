@@ -1,0 +1,49 @@
+#pragma once
+
+// Disk images as archives keep them: besides the plain image (the volume's
+// blocks one after another), sector captures of floppy imagers, which are
+// read by their content, never by the file name. Containers are read-only.
+
+#include "bytes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnook::lif {
+
+enum class Container { None, ImageDisk };
+
+// Which container the file's first bytes are; None for anything else.
+Container containerOf(ByteView start);
+const char* containerName(Container container);
+
+// A container's volume: its blocks of 256 bytes in order, each placed by
+// the cylinder, head and sector number recorded with it. A block whose
+// sector is missing or was read with an error is absent (zeros here).
+struct DecodedImage {
+    Container container = Container::None;
+    Bytes blocks;
+    std::vector<std::uint32_t> absent; // in increasing order
+    bool isAbsent(std::uint64_t block) const;
+};
+
+// Decodes an ImageDisk (.IMD) capture. Throws Failure for one it cannot read.
+DecodedImage decodeImageDisk(ByteView file);
+
+// The decoded volume of a container file; nothing for a plain image.
+// Throws Failure when the file cannot be read or decoded.
+std::optional<DecodedImage> readContainer(const std::filesystem::path& path);
+
+// The blocks "first to last" (or "first") of a list of absent blocks, runs
+// joined: "12 to 15, 40".
+std::string describeBlocks(const std::vector<std::uint32_t>& blocks);
+
+// The absent blocks from first up to (not including) end, described as
+// describeBlocks does, blocks past the capture's end included; empty when
+// there is none.
+std::string describeAbsent(const DecodedImage& image, std::uint64_t first, std::uint64_t end);
+
+} // namespace varnook::lif
