@@ -237,6 +237,8 @@ std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
         }
         return findings;
     }
+    InputFile held(path);
+    held.lockShared(); // a writer's change is never seen half done
     const Bytes bytes = readFileBytes(path);
     return lif::hasVolumeMark(bytes) ? checkVolumeImage(bytes) : checkProgramFile(bytes);
 }

@@ -365,8 +365,9 @@ TEST(ConvertCommand, VolumeNamesStayInsideTheOutputFolder)
     EXPECT_THAT(convert(dir, "--list trav.lif").out, ::testing::StartsWith("..%2F..%2Fpwn  ASCII  "));
 }
 
-// Two writers at once both land; a writer killed at any moment leaves every
-// earlier file as it was and the volume clean.
+// Two writers at once both land, while a reader always finds the volume
+// clean; a writer killed at any moment leaves every earlier file as it was
+// and the volume clean.
 TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
 {
     TempDir dir;
@@ -376,7 +377,8 @@ TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
     const std::string run = "cd '" + dir.path().string() + "' && '" VARNOOK_CONVERT "' ";
     for (int i = 0; i < 20; ++i) {
         const std::string write = run + "--to lif --volume s.lif --name W" + std::to_string(i * 10);
-        ASSERT_EQ(std::system((write + "A small.txt & " + write + "B small.txt & wait").c_str()), 0);
+        const std::string read = run + "--check s.lif >/dev/null || echo " + std::to_string(i) + " >>unclean.txt";
+        ASSERT_EQ(std::system((write + "A small.txt & " + write + "B small.txt & " + read + " & wait").c_str()), 0);
     }
     std::mt19937 random(5);
     for (int i = 0; i < 10; ++i) { // at random points of the write
@@ -385,6 +387,7 @@ TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
         convert(dir, write, "", "timeout -s KILL " + delay + " ");
         EXPECT_EQ(convert(dir, "--check s.lif").status, 0) << delay;
     }
+    EXPECT_FALSE(fs::exists(dir / "unclean.txt"));
     const std::string list = convert(dir, "--list s.lif").out;
     for (int i = 0; i < 20; ++i) {
         for (const char writer : {'A', 'B'}) {
