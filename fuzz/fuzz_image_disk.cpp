@@ -1,6 +1,6 @@
-// The ImageDisk reader on any bytes: a volume's blocks or a clean refusal,
-// never a crash, and never more blocks than the capture's bytes could hold.
-// What it decodes lists as any plain image does.
+// The capture readers (ImageDisk, TeleDisk) on any bytes: a volume's blocks
+// or a clean refusal, never a crash, and never more blocks than the
+// capture's bytes could hold. What they decode lists as any plain image does.
 
 #include "check.h"
 
@@ -11,24 +11,55 @@
 
 using namespace varnook;
 
+namespace {
+
+void check(const lif::DecodedImage& image, std::size_t size)
+{
+    FUZZ_CHECK(image.blocks.size() % 256 == 0 && image.blocks.size() <= 256 * (size + 1024));
+    for (const auto block : image.absent) {
+        FUZZ_CHECK(block * std::uint64_t{256} < image.blocks.size());
+    }
+    try {
+        lif::Volume volume = lif::parseImage(image.blocks);
+        lif::markAbsentBlocks(volume, image);
+    } catch (const Failure&) {
+    }
+    checkVolumeImage(image.blocks);
+}
+
+std::uint16_t teleDiskCrc(const Bytes& bytes)
+{
+    std::uint16_t crc = 0;
+    for (const std::uint8_t byte : bytes) {
+        crc = static_cast<std::uint16_t>(crc ^ byte << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0xA097 : crc << 1);
+        }
+    }
+    return crc;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // Most inputs get past the header when it is given to them.
-    const char header[] = "IMD 1.18\x1A";
-    Bytes file(header, header + sizeof header - 1);
-    file.insert(file.end(), data, data + size);
+    // The first byte picks the reader; each gets a header it accepts.
+    if (size == 0) {
+        return 0;
+    }
+    Bytes file;
+    if (data[0] % 2 == 0) {
+        const char header[] = "IMD 1.18\x1A";
+        file.assign(header, header + sizeof header - 1);
+    } else {
+        file = {'T', 'D', 0, 0, 0x15, 0, 3, static_cast<std::uint8_t>(data[0] & 0x80), 0, 2};
+        const std::uint16_t crc = teleDiskCrc(file);
+        file.push_back(static_cast<std::uint8_t>(crc));
+        file.push_back(static_cast<std::uint8_t>(crc >> 8));
+    }
+    file.insert(file.end(), data + 1, data + size);
     try {
-        const lif::DecodedImage image = lif::decodeImageDisk(file);
-        FUZZ_CHECK(image.blocks.size() % 256 == 0 && image.blocks.size() <= 256 * (file.size() + 1024));
-        for (const auto block : image.absent) {
-            FUZZ_CHECK(block * std::uint64_t{256} < image.blocks.size());
-        }
-        try {
-            lif::Volume volume = lif::parseImage(image.blocks);
-            lif::markAbsentBlocks(volume, image);
-        } catch (const Failure&) {
-        }
-        checkVolumeImage(image.blocks);
+        check(data[0] % 2 == 0 ? lif::decodeImageDisk(file) : lif::decodeTeleDisk(file), file.size());
     } catch (const Failure&) {
     }
     return 0;

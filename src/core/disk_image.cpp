@@ -4,6 +4,8 @@
 #include "file_io.h"
 
 #include <algorithm>
+#include <array>
+#include <deque>
 #include <cstring>
 
 namespace varnook::lif {
@@ -98,12 +100,17 @@ Container containerOf(ByteView start)
     if (start.size() >= 4 && std::memcmp(start.data(), "IMD ", 4) == 0) {
         return Container::ImageDisk;
     }
+    // "TD" (normal) or "td" (advanced compression), then the sequence 0.
+    if (start.size() >= 3 && start[2] == 0x00 &&
+        (std::memcmp(start.data(), "TD", 2) == 0 || std::memcmp(start.data(), "td", 2) == 0)) {
+        return Container::TeleDisk;
+    }
     return Container::None;
 }
 
 const char* containerName(Container container)
 {
-    return container == Container::ImageDisk ? "ImageDisk" : "plain";
+    return container == Container::ImageDisk ? "ImageDisk" : container == Container::TeleDisk ? "TeleDisk" : "plain";
 }
 
 bool DecodedImage::isAbsent(std::uint64_t block) const
@@ -160,16 +167,131 @@ DecodedImage decodeImageDisk(ByteView file)
     return placeSectors(Container::ImageDisk, sectors, file.size());
 }
 
+namespace {
+
+// TeleDisk's CRC: polynomial A097, preset 0.
+std::uint16_t teleDiskCrc(ByteView bytes)
+{
+    std::uint16_t crc = 0;
+    for (const std::uint8_t byte : bytes) {
+        crc = static_cast<std::uint16_t>(crc ^ byte << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0xA097 : crc << 1);
+        }
+    }
+    return crc;
+}
+
+// A sector's data block: raw, a repeated 2-byte pattern, or runs of raw
+// bytes and repeated patterns. False when it does not give size bytes.
+bool expandTeleDiskSector(ByteView block, std::uint8_t* out, std::size_t size)
+{
+    std::size_t w = 0;
+    const auto repeat = [&](ByteView pattern, std::size_t count) {
+        for (std::size_t k = 0; k < count && w + pattern.size() <= size; ++k, w += pattern.size()) {
+            std::memcpy(out + w, pattern.data(), pattern.size());
+        }
+        return count * pattern.size();
+    };
+    if (block.empty()) {
+        return false;
+    }
+    if (block[0] == 0) {
+        if (block.size() - 1 != size) {
+            return false;
+        }
+        std::memcpy(out, block.data() + 1, size);
+        return true;
+    }
+    if (block[0] == 1) {
+        return block.size() >= 5 &&
+               repeat(block.subspan(3, 2), std::size_t{block[1]} | std::size_t{block[2]} << 8) == size;
+    }
+    std::size_t wanted = 0;
+    for (std::size_t p = 1; p < block.size();) {
+        const std::uint8_t type = block[p];
+        if (type == 0 && p + 2 <= block.size() && p + 2 + block[p + 1] <= block.size()) {
+            const std::size_t length = block[p + 1];
+            wanted += length;
+            if (w + length <= size) {
+                std::memcpy(out + w, block.data() + p + 2, length);
+                w += length;
+            }
+            p += 2 + length;
+        } else if (type > 0 && type < 8 && p + 2 + (std::size_t{1} << type) <= block.size()) {
+            const std::size_t length = std::size_t{1} << type;
+            wanted += repeat(block.subspan(p + 2, length), block[p + 1]);
+            p += 2 + length;
+        } else {
+            return false;
+        }
+    }
+    return block[0] == 2 && wanted == size && w == size;
+}
+
+} // namespace
+
+DecodedImage decodeTeleDisk(ByteView file)
+{
+    if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
+        throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
+    }
+    if (file[0] == 't') {
+        throw Failure("TeleDisk images made with advanced compression are not read yet");
+    }
+    Take take(file.subspan(12), "TeleDisk");
+    if ((file[7] & 0x80) != 0) { // a comment: its header, then its text
+        const ByteView header = take.bytes(10);
+        take.bytes(std::size_t{header[2]} | std::size_t{header[3]} << 8);
+    }
+    std::vector<Sector> sectors;
+    std::deque<std::array<std::uint8_t, kSectorSize>> expanded;
+    for (;;) {
+        const std::uint8_t count = take.byte();
+        if (count == 0xFF) {
+            break;
+        }
+        take.bytes(3); // cylinder, head, CRC: each sector says where it belongs
+        for (std::size_t i = 0; i < count; ++i) {
+            const ByteView header = take.bytes(6);
+            const std::uint8_t flags = header[4];
+            const bool hasData = (flags & 0x30) == 0 && header[3] < 8;
+            ByteView block;
+            if (hasData) {
+                const ByteView length = take.bytes(2);
+                block = take.bytes(std::size_t{length[0]} | std::size_t{length[1]} << 8);
+            }
+            Sector sector{header[0], header[1], header[2], nullptr, -1, false};
+            if (hasData && header[3] == 1) {
+                auto& data = expanded.emplace_back();
+                sector.readable = expandTeleDiskSector(block, data.data(), kSectorSize) && (flags & 0x02) == 0 &&
+                                  (teleDiskCrc(data) & 0xFF) == header[5];
+                sector.data = data.data();
+            }
+            // A sector with data but no ID (numbered from 100) is not the disk's.
+            if (header[3] == 1 && (flags & 0x40) == 0) {
+                sectors.push_back(sector);
+            }
+        }
+    }
+    return placeSectors(Container::TeleDisk, sectors, file.size());
+}
+
 std::optional<DecodedImage> readContainer(const std::filesystem::path& path)
 {
     std::uint8_t start[4] = {};
     InputFile file(path);
     const std::size_t count = std::min<std::size_t>(sizeof start, static_cast<std::size_t>(file.size()));
     file.readAt(0, start, count);
-    if (containerOf(ByteView(start, count)) == Container::None) {
-        return std::nullopt;
+    switch (containerOf(ByteView(start, count))) {
+    case Container::ImageDisk:
+        return decodeImageDisk(readFileBytes(path));
+    case Container::TeleDisk:
+        return decodeTeleDisk(readFileBytes(path));
+    case Container::None:
+        break;
     }
-    return decodeImageDisk(readFileBytes(path));
+    return std::nullopt;
 }
 
 std::string describeBlocks(const std::vector<std::uint32_t>& blocks)

@@ -14,7 +14,7 @@
 
 namespace varnook::lif {
 
-enum class Container { None, ImageDisk };
+enum class Container { None, ImageDisk, TeleDisk };
 
 // Which container the file's first bytes are; None for anything else.
 Container containerOf(ByteView start);
@@ -32,6 +32,10 @@ struct DecodedImage {
 
 // Decodes an ImageDisk (.IMD) capture. Throws Failure for one it cannot read.
 DecodedImage decodeImageDisk(ByteView file);
+
+// Decodes a TeleDisk (.TD0) capture without advanced compression (an image
+// with it fails, saying so). Throws Failure for one it cannot read.
+DecodedImage decodeTeleDisk(ByteView file);
 
 // The decoded volume of a container file; nothing for a plain image.
 // Throws Failure when the file cannot be read or decoded.

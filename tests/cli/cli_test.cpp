@@ -424,6 +424,59 @@ Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, s
     return out;
 }
 
+// The same as a TeleDisk capture (no advanced compression): one-value
+// sectors as a repeated pattern, the others raw and as runs by turns, a
+// sector with data but no ID (numbered 100) on every track; missing left
+// out, bad flagged as read with a CRC error.
+Bytes teleDiskOf(const Bytes& plain, std::size_t missing, std::size_t bad, const char* signature = "TD")
+{
+    const auto crc = [](const std::uint8_t* p, std::size_t n) {
+        std::uint16_t c = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            c = static_cast<std::uint16_t>(c ^ p[i] << 8);
+            for (int b = 0; b < 8; ++b) {
+                c = static_cast<std::uint16_t>((c & 0x8000) != 0 ? (c << 1) ^ 0xA097 : c << 1);
+            }
+        }
+        return c;
+    };
+    Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
+    std::copy_n(signature, 2, out.begin());
+    out.insert(out.end(),
+               {static_cast<std::uint8_t>(crc(out.data(), 10)), static_cast<std::uint8_t>(crc(out.data(), 10) >> 8)});
+    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+        const auto cyl = static_cast<std::uint8_t>(track / 2), head = static_cast<std::uint8_t>(track % 2);
+        const bool lacks = missing / 16 == track;
+        out.insert(out.end(), {static_cast<std::uint8_t>(lacks ? 16 : 17), cyl, head, 0});
+        out.insert(out.end(), {cyl, head, 100, 1, 0x40, 0, 0, 0}); // no ID, no data kept
+        const std::uint8_t order[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
+        for (const std::uint8_t k : order) {
+            const std::size_t block = track * 16 + k;
+            if (block == missing) {
+                continue;
+            }
+            const std::uint8_t* data = plain.data() + block * 256;
+            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == data[0]; });
+            out.insert(out.end(),
+                       {cyl, head, static_cast<std::uint8_t>(k + 1), 1,
+                        static_cast<std::uint8_t>(block == bad ? 0x02 : 0), static_cast<std::uint8_t>(crc(data, 256))});
+            Bytes encoded =
+                same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
+            for (int half = 0; !same && half < 2; ++half) {
+                if (k % 2 != 0) {
+                    encoded.insert(encoded.end(), {0, 128});
+                }
+                encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
+            }
+            out.insert(out.end(),
+                       {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
+            out.insert(out.end(), encoded.begin(), encoded.end());
+        }
+    }
+    out.push_back(0xFF);
+    return out;
+}
+
 // Captures list, read, check and export as the plain image they were made
 // from; a block they lack is named; nothing is written into them.
 TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
@@ -437,11 +490,17 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
     dir.write("from0.imd", imageDiskOf(plain, 0, 2000, 2001));
     dir.write("from1.imd", imageDiskOf(plain, 1, 2000, 2001));
     dir.write("lost.imd", imageDiskOf(plain, 1, 16, 2001)); // PROG's block
+    dir.write("disk.td0", teleDiskOf(plain, 2000, 2001));
+    dir.write("packed.td0", teleDiskOf(plain, 2000, 2001, "td"));
     const std::string list = convert(dir, "--list disk.lif").out;
     const Invocation runs[] = {
         {"--list from0.imd", "", 0, list, ""},
         {"--list from1.imd", "", 0, list, ""},
         {"--to hp --volume from1.imd PROG", "", 0, kWorked, ""},
+        {"--list disk.td0", "", 0, list, ""},
+        {"--to hp --volume disk.td0 PROG", "", 0, kWorked, ""},
+        {"--export-image disk.td0 -o back.lif", "", 1, "", "written as zeros: 2000 to 2001"},
+        {"--list packed.td0", "", 1, "", "packed.td0: TeleDisk images made with advanced compression are not read yet"},
         {"--check from1.imd", "", 0,
          "from1.imd: note: blocks missing from the ImageDisk capture: 2000 to 2001\n"
          "from1.imd: no departure from the format found\n",
