@@ -27,18 +27,6 @@ void check(const lif::DecodedImage& image, std::size_t size)
     checkVolumeImage(image.blocks);
 }
 
-std::uint16_t teleDiskCrc(const Bytes& bytes)
-{
-    std::uint16_t crc = 0;
-    for (const std::uint8_t byte : bytes) {
-        crc = static_cast<std::uint16_t>(crc ^ byte << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0xA097 : crc << 1);
-        }
-    }
-    return crc;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -53,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.assign(header, header + sizeof header - 1);
     } else {
         file = {'T', 'D', 0, 0, 0x15, 0, 3, static_cast<std::uint8_t>(data[0] & 0x80), 0, 2};
-        const std::uint16_t crc = teleDiskCrc(file);
+        const std::uint16_t crc = lif::teleDiskCrc(file);
         file.push_back(static_cast<std::uint8_t>(crc));
         file.push_back(static_cast<std::uint8_t>(crc >> 8));
     }

@@ -167,9 +167,6 @@ DecodedImage decodeImageDisk(ByteView file)
     return placeSectors(Container::ImageDisk, sectors, file.size());
 }
 
-namespace {
-
-// TeleDisk's CRC: polynomial A097, preset 0.
 std::uint16_t teleDiskCrc(ByteView bytes)
 {
     std::uint16_t crc = 0;
@@ -181,6 +178,8 @@ std::uint16_t teleDiskCrc(ByteView bytes)
     }
     return crc;
 }
+
+namespace {
 
 // A sector's data block: raw, a repeated 2-byte pattern, or runs of raw
 // bytes and repeated patterns. False when it does not give size bytes.

@@ -33,6 +33,9 @@ struct DecodedImage {
 // Decodes an ImageDisk (.IMD) capture. Throws Failure for one it cannot read.
 DecodedImage decodeImageDisk(ByteView file);
 
+// TeleDisk's CRC of its headers and sectors: polynomial A097, preset 0.
+std::uint16_t teleDiskCrc(ByteView bytes);
+
 // Decodes a TeleDisk (.TD0) capture without advanced compression (an image
 // with it fails, saying so). Throws Failure for one it cannot read.
 DecodedImage decodeTeleDisk(ByteView file);

@@ -430,6 +430,8 @@ Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, s
 // out, bad flagged as read with a CRC error.
 Bytes teleDiskOf(const Bytes& plain, std::size_t missing, std::size_t bad, const char* signature = "TD")
 {
+    // TeleDisk's CRC written from its public description, apart from the
+    // reader's, so that the two hold each other.
     const auto crc = [](const std::uint8_t* p, std::size_t n) {
         std::uint16_t c = 0;
         for (std::size_t i = 0; i < n; ++i) {
