@@ -228,15 +228,287 @@ bool expandTeleDiskSector(ByteView block, std::uint8_t* out, std::size_t size)
     return block[0] == 2 && wanted == size && w == size;
 }
 
-} // namespace
+// Reads bits from the front of a byte stream, the highest bit first; past
+// the end it gives zeros and remembers that it ran out.
+class BitReader {
+public:
+    explicit BitReader(ByteView bytes) : bytes_(bytes) { }
+    bool overrun() const { return bit_ > 8 * bytes_.size(); }
+    unsigned bit()
+    {
+        const std::size_t at = bit_++;
+        return at / 8 < bytes_.size() ? bytes_[at / 8] >> (7 - at % 8) & 1u : 0u;
+    }
+    unsigned bits(int count)
+    {
+        unsigned value = 0;
+        while (count-- > 0) {
+            value = value << 1 | bit();
+        }
+        return value;
+    }
 
-DecodedImage decodeTeleDisk(ByteView file)
+private:
+    ByteView bytes_;
+    std::size_t bit_ = 0;
+};
+
+// Nothing a floppy disk holds expands beyond this; more is a damaged image.
+constexpr std::size_t kMostExpanded = 16u << 20;
+
+[[noreturn]] void expandsTooFar()
+{
+    throw Failure("the TeleDisk image's compressed data expands to more than a disk holds");
+}
+
+// Advanced compression from version 2.0 on: LZSS over a 4096-byte ring
+// preset with spaces, its literals and match lengths in an adaptive Huffman
+// code and its match positions in a fixed code of their upper 6 bits.
+class LzhExpander {
+public:
+    Bytes expand(ByteView packed)
+    {
+        BitReader in(packed);
+        Bytes out;
+        std::array<std::uint8_t, kRing> ring{};
+        std::fill_n(ring.begin(), kRing - kLookahead, std::uint8_t{' '});
+        std::size_t r = kRing - kLookahead;
+        const auto put = [&](std::uint8_t byte) {
+            out.push_back(byte);
+            ring[r] = byte;
+            r = (r + 1) % kRing;
+        };
+        startTree();
+        for (;;) {
+            const unsigned symbol = symbolFrom(in);
+            if (symbol < 256) {
+                if (in.overrun()) {
+                    break;
+                }
+                put(static_cast<std::uint8_t>(symbol));
+                continue;
+            }
+            const std::size_t from = r + kRing - positionFrom(in) - 1;
+            if (in.overrun()) { // the padding of the last byte decodes as nothing
+                break;
+            }
+            if (out.size() > kMostExpanded) {
+                expandsTooFar();
+            }
+            for (std::size_t k = 0; k < symbol - 256 + kShortest; ++k) {
+                put(ring[(from + k) % kRing]);
+            }
+        }
+        return out;
+    }
+
+private:
+    static constexpr std::size_t kRing = 4096, kLookahead = 60, kShortest = 3;
+    static constexpr unsigned kSymbols = 256 + kLookahead - kShortest + 1; // 314
+    static constexpr unsigned kNodes = 2 * kSymbols - 1, kRoot = kNodes - 1;
+    static constexpr unsigned kMostFrequent = 0x8000;
+
+    // freq_ has a sentinel past the root; child_ of an inner node is its
+    // left child (the right is the next node), of a leaf its symbol + kNodes.
+    std::array<unsigned, kNodes + 1> freq_{};
+    std::array<unsigned, kNodes> child_{};
+    std::array<unsigned, kNodes + kSymbols> parent_{};
+
+    void startTree()
+    {
+        for (unsigned i = 0; i < kSymbols; ++i) {
+            freq_[i] = 1;
+            child_[i] = i + kNodes;
+            parent_[i + kNodes] = i;
+        }
+        for (unsigned i = 0, j = kSymbols; j <= kRoot; i += 2, ++j) {
+            freq_[j] = freq_[i] + freq_[i + 1];
+            child_[j] = i;
+            parent_[i] = parent_[i + 1] = j;
+        }
+        freq_[kNodes] = 0xFFFF;
+        parent_[kRoot] = 0;
+    }
+
+    // Halves the counts and builds the tree again, keeping it sorted.
+    void rebuild()
+    {
+        unsigned j = 0;
+        for (unsigned i = 0; i < kNodes; ++i) {
+            if (child_[i] >= kNodes) {
+                freq_[j] = (freq_[i] + 1) / 2;
+                child_[j] = child_[i];
+                ++j;
+            }
+        }
+        for (unsigned i = 0, j = kSymbols; j < kNodes; i += 2, ++j) {
+            const unsigned f = freq_[i] + freq_[i + 1];
+            unsigned k = j;
+            while (f < freq_[k - 1]) {
+                --k;
+            }
+            std::copy_backward(freq_.begin() + k, freq_.begin() + j, freq_.begin() + j + 1);
+            std::copy_backward(child_.begin() + k, child_.begin() + j, child_.begin() + j + 1);
+            freq_[k] = f;
+            child_[k] = i;
+        }
+        for (unsigned i = 0; i < kNodes; ++i) {
+            const unsigned k = child_[i];
+            parent_[k] = i;
+            if (k < kNodes) {
+                parent_[k + 1] = i;
+            }
+        }
+    }
+
+    // Counts the symbol once more, swapping nodes to keep the counts sorted.
+    void count(unsigned symbol)
+    {
+        if (freq_[kRoot] == kMostFrequent) {
+            rebuild();
+        }
+        unsigned c = parent_[symbol + kNodes];
+        do {
+            const unsigned k = ++freq_[c];
+            unsigned l = c + 1;
+            if (k > freq_[l]) {
+                while (k > freq_[++l]) { }
+                --l;
+                freq_[c] = freq_[l];
+                freq_[l] = k;
+                const unsigned i = child_[c];
+                parent_[i] = l;
+                if (i < kNodes) {
+                    parent_[i + 1] = l;
+                }
+                const unsigned j = child_[l];
+                child_[l] = i;
+                parent_[j] = c;
+                if (j < kNodes) {
+                    parent_[j + 1] = c;
+                }
+                child_[c] = j;
+                c = l;
+            }
+        } while ((c = parent_[c]) != 0);
+    }
+
+    unsigned symbolFrom(BitReader& in)
+    {
+        unsigned c = child_[kRoot];
+        while (c < kNodes) {
+            c = child_[c + in.bit()];
+        }
+        c -= kNodes;
+        count(c);
+        return c;
+    }
+
+    // The position's upper 6 bits in a prefix code of 3 to 8 bits, read as
+    // a byte and then the bits it lacks; the lower 6 bits as they are.
+    static unsigned positionFrom(BitReader& in)
+    {
+        unsigned i = in.bits(8);
+        // Codes of 3, 4, 5, 6, 7 and 8 bits, by the code's first byte.
+        static constexpr struct {
+            unsigned below, length, firstCode, firstUpper;
+        } kGroups[] = {{0x20, 3, 0x00, 0x00}, {0x50, 4, 0x20, 0x01}, {0x90, 5, 0x50, 0x04},
+                       {0xC0, 6, 0x90, 0x0C}, {0xF0, 7, 0xC0, 0x18}, {0x100, 8, 0xF0, 0x30}};
+        for (const auto& group : kGroups) {
+            if (i < group.below) {
+                const unsigned upper = group.firstUpper + ((i - group.firstCode) >> (8 - group.length));
+                i = (i << (group.length - 2) | in.bits(static_cast<int>(group.length) - 2)) & 0x3F;
+                return upper << 6 | i;
+            }
+        }
+        return 0; // not reached: a byte is below 0x100
+    }
+};
+
+// Advanced compression before version 2.0: blocks of 12-bit LZW codes, each
+// block with its own table, headed by the number of codes times 3.
+Bytes expandLzw(ByteView packed)
+{
+    Bytes out;
+    Take take(packed, "TeleDisk");
+    while (!take.done()) {
+        const ByteView head = take.bytes(2);
+        const std::size_t codes = (std::size_t{head[0]} | std::size_t{head[1]} << 8) / 3;
+        const ByteView block = take.bytes((3 * codes + 1) / 2);
+        // Each entry: the entry it extends, its last byte and its length.
+        struct Entry {
+            std::uint16_t prefix;
+            std::uint8_t last;
+            std::uint16_t length;
+        };
+        std::vector<Entry> table;
+        table.reserve(4096);
+        for (unsigned b = 0; b < 256; ++b) {
+            table.push_back({0, static_cast<std::uint8_t>(b), 1});
+        }
+        int previous = -1;
+        for (std::size_t n = 0; n < codes; ++n) {
+            const std::size_t at = n / 2 * 3;
+            const unsigned code = n % 2 == 0 ? (block[at] | (block[at + 1] & 0x0Fu) << 8)
+                                             : (block[at + 1] >> 4 | unsigned{block[at + 2]} << 4);
+            const bool known = code < table.size();
+            if (!known && (code != table.size() || previous < 0)) {
+                throw Failure("the TeleDisk image's compressed data is damaged (LZW code " + std::to_string(code) +
+                              ")");
+            }
+            const unsigned entry = known ? code : static_cast<unsigned>(previous);
+            const std::size_t start = out.size();
+            out.resize(start + table[entry].length + (known ? 0 : 1));
+            std::size_t w = start + table[entry].length;
+            for (unsigned e = entry;; e = table[e].prefix) {
+                out[--w] = table[e].last;
+                if (table[e].length == 1) {
+                    break;
+                }
+            }
+            if (!known) {
+                out.back() = out[start];
+            }
+            if (previous >= 0 && table.size() < 4096) {
+                table.push_back({static_cast<std::uint16_t>(previous), out[start],
+                                 static_cast<std::uint16_t>(table[previous].length + 1)});
+            }
+            previous = static_cast<int>(code);
+            if (out.size() > kMostExpanded) {
+                expandsTooFar();
+            }
+        }
+    }
+    return out;
+}
+
+// The capture with its advanced compression undone, as a normal one.
+Bytes expandTeleDisk(ByteView file)
 {
     if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
         throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
     }
-    if (file[0] == 't') {
-        throw Failure("TeleDisk images made with advanced compression are not read yet");
+    Bytes body(file.begin(), file.begin() + 12);
+    if (file[0] == 'T') {
+        body.insert(body.end(), file.begin() + 12, file.end());
+        return body;
+    }
+    body[0] = 'T';
+    body[1] = 'D';
+    const Bytes expanded = file[4] < 0x20 ? expandLzw(file.subspan(12)) : LzhExpander().expand(file.subspan(12));
+    body.insert(body.end(), expanded.begin(), expanded.end());
+    return body;
+}
+
+} // namespace
+
+DecodedImage decodeTeleDisk(ByteView file)
+{
+    const Bytes unpacked = file.size() >= 2 && file[0] == 't' ? expandTeleDisk(file) : Bytes();
+    if (!unpacked.empty()) {
+        file = unpacked;
+    } else if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
+        throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
     }
     Take take(file.subspan(12), "TeleDisk");
     if ((file[7] & 0x80) != 0) { // a comment: its header, then its text

@@ -36,8 +36,9 @@ DecodedImage decodeImageDisk(ByteView file);
 // TeleDisk's CRC of its headers and sectors: polynomial A097, preset 0.
 std::uint16_t teleDiskCrc(ByteView bytes);
 
-// Decodes a TeleDisk (.TD0) capture without advanced compression (an image
-// with it fails, saying so). Throws Failure for one it cannot read.
+// Decodes a TeleDisk (.TD0) capture, with or without advanced compression
+// (LZW before version 2.0, LZSS with adaptive Huffman codes from it on).
+// Throws Failure for one it cannot read.
 DecodedImage decodeTeleDisk(ByteView file);
 
 // The decoded volume of a container file; nothing for a plain image.

@@ -1,6 +1,7 @@
 #include "cli/converter.h"
 #include "core/file_io.h"
 #include "core/lif.h"
+#include "support/captures.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>
@@ -398,87 +399,6 @@ TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
     }
 }
 
-// A plain image as an ImageDisk capture: 16 sectors of 256 bytes a track on
-// two heads, numbered from first and interleaved 2:1, one-value sectors
-// compressed; the block missing recorded as unavailable, bad as read with
-// an error.
-Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, std::size_t bad)
-{
-    Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
-    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
-        out.insert(out.end(), {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
-        const std::uint8_t order[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
-        for (const std::uint8_t k : order) {
-            out.push_back(static_cast<std::uint8_t>(first + k));
-        }
-        for (const std::uint8_t k : order) {
-            const std::size_t block = track * 16 + k;
-            const auto data = plain.begin() + static_cast<std::ptrdiff_t>(block * 256);
-            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; });
-            out.push_back(block == missing ? 0 : static_cast<std::uint8_t>((same ? 2 : 1) + (block == bad ? 4 : 0)));
-            if (block != missing) {
-                out.insert(out.end(), data, same ? data + 1 : data + 256);
-            }
-        }
-    }
-    return out;
-}
-
-// The same as a TeleDisk capture (no advanced compression): one-value
-// sectors as a repeated pattern, the others raw and as runs by turns, a
-// sector with data but no ID (numbered 100) on every track; missing left
-// out, bad flagged as read with a CRC error.
-Bytes teleDiskOf(const Bytes& plain, std::size_t missing, std::size_t bad, const char* signature = "TD")
-{
-    // TeleDisk's CRC written from its public description, apart from the
-    // reader's, so that the two hold each other.
-    const auto crc = [](const std::uint8_t* p, std::size_t n) {
-        std::uint16_t c = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            c = static_cast<std::uint16_t>(c ^ p[i] << 8);
-            for (int b = 0; b < 8; ++b) {
-                c = static_cast<std::uint16_t>((c & 0x8000) != 0 ? (c << 1) ^ 0xA097 : c << 1);
-            }
-        }
-        return c;
-    };
-    Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
-    std::copy_n(signature, 2, out.begin());
-    out.insert(out.end(),
-               {static_cast<std::uint8_t>(crc(out.data(), 10)), static_cast<std::uint8_t>(crc(out.data(), 10) >> 8)});
-    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
-        const auto cyl = static_cast<std::uint8_t>(track / 2), head = static_cast<std::uint8_t>(track % 2);
-        const bool lacks = missing / 16 == track;
-        out.insert(out.end(), {static_cast<std::uint8_t>(lacks ? 16 : 17), cyl, head, 0});
-        out.insert(out.end(), {cyl, head, 100, 1, 0x40, 0, 0, 0}); // no ID, no data kept
-        const std::uint8_t order[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
-        for (const std::uint8_t k : order) {
-            const std::size_t block = track * 16 + k;
-            if (block == missing) {
-                continue;
-            }
-            const std::uint8_t* data = plain.data() + block * 256;
-            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == data[0]; });
-            out.insert(out.end(),
-                       {cyl, head, static_cast<std::uint8_t>(k + 1), 1,
-                        static_cast<std::uint8_t>(block == bad ? 0x02 : 0), static_cast<std::uint8_t>(crc(data, 256))});
-            Bytes encoded =
-                same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
-            for (int half = 0; !same && half < 2; ++half) {
-                if (k % 2 != 0) {
-                    encoded.insert(encoded.end(), {0, 128});
-                }
-                encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
-            }
-            out.insert(out.end(),
-                       {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
-            out.insert(out.end(), encoded.begin(), encoded.end());
-        }
-    }
-    out.push_back(0xFF);
-    return out;
-}
-
 // Captures list, read, check and export as the plain image they were made
 // from; a block they lack is named; nothing is written into them.
 TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
@@ -493,7 +413,8 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
     dir.write("from1.imd", imageDiskOf(plain, 1, 2000, 2001));
     dir.write("lost.imd", imageDiskOf(plain, 1, 16, 2001)); // PROG's block
     dir.write("disk.td0", teleDiskOf(plain, 2000, 2001));
-    dir.write("packed.td0", teleDiskOf(plain, 2000, 2001, "td"));
+    dir.write("packed.td0", teleDiskOf(plain, 2000, 2001, Packing::Lzh));
+    dir.write("old.td0", teleDiskOf(plain, 2000, 2001, Packing::Lzw));
     const std::string list = convert(dir, "--list disk.lif").out;
     const Invocation runs[] = {
         {"--list from0.imd", "", 0, list, ""},
@@ -502,7 +423,11 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
         {"--list disk.td0", "", 0, list, ""},
         {"--to hp --volume disk.td0 PROG", "", 0, kWorked, ""},
         {"--export-image disk.td0 -o back.lif", "", 1, "", "written as zeros: 2000 to 2001"},
-        {"--list packed.td0", "", 1, "", "packed.td0: TeleDisk images made with advanced compression are not read yet"},
+        {"--list packed.td0", "", 0, list, ""},
+        {"--to hp --volume packed.td0 PROG", "", 0, kWorked, ""},
+        {"--export-image packed.td0 -o packed.lif", "", 1, "", "written as zeros: 2000 to 2001"},
+        {"--list old.td0", "", 0, list, ""},
+        {"--export-image old.td0 -o old.lif", "", 1, "", "written as zeros: 2000 to 2001"},
         {"--check from1.imd", "", 0,
          "from1.imd: note: blocks missing from the ImageDisk capture: 2000 to 2001\n"
          "from1.imd: no departure from the format found\n",
@@ -516,7 +441,44 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
     for (const auto& run : runs) {
         expectRun(dir, run);
     }
-    EXPECT_EQ(dir.read("back.lif"), plain);
+    for (const char* exported : {"back.lif", "packed.lif", "old.lif"}) {
+        EXPECT_EQ(dir.read(exported), plain) << exported;
+    }
+}
+
+// LibDsk's dsktrans, a reader written apart from ours, sees in the captures
+// the tests make the disk Varnook sees: a volume full of text, so that the
+// compression's adaptive code is rebuilt many times over.
+TEST(ConvertCommand, CapturesAgreeWithAnIndependentReader)
+{
+    TempDir dir;
+    std::mt19937 random(19);
+    std::string text;
+    for (int line = 1; text.size() < 300000; ++line) {
+        text += std::to_string(line) + " PRINT \"";
+        for (int i = random() % 60; i > 0; --i) {
+            text += static_cast<char>(' ' + random() % 90);
+        }
+        text += "\"\n";
+    }
+    dir.write("big.txt", text);
+    ASSERT_EQ(convert(dir, "--new-volume disk.lif --medium 9122").status, 0);
+    ASSERT_EQ(convert(dir, "--to lif --volume disk.lif --code-page windows-1252 big.txt").status, 0);
+    const Bytes plain = dir.read("disk.lif");
+    // LibDsk wants the disk's geometry, and bytes after the compressed data.
+    dir.write("home/.libdskrc", "[hp]\nsides=alt\ncylinders=77\nheads=2\nsectors=16\nsecbase=1\nsecsize=256\n");
+    Bytes packed = teleDiskOf(plain, SIZE_MAX, SIZE_MAX, Packing::Lzh);
+    packed.insert(packed.end(), 4, 0);
+    dir.write("disk.td0", packed);
+    dir.write("disk.imd", imageDiskOf(plain, 1, SIZE_MAX, SIZE_MAX));
+    for (const auto& [name, type] : {std::pair{"disk.td0", "tele"}, std::pair{"disk.imd", "imd"}}) {
+        const std::string reference = "cd '" + dir.path().string() + "' && HOME=home dsktrans -itype " + type +
+                                      " -format hp " + name + " -otype raw " + name + ".raw >/dev/null 2>&1";
+        ASSERT_EQ(std::system(reference.c_str()), 0) << name;
+        EXPECT_EQ(dir.read(name + std::string(".raw")), plain) << name;
+        EXPECT_EQ(convert(dir, "--export-image " + std::string(name) + " -o back.lif").status, 0) << name;
+        EXPECT_EQ(dir.read("back.lif"), plain) << name;
+    }
 }
 
 // The shortcut over bytes must give what the steps through the document

@@ -57,8 +57,12 @@ TempDir::~TempDir()
 
 void TempDir::write(const std::string& name, const Bytes& bytes) const
 {
+    std::filesystem::create_directories((path_ / name).parent_path());
     std::ofstream out(path_ / name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + name);
+    }
 }
 
 Bytes TempDir::read(const std::string& name) const

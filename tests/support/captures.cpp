@@ -1,0 +1,299 @@
+#include "captures.h"
+
+#include "test_support.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <vector>
+
+namespace varnook::test {
+namespace {
+
+const std::uint8_t kInterleaved[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
+
+std::uint16_t crcOf(const std::uint8_t* p, std::size_t n)
+{
+    std::uint16_t c = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        c = static_cast<std::uint16_t>(c ^ p[i] << 8);
+        for (int b = 0; b < 8; ++b) {
+            c = static_cast<std::uint16_t>((c & 0x8000) != 0 ? (c << 1) ^ 0xA097 : c << 1);
+        }
+    }
+    return c;
+}
+
+class BitWriter {
+public:
+    void put(unsigned value, int count)
+    {
+        while (count-- > 0) {
+            if (bits_++ % 8 == 0) {
+                bytes.push_back(0);
+            }
+            bytes.back() = static_cast<std::uint8_t>(bytes.back() | ((value >> count) & 1u) << (7 - (bits_ - 1) % 8));
+        }
+    }
+    Bytes bytes;
+
+private:
+    std::size_t bits_ = 0;
+};
+
+// The adaptive Huffman tree of 314 symbols (256 bytes, match lengths 3 to
+// 60): nodes kept sorted by count, siblings side by side, a node's code the
+// path from the root; counts halved when the root reaches 0x8000.
+class AdaptiveTree {
+public:
+    static constexpr int kLeaves = 314, kNodes = 2 * kLeaves - 1, kRoot = kNodes - 1;
+    AdaptiveTree()
+    {
+        for (int i = 0; i < kLeaves; ++i) {
+            nodes_[i] = {1, -1 - i};
+        }
+        for (int i = 0, j = kLeaves; j < kNodes; i += 2, ++j) {
+            nodes_[j] = {nodes_[i].count + nodes_[i + 1].count, i};
+        }
+        link();
+    }
+    void encode(BitWriter& out, int symbol)
+    {
+        std::vector<unsigned> path;
+        for (int n = leaf_[symbol]; n != kRoot; n = parent_[n]) {
+            path.push_back(n % 2);
+        }
+        std::for_each(path.rbegin(), path.rend(), [&](unsigned bit) { out.put(bit, 1); });
+        if (nodes_[kRoot].count == 0x8000) {
+            halve();
+        }
+        for (int n = leaf_[symbol];; n = parent_[n]) {
+            // Swap with the last node of the same count, then count it.
+            int last = n;
+            while (last + 1 < kNodes && nodes_[last + 1].count == nodes_[n].count) {
+                ++last;
+            }
+            std::swap(nodes_[n].child, nodes_[last].child);
+            link();
+            ++nodes_[last].count;
+            if (last == kRoot) {
+                break;
+            }
+            n = last;
+        }
+    }
+
+private:
+    struct Node {
+        unsigned count;
+        int child; // the left child, or -1 - symbol for a leaf
+    };
+    std::array<Node, kNodes> nodes_{};
+    std::array<int, kNodes> parent_{};
+    std::array<int, kLeaves> leaf_{};
+
+    void link()
+    {
+        for (int i = 0; i < kNodes; ++i) {
+            if (nodes_[i].child < 0) {
+                leaf_[-1 - nodes_[i].child] = i;
+            } else {
+                parent_[nodes_[i].child] = parent_[nodes_[i].child + 1] = i;
+            }
+        }
+    }
+    void halve()
+    {
+        std::vector<Node> leaves;
+        for (const Node& n : nodes_) {
+            if (n.child < 0) {
+                leaves.push_back({(n.count + 1) / 2, n.child});
+            }
+        }
+        std::copy(leaves.begin(), leaves.end(), nodes_.begin());
+        for (int i = 0, j = kLeaves; j < kNodes; i += 2, ++j) {
+            const Node made{nodes_[i].count + nodes_[i + 1].count, i};
+            int k = j;
+            while (made.count < nodes_[k - 1].count) {
+                nodes_[k] = nodes_[k - 1];
+                --k;
+            }
+            nodes_[k] = made;
+        }
+        link();
+    }
+};
+
+// LZSS over a 4096-byte ring preset with spaces (matches of 3 to 60 bytes),
+// found through a table of where each 3 bytes last stood.
+Bytes lzhPacked(const Bytes& data)
+{
+    constexpr int kPreset = 4096 - 60;
+    std::vector<std::uint8_t> seen(kPreset, ' ');
+    seen.insert(seen.end(), data.begin(), data.end());
+    std::map<std::uint32_t, int> last;
+    const auto key = [&](std::size_t p) { return std::uint32_t{seen[p]} << 16 | seen[p + 1] << 8 | seen[p + 2]; };
+    BitWriter out;
+    AdaptiveTree tree;
+    for (std::size_t p = 0; p < seen.size();) {
+        int length = 0;
+        std::size_t from = 0;
+        if (p + 3 <= seen.size()) {
+            const auto it = last.find(key(p));
+            if (p >= kPreset && it != last.end() && p - it->second < 4000) {
+                from = static_cast<std::size_t>(it->second);
+                while (length < 60 && p + length < seen.size() && seen[from + length] == seen[p + length]) {
+                    ++length;
+                }
+            }
+            last[key(p)] = static_cast<int>(p);
+        }
+        if (p < kPreset) {
+            ++p;
+        } else if (length >= 3) {
+            tree.encode(out, 253 + length);
+            // The distance less one: upper 6 bits in a 3- to 8-bit prefix
+            // code (codes handed out in order of length), then the lower 6.
+            const unsigned distance = static_cast<unsigned>(p - from - 1), upper = distance >> 6;
+            const int groups[6][2] = {{1, 3}, {3, 4}, {8, 5}, {12, 6}, {24, 7}, {16, 8}};
+            unsigned code = 0, index = 0;
+            for (const auto& [count, bits] : groups) {
+                if (upper < index + count) {
+                    out.put((code >> (8 - bits)) + (upper - index), bits);
+                    break;
+                }
+                index += count;
+                code += count << (8 - bits);
+            }
+            out.put(distance & 0x3F, 6);
+            for (int k = 1; k < length; ++k) {
+                if (p + k + 3 <= seen.size()) {
+                    last[key(p + k)] = static_cast<int>(p + k);
+                }
+            }
+            p += length;
+        } else {
+            tree.encode(out, seen[p++]);
+        }
+    }
+    return out.bytes;
+}
+
+// 12-bit LZW codes in blocks, a new block (and table) when one fills.
+Bytes lzwPacked(const Bytes& data)
+{
+    Bytes out;
+    std::vector<unsigned> codes;
+    std::map<std::pair<int, std::uint8_t>, int> table;
+    const auto flush = [&] {
+        out.push_back(static_cast<std::uint8_t>(codes.size() * 3));
+        out.push_back(static_cast<std::uint8_t>(codes.size() * 3 >> 8));
+        for (std::size_t i = 0; i < codes.size(); i += 2) {
+            const unsigned pair = codes[i] | (i + 1 < codes.size() ? codes[i + 1] << 12 : 0);
+            const int bytes = i + 1 < codes.size() ? 3 : 2;
+            for (int b = 0; b < bytes; ++b) {
+                out.push_back(static_cast<std::uint8_t>(pair >> 8 * b));
+            }
+        }
+        codes.clear();
+        table.clear();
+    };
+    int current = -1;
+    for (const std::uint8_t byte : data) {
+        if (current < 0) {
+            current = byte;
+            continue;
+        }
+        const auto it = table.find({current, byte});
+        if (it != table.end()) {
+            current = it->second;
+            continue;
+        }
+        codes.push_back(static_cast<unsigned>(current));
+        table[{current, byte}] = static_cast<int>(256 + table.size());
+        current = byte;
+        if (table.size() == 4096 - 256) {
+            codes.push_back(static_cast<unsigned>(current));
+            current = -1;
+            flush();
+        }
+    }
+    if (current >= 0) {
+        codes.push_back(static_cast<unsigned>(current));
+    }
+    flush();
+    return out;
+}
+
+} // namespace
+
+Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, std::size_t bad)
+{
+    Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
+    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+        out.insert(out.end(), {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
+        for (const std::uint8_t k : kInterleaved) {
+            out.push_back(static_cast<std::uint8_t>(first + k));
+        }
+        for (const std::uint8_t k : kInterleaved) {
+            const std::size_t block = track * 16 + k;
+            const auto data = plain.begin() + static_cast<std::ptrdiff_t>(block * 256);
+            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; });
+            out.push_back(block == missing ? 0 : static_cast<std::uint8_t>((same ? 2 : 1) + (block == bad ? 4 : 0)));
+            if (block != missing) {
+                out.insert(out.end(), data, same ? data + 1 : data + 256);
+            }
+        }
+    }
+    return out;
+}
+
+Bytes teleDiskOf(const Bytes& plain, std::size_t missing, std::size_t bad, Packing packing)
+{
+    Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
+    if (packing != Packing::None) {
+        out[0] = 't';
+        out[1] = 'd';
+        out[4] = packing == Packing::Lzh ? 0x21 : 0x15;
+    }
+    const std::uint16_t headerCrc = crcOf(out.data(), 10);
+    out.insert(out.end(), {static_cast<std::uint8_t>(headerCrc), static_cast<std::uint8_t>(headerCrc >> 8)});
+    Bytes body;
+    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+        const auto cyl = static_cast<std::uint8_t>(track / 2), head = static_cast<std::uint8_t>(track % 2);
+        const bool bogus = track == 1;
+        body.insert(body.end(), {static_cast<std::uint8_t>(16 + bogus - (missing / 16 == track)), cyl, head});
+        body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
+        if (bogus) {
+            body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5}); // data, no ID
+        }
+        for (const std::uint8_t k : kInterleaved) {
+            const std::size_t block = track * 16 + k;
+            if (block == missing) {
+                continue;
+            }
+            const std::uint8_t* data = plain.data() + block * 256;
+            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == data[0]; });
+            body.insert(body.end(), {cyl, head, static_cast<std::uint8_t>(k + 1), 1,
+                                     static_cast<std::uint8_t>(block == bad ? 0x02 : 0),
+                                     static_cast<std::uint8_t>(crcOf(data, 256))});
+            Bytes encoded =
+                same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
+            for (int half = 0; !same && half < 2; ++half) {
+                if (k % 2 != 0) {
+                    encoded.insert(encoded.end(), {0, 128});
+                }
+                encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
+            }
+            body.insert(body.end(),
+                        {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
+            body.insert(body.end(), encoded.begin(), encoded.end());
+        }
+    }
+    body.push_back(0xFF);
+    const Bytes packed = packing == Packing::Lzh ? lzhPacked(body) : packing == Packing::Lzw ? lzwPacked(body) : body;
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
+
+} // namespace varnook::test
