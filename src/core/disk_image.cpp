@@ -70,6 +70,9 @@ DecodedImage placeSectors(Container container, const std::vector<Sector>& sector
         throw Failure(std::string("the ") + containerName(container) +
                       " image numbers its sectors too sparsely to be a disk");
     }
+    if (total > kMostCapturedBlocks) {
+        throw Failure(std::string("the ") + containerName(container) + " image holds more than any floppy disk");
+    }
     image.blocks.assign(static_cast<std::size_t>(total * kSectorSize), 0x00);
     std::vector<bool> have(static_cast<std::size_t>(total), false);
     for (const auto& s : sectors) {

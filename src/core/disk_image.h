@@ -20,6 +20,10 @@ enum class Container { None, ImageDisk, TeleDisk };
 Container containerOf(ByteView start);
 const char* containerName(Container container);
 
+// 16 MiB, more than any floppy disk holds (the largest under 3 MB): a
+// capture that claims more is refused.
+constexpr std::uint64_t kMostCapturedBlocks = 65536;
+
 // A container's volume: its blocks of 256 bytes in order, each placed by
 // the cylinder, head and sector number recorded with it. A block whose
 // sector is missing or was read with an error is absent (zeros here).

@@ -40,8 +40,8 @@ check "the AppStream metadata is valid" appstreamcli validate --no-net "$root/sh
 check "the MIME definition is well-formed" xmllint --noout "$root/share/mime/packages/varnook.xml"
 check "the desktop entry opens a file and offers the type" \
   grep -qx 'Exec=varnook %f' "$root/share/applications/varnook.desktop"
-check "... for HP BASIC ASCII files and disk images" \
-  grep -qx 'MimeType=application/x-hp-basic-ascii;application/x-lif-disk-image;' \
+check "... for HP BASIC ASCII files, disk images and captures" \
+  grep -qx 'MimeType=application/x-hp-basic-ascii;application/x-lif-disk-image;application/x-teledisk-image;application/x-imagedisk-image;' \
   "$root/share/applications/varnook.desktop"
 check "man varnook renders" sh -c "man -l '$root/share/man/man1/varnook.1.gz' | grep -q 'varnook-convert(1)'"
 check "man varnook-convert renders" sh -c "man -l '$root/share/man/man1/varnook-convert.1.gz' | grep -q 'EXIT STATUS'"
@@ -61,6 +61,10 @@ check "a program file is an HP BASIC program" test "$(type_of "$work/PROG.asc")"
 check "an armoured PGP .asc is not" test "$(type_of "$work/message.asc")" != application/x-hp-basic-ascii
 "$root/bin/varnook-convert" --new-volume "$work/disk"
 check "a disk image is one, without an extension too" test "$(type_of "$work/disk")" = application/x-lif-disk-image
+printf 'td\0\0\041\0\3\0\0\2' >"$work/packed"
+printf 'IMD 1.18: 07/12/2026 10:00:00\r\n\032' >"$work/capture"
+check "captures are theirs, by content" \
+  test "$(type_of "$work/packed") $(type_of "$work/capture")" = "application/x-teledisk-image application/x-imagedisk-image"
 
 echo "$((checks - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]
