@@ -1,16 +1,20 @@
 // Throughput of the conversion core on a 100 MB program, with memcpy of the
 // same buffer as the yardstick. Like memcpy, each writes into a buffer that
 // the previous iteration already allocated. "--make-files DIR" writes the program as
-// prog.txt and prog.asc for timing varnook-convert.
+// prog.txt and prog.asc for timing varnook-convert; "--make-capture IMAGE
+// CAPTURE" writes a plain image as a TeleDisk capture with advanced
+// compression.
 
 #include "sample_program.h"
 
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
 #include "core/line_numbers.h"
+#include "support/captures.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -87,6 +91,10 @@ int main(int argc, char** argv)
         const std::filesystem::path folder = argv[2];
         replaceFile(folder / "prog.txt", text());
         replaceFile(folder / "prog.asc", file());
+        return 0;
+    }
+    if (argc == 4 && std::string(argv[1]) == "--make-capture") {
+        replaceFile(argv[3], test::teleDiskOf(readFileBytes(argv[2]), SIZE_MAX, SIZE_MAX, test::Packing::Lzh));
         return 0;
     }
     benchmark::Initialize(&argc, argv);

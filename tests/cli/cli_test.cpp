@@ -426,6 +426,10 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
         {"--list packed.td0", "", 0, list, ""},
         {"--to hp --volume packed.td0 PROG", "", 0, kWorked, ""},
         {"--export-image packed.td0 -o packed.lif", "", 1, "", "written as zeros: 2000 to 2001"},
+        {"--check packed.td0", "", 0,
+         "packed.td0: note: blocks missing from the TeleDisk capture: 2000 to 2001\n"
+         "packed.td0: no departure from the format found\n",
+         ""},
         {"--list old.td0", "", 0, list, ""},
         {"--export-image old.td0 -o old.lif", "", 1, "", "written as zeros: 2000 to 2001"},
         {"--check from1.imd", "", 0,
