@@ -416,38 +416,22 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
     dir.write("packed.td0", teleDiskOf(plain, 2000, 2001, Packing::Lzh));
     dir.write("old.td0", teleDiskOf(plain, 2000, 2001, Packing::Lzw));
     const std::string list = convert(dir, "--list disk.lif").out;
-    const Invocation runs[] = {
-        {"--list from0.imd", "", 0, list, ""},
-        {"--list from1.imd", "", 0, list, ""},
-        {"--to hp --volume from1.imd PROG", "", 0, kWorked, ""},
-        {"--list disk.td0", "", 0, list, ""},
-        {"--to hp --volume disk.td0 PROG", "", 0, kWorked, ""},
-        {"--export-image disk.td0 -o back.lif", "", 1, "", "written as zeros: 2000 to 2001"},
-        {"--list packed.td0", "", 0, list, ""},
-        {"--to hp --volume packed.td0 PROG", "", 0, kWorked, ""},
-        {"--export-image packed.td0 -o packed.lif", "", 1, "", "written as zeros: 2000 to 2001"},
-        {"--check packed.td0", "", 0,
-         "packed.td0: note: blocks missing from the TeleDisk capture: 2000 to 2001\n"
-         "packed.td0: no departure from the format found\n",
-         ""},
-        {"--list old.td0", "", 0, list, ""},
-        {"--export-image old.td0 -o old.lif", "", 1, "", "written as zeros: 2000 to 2001"},
-        {"--check from1.imd", "", 0,
-         "from1.imd: note: blocks missing from the ImageDisk capture: 2000 to 2001\n"
-         "from1.imd: no departure from the format found\n",
-         ""},
-        {"--to hp --volume lost.imd PROG", "", 1, "", "PROG: file PROG: block 16 missing from the ImageDisk capture"},
-        {"--export-image from0.imd -o back.lif", "", 1, "",
-         "blocks missing from the capture, written as zeros: 2000 to 2001"},
-        {"--to lif --volume from1.imd prog.txt", "", 1, "",
-         "never written: make a plain image of it with --export-image"},
-    };
-    for (const auto& run : runs) {
-        expectRun(dir, run);
+    for (const std::string name : {"from0.imd", "from1.imd", "disk.td0", "packed.td0", "old.td0"}) {
+        const std::string kind = name.ends_with(".imd") ? "ImageDisk" : "TeleDisk";
+        expectRun(dir, {"--list " + name, "", 0, list, ""});
+        expectRun(dir, {"--to hp --volume " + name + " PROG", "", 0, kWorked, ""});
+        expectRun(dir, {"--check " + name, "", 0,
+                        name + ": note: blocks missing from the " + kind + " capture: 2000 to 2001\n" + name +
+                            ": no departure from the format found\n",
+                        ""});
+        expectRun(dir, {"--export-image " + name + " -o back.lif", "", 1, "",
+                        "blocks missing from the capture, written as zeros: 2000 to 2001"});
+        EXPECT_EQ(dir.read("back.lif"), plain) << name;
     }
-    for (const char* exported : {"back.lif", "packed.lif", "old.lif"}) {
-        EXPECT_EQ(dir.read(exported), plain) << exported;
-    }
+    expectRun(dir, {"--to hp --volume lost.imd PROG", "", 1, "",
+                    "PROG: file PROG: block 16 missing from the ImageDisk capture"});
+    expectRun(dir, {"--to lif --volume from1.imd prog.txt", "", 1, "",
+                    "never written: make a plain image of it with --export-image"});
 }
 
 // LibDsk's dsktrans, a reader written apart from ours, sees in the captures
