@@ -7,6 +7,8 @@
 #include <array>
 #include <deque>
 #include <cstring>
+#include <mutex>
+#include <tuple>
 
 namespace varnook::lif {
 namespace {
@@ -172,12 +174,21 @@ DecodedImage decodeImageDisk(ByteView file)
 
 std::uint16_t teleDiskCrc(ByteView bytes)
 {
+    // A byte at a time: every sector of a capture is checked.
+    static constexpr auto kTable = [] {
+        std::array<std::uint16_t, 256> table{};
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            unsigned crc = byte << 8;
+            for (int bit = 0; bit < 8; ++bit) {
+                crc = (crc & 0x8000) != 0 ? (crc << 1) ^ 0xA097 : crc << 1;
+            }
+            table[byte] = static_cast<std::uint16_t>(crc);
+        }
+        return table;
+    }();
     std::uint16_t crc = 0;
     for (const std::uint8_t byte : bytes) {
-        crc = static_cast<std::uint16_t>(crc ^ byte << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint16_t>((crc & 0x8000) != 0 ? (crc << 1) ^ 0xA097 : crc << 1);
-        }
+        crc = static_cast<std::uint16_t>(crc << 8 ^ kTable[(crc >> 8 ^ byte) & 0xFF]);
     }
     return crc;
 }
@@ -236,11 +247,15 @@ bool expandTeleDiskSector(ByteView block, std::uint8_t* out, std::size_t size)
 class BitReader {
 public:
     explicit BitReader(ByteView bytes) : bytes_(bytes) { }
-    bool overrun() const { return bit_ > 8 * bytes_.size(); }
+    bool overrun() const { return at_ > bytes_.size(); }
     unsigned bit()
     {
-        const std::size_t at = bit_++;
-        return at / 8 < bytes_.size() ? bytes_[at / 8] >> (7 - at % 8) & 1u : 0u;
+        if (left_ == 0) {
+            byte_ = at_ < bytes_.size() ? bytes_[at_] : 0u;
+            ++at_;
+            left_ = 8;
+        }
+        return byte_ >> --left_ & 1u;
     }
     unsigned bits(int count)
     {
@@ -253,7 +268,9 @@ public:
 
 private:
     ByteView bytes_;
-    std::size_t bit_ = 0;
+    std::size_t at_ = 0; // the next byte to take
+    unsigned byte_ = 0;
+    int left_ = 0; // bits of byte_ not yet given
 };
 
 // Nothing a floppy disk holds expands beyond this; more is a damaged image.
@@ -557,15 +574,26 @@ std::optional<DecodedImage> readContainer(const std::filesystem::path& path)
     InputFile file(path);
     const std::size_t count = std::min<std::size_t>(sizeof start, static_cast<std::size_t>(file.size()));
     file.readAt(0, start, count);
-    switch (containerOf(ByteView(start, count))) {
-    case Container::ImageDisk:
-        return decodeImageDisk(readFileBytes(path));
-    case Container::TeleDisk:
-        return decodeTeleDisk(readFileBytes(path));
-    case Container::None:
-        break;
+    const Container container = containerOf(ByteView(start, count));
+    if (container == Container::None) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    // Listing and then reading a file decode the same capture twice: keep
+    // the last one while the file stays as it was.
+    using Identity = std::tuple<std::filesystem::path, std::uint64_t, std::filesystem::file_time_type>;
+    static std::mutex lock;
+    static Identity lastFile;
+    static DecodedImage last;
+    std::error_code unknown;
+    const Identity identity(std::filesystem::absolute(path, unknown), static_cast<std::uint64_t>(file.size()),
+                            std::filesystem::last_write_time(path, unknown));
+    const std::lock_guard hold(lock);
+    if (unknown || identity != lastFile) {
+        const Bytes bytes = readFileBytes(path);
+        last = container == Container::ImageDisk ? decodeImageDisk(bytes) : decodeTeleDisk(bytes);
+        lastFile = unknown ? Identity() : identity;
+    }
+    return last;
 }
 
 std::string describeBlocks(const std::vector<std::uint32_t>& blocks)
