@@ -180,30 +180,73 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
             }
         }
     };
-    const int modes =
-        has("--to") + has("--list") + has("--new-volume") + has("--check") + has("--extract") + has("--export-image");
+    const char* const modeOptions[] = {"--to",    "--list",   "--new-volume", "--check", "--extract", "--export-image",
+                                       "--insert", "--rename", "--purge",      "--pack",  "--set-label", "--textconv"};
+    const auto modes = std::count_if(std::begin(modeOptions), std::end(modeOptions), has);
     if (modes == 0) {
-        throw UsageError{"--to is required (or --list, --new-volume, --check, --extract or --export-image)"};
+        throw UsageError{"--to is required (or --list, --new-volume, --check, --extract, --export-image, --insert, "
+                         "--rename, --purge, --pack, --set-label or --textconv)"};
     }
     if (modes > 1) {
-        throw UsageError{"only one of --to, --list, --new-volume, --check, --extract and --export-image can be given"};
+        throw UsageError{"only one of --to, --list, --new-volume, --check, --extract, --export-image, --insert, "
+                         "--rename, --purge, --pack, --set-label and --textconv can be given"};
     }
-    if (options.mode != Mode::Extract) {
-        refuse({"--bare"}, "anything but --extract");
+    const bool bareInsert = options.mode == Mode::Insert && options.bare;
+    if (options.mode != Mode::Extract && options.mode != Mode::Insert) {
+        refuse({"--bare"}, "anything but --extract and --insert");
     }
     if (!has("--new-volume")) {
         refuse({"--label", "--blocks", "--directory-blocks", "--medium"}, "anything but --new-volume");
     }
-    if (options.mode != Mode::ToVolume) {
-        refuse({"--name"}, "anything but --to lif");
+    if (options.mode != Mode::ToVolume && !bareInsert) {
+        refuse({"--name"}, "anything but --to lif and --insert --bare");
     }
-    const bool needsInputs =
-        options.mode != Mode::List && options.mode != Mode::NewVolume && options.mode != Mode::Export;
+    if (!bareInsert) {
+        refuse({"--type"}, "anything but --insert --bare");
+    }
+    if (options.mode != Mode::Insert) {
+        refuse({"--replace"}, "anything but --insert");
+    }
+    const bool writesText = options.conversion.to == Format::Txt &&
+                            (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
+    if (!writesText && options.mode != Mode::TextConv) {
+        refuse({"--line-ending"}, "anything but --to txt and --textconv");
+    }
+    const bool needsInputs = options.mode != Mode::List && options.mode != Mode::NewVolume &&
+                             options.mode != Mode::Export && options.mode != Mode::Pack;
     if (!needsInputs && !options.inputs.empty()) {
-        throw UsageError{"--list, --new-volume and --export-image take no other file: " + options.inputs.front()};
+        throw UsageError{"--list, --new-volume, --export-image and --pack take no other file: " +
+                         options.inputs.front()};
     }
     if (needsInputs && options.inputs.empty()) {
         throw UsageError{"INPUT is required"};
+    }
+    const bool changesVolume = options.mode == Mode::Insert || options.mode == Mode::Rename ||
+                               options.mode == Mode::Purge || options.mode == Mode::Pack ||
+                               options.mode == Mode::SetLabel;
+    if (changesVolume) {
+        if (!has("--volume")) {
+            throw UsageError{"this command needs --volume IMAGE"};
+        }
+        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o"}, "a command that changes a volume");
+    }
+    if (bareInsert && (!has("--name") || !has("--type") || options.inputs.size() != 1)) {
+        throw UsageError{"--insert --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
+    }
+    if (options.mode == Mode::Rename && options.inputs.size() != 2) {
+        throw UsageError{"--rename takes the file's name and its new name"};
+    }
+    if (options.mode == Mode::SetLabel) {
+        if (options.inputs.size() != 1) {
+            throw UsageError{"--set-label takes one LABEL"};
+        }
+        options.label = options.inputs.front();
+    }
+    if (options.mode == Mode::TextConv) {
+        if (options.inputs.size() != 1) {
+            throw UsageError{"--textconv takes one FILE"};
+        }
+        refuse({"--from", "--line-numbers", "--start", "--step", "-o", "--volume"}, "--textconv");
     }
     const std::string mode = options.mode == Mode::Check ? "--check" : "--list or --new-volume";
     switch (options.mode) {
@@ -241,6 +284,12 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
                "--volume and --to " + std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
         break;
     case Mode::Convert:
+    case Mode::Insert:
+    case Mode::Rename:
+    case Mode::Purge:
+    case Mode::Pack:
+    case Mode::SetLabel:
+    case Mode::TextConv:
         break;
     }
 }
@@ -257,6 +306,14 @@ Options parseOptions(int argc, char** argv)
     std::string medium;
     bool check = false;
     bool extract = false;
+    bool insert = false;
+    bool rename = false;
+    bool purge = false;
+    bool pack = false;
+    bool textconv = false;
+    bool setLabel = false;
+    std::string typeText;
+    std::string lineEnding;
     Options options;
     CLI::App app{kDescription, kProgram};
     app.footer(kFooter);
@@ -315,7 +372,31 @@ Options parseOptions(int argc, char** argv)
     all["--extract"] = app.add_flag("--extract", extract,
                                     "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
                                     "files: the directory entry, then the blocks");
-    all["--bare"] = app.add_flag("--bare", options.bare, "With --extract: the blocks alone");
+    all["--bare"] = app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone");
+    all["--insert"] = app.add_flag("--insert", insert,
+                                   "Put the FILEs on the --volume image as LIF tools exchange single files (the "
+                                   "directory entry, then the blocks), under their own name, type and date");
+    all["--type"] = app.add_option("--type", typeText,
+                                   "With --insert --bare: the file type, by name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, "
+                                   "CODE, TEXT) or as four hexadecimal digits")
+                        ->type_name("TYPE");
+    all["--replace"] =
+        app.add_flag("--replace", options.replace, "With --insert: replace a file of the same name and type");
+    all["--rename"] = app.add_flag("--rename", rename, "Rename the file OLD of the --volume image to NEW");
+    all["--purge"] = app.add_flag("--purge", purge, "Remove the NAMEd files from the --volume image");
+    all["--pack"] = app.add_flag("--pack", pack,
+                                 "Move the files of the --volume image towards its start, in their order, so that "
+                                 "the free space is one gap");
+    all["--set-label"] =
+        app.add_flag("--set-label", setLabel, "Write LABEL as the label of the --volume image (up to 6 characters)");
+    all["--textconv"] = app.add_flag("--textconv", textconv,
+                                     "Write FILE as a diff should show it: a program file as its text, a disk image "
+                                     "as its catalogue and its ASCII programs, anything else unchanged");
+    all["--line-ending"] = app.add_option("--line-ending", lineEnding,
+                                          "Line ends of the text written: crlf (the default) or lf (the default of "
+                                          "--textconv)")
+                               ->check(CLI::IsMember({"crlf", "lf"}).description(""))
+                               ->type_name("{crlf|lf}");
     app.add_option("INPUT", options.inputs,
                    "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
         ->type_name("FILE");
@@ -355,10 +436,26 @@ Options parseOptions(int argc, char** argv)
                    : given["--new-volume"] > 0 ? Mode::NewVolume
                    : check                     ? Mode::Check
                    : extract                   ? Mode::Extract
+                   : insert                    ? Mode::Insert
+                   : rename                    ? Mode::Rename
+                   : purge                     ? Mode::Purge
+                   : pack                      ? Mode::Pack
+                   : setLabel                  ? Mode::SetLabel
+                   : textconv                  ? Mode::TextConv
                    : to == "lif"               ? Mode::ToVolume
                    : given["--volume"] > 0     ? Mode::FromVolume
                                                : Mode::Convert;
     checkMode(options, given);
+    options.lf = lineEnding.empty() ? options.mode == Mode::TextConv : lineEnding == "lf";
+    if (given["--type"] > 0) {
+        const auto type = lif::typeNamed(typeText);
+        if (!type) {
+            throw UsageError{"invalid --type value '" + typeText +
+                             "': a type name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, CODE, TEXT) or four hexadecimal "
+                             "digits other than 0000 and FFFF"};
+        }
+        options.type = *type;
+    }
     if (conversion.lineNumbers && conversion.from == Format::Hp) {
         throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
     }
@@ -446,7 +543,8 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         const std::string label =
             count > 1 ? "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + input : input;
         TerminalProgress progress(label, showProgress);
-        const Bytes result = convert(std::move(bytes), options.conversion, options.codePage, &progress);
+        const Bytes result = withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress),
+                                          options.lf);
         if (outputFile) {
             about = target->string();
             outputFile->write(result);
@@ -547,6 +645,15 @@ int main(int argc, char** argv)
         return extractFromVolume(options);
     case Mode::Export:
         return exportImage(options);
+    case Mode::Insert:
+        return insertIntoVolume(options);
+    case Mode::Rename:
+    case Mode::Purge:
+    case Mode::Pack:
+    case Mode::SetLabel:
+        return changeVolume(options);
+    case Mode::TextConv:
+        return textConv(options);
     case Mode::Convert:
         break;
     }

@@ -11,7 +11,22 @@
 
 namespace varnook::cli {
 
-enum class Mode { Convert, FromVolume, ToVolume, List, NewVolume, Check, Extract, Export };
+enum class Mode {
+    Convert,
+    FromVolume,
+    ToVolume,
+    List,
+    NewVolume,
+    Check,
+    Extract,
+    Export,
+    Insert,
+    Rename,
+    Purge,
+    Pack,
+    SetLabel,
+    TextConv
+};
 
 // What the command line asks for, checked.
 struct Options {
@@ -23,7 +38,10 @@ struct Options {
     std::string volume; // the image of --volume, --list or --new-volume
     std::string lifName;
     std::string label;
-    bool bare = false; // --extract: the blocks alone
+    bool bare = false; // --extract, --insert: the blocks alone
+    bool replace = false; // --insert: a file of the same name and type is replaced
+    std::uint16_t type = 0; // --insert --bare
+    bool lf = false; // text written with LF line ends instead of CR LF
     std::uint32_t blocks = 0;
     std::uint32_t directoryBlocks = 0;
 };
@@ -43,6 +61,12 @@ int createVolume(const Options& options);
 int checkFiles(const Options& options);
 int extractFromVolume(const Options& options);
 int exportImage(const Options& options);
+int insertIntoVolume(const Options& options);
+int changeVolume(const Options& options); // --rename, --purge, --pack, --set-label
+int textConv(const Options& options);
+
+// The text with its CR LF line ends as LF when asked.
+Bytes withLineEnds(Bytes text, bool lf);
 
 // Shared with the conversions.
 void reportFailure(const std::string& file, const std::string& reason);

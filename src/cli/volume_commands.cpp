@@ -34,6 +34,22 @@ std::optional<lif::Volume> openVolume(const std::string& image)
     }
 }
 
+// The catalogue as --list shows it: a line for each file, then the volume's.
+std::string catalogue(const lif::Volume& volume)
+{
+    std::string text;
+    char line[160];
+    for (const auto& file : volume.files) {
+        std::snprintf(line, sizeof line, "%-10s  %-5s  %8u  %s", lif::shownName(file.name).c_str(),
+                      lif::typeName(file.type).c_str(), file.blocks, lif::formatDate(file.date).c_str());
+        text += line + (file.damage.empty() ? "" : "  ! " + file.damage) + "\n";
+    }
+    std::snprintf(line, sizeof line, "Volume %s: %zu files, %llu blocks free\n",
+                  volume.label.empty() ? "(no label)" : lif::shownName(volume.label).c_str(), volume.files.size(),
+                  static_cast<unsigned long long>(volume.freeBlocks()));
+    return text + line;
+}
+
 } // namespace
 
 int listVolume(const Options& options)
@@ -42,14 +58,7 @@ int listVolume(const Options& options)
     if (!volume) {
         return kExitFailed;
     }
-    for (const auto& file : volume->files) {
-        std::printf("%-10s  %-5s  %8u  %s%s\n", lif::shownName(file.name).c_str(), lif::typeName(file.type).c_str(),
-                    file.blocks, lif::formatDate(file.date).c_str(),
-                    file.damage.empty() ? "" : ("  ! " + file.damage).c_str());
-    }
-    std::printf("Volume %s: %zu files, %llu blocks free\n",
-                volume->label.empty() ? "(no label)" : lif::shownName(volume->label).c_str(), volume->files.size(),
-                static_cast<unsigned long long>(volume->freeBlocks()));
+    std::fputs(catalogue(*volume).c_str(), stdout);
     return finishOutput(kExitOk);
 }
 
@@ -118,8 +127,10 @@ int readFromVolume(const Options& options)
         const std::string target = targetFor(options, entry, toHp ? ".asc" : ".txt");
         const Bytes blocks = lif::readFileBlocks(options.volume, entry);
         const auto lines = lif::readRecords(blocks);
-        const Bytes result = toHp ? lif::programFileFromLines(lines)
-                                  : convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage);
+        const Bytes result =
+            toHp ? lif::programFileFromLines(lines)
+                 : withLineEnds(convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage),
+                                options.lf);
         about = target.empty() ? "standard output" : target;
         writeResult(target, result);
     });
@@ -295,6 +306,143 @@ int checkFiles(const Options& options)
         }
     }
     return finishOutput(status);
+}
+
+Bytes withLineEnds(Bytes text, bool lf)
+{
+    if (lf) {
+        // Only the line ends: a CR inside a line stays.
+        std::size_t w = 0;
+        for (std::size_t r = 0; r < text.size(); ++r) {
+            if (!(text[r] == '\r' && r + 1 < text.size() && text[r + 1] == '\n')) {
+                text[w++] = text[r];
+            }
+        }
+        text.resize(w);
+    }
+    return text;
+}
+
+int insertIntoVolume(const Options& options)
+{
+    std::optional<lif::VolumeUpdate> update;
+    try {
+        update.emplace(options.volume);
+    } catch (const Failure& e) {
+        reportFailure(options.volume, e.what());
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    for (const auto& input : options.inputs) {
+        try {
+            if (samePlace(input, options.volume)) {
+                throw Failure("the input is the volume image itself");
+            }
+            const Bytes file = readFileBytes(input);
+            if (options.bare) {
+                Bytes blocks(file.begin(), file.end());
+                blocks.resize((blocks.size() + lif::kBlockSize - 1) / lif::kBlockSize * lif::kBlockSize, 0x00);
+                update->insert(lif::newEntry(options.lifName, options.type, lif::dateNow()), blocks, options.replace);
+            } else {
+                const auto [entry, blocks] = lif::splitSingleFile(file);
+                update->insert(entry, blocks, options.replace);
+            }
+        } catch (const Failure& e) {
+            reportFailure(input, e.what());
+            status = kExitFailed;
+        }
+    }
+    return status;
+}
+
+int changeVolume(const Options& options)
+{
+    try {
+        lif::VolumeUpdate update(options.volume);
+        switch (options.mode) {
+        case Mode::Rename:
+            update.rename(options.inputs[0], options.inputs[1]);
+            return kExitOk;
+        case Mode::Pack:
+            update.pack();
+            return kExitOk;
+        case Mode::SetLabel:
+            update.setLabel(options.label);
+            return kExitOk;
+        default:
+            break;
+        }
+        int status = kExitOk;
+        for (const auto& name : options.inputs) {
+            try {
+                update.purge(name);
+            } catch (const Failure& e) {
+                reportFailure(name, e.what());
+                status = kExitFailed;
+            }
+        }
+        return status;
+    } catch (const Failure& e) {
+        reportFailure(options.mode == Mode::Rename ? options.inputs[0] : options.volume, e.what());
+        return kExitFailed;
+    }
+}
+
+int textConv(const Options& options)
+{
+    const std::string& file = options.inputs.front();
+    Bytes shown;
+    try {
+        switch (kindOfFile(file)) {
+        case FileKind::ProgramFile:
+            try {
+                shown = convert(readFileBytes(file), {Format::Hp, Format::Txt}, options.codePage);
+            } catch (const Failure&) {
+                shown = readFileBytes(file); // a damaged program shows as it is
+            }
+            break;
+        case FileKind::Volume: {
+            const lif::Volume volume = lif::readVolume(file);
+            std::string text = catalogue(volume);
+            for (const auto& entry : volume.files) {
+                if (entry.type != lif::kTypeAscii || !entry.damage.empty()) {
+                    continue;
+                }
+                text += "=== " + lif::shownName(entry.name) + " ===\n";
+                try {
+                    const Bytes program =
+                        withLineEnds(convert(lif::textFromLines(lif::readRecords(lif::readFileBlocks(file, entry))),
+                                             {Format::Txt, Format::Txt}, options.codePage),
+                                     true);
+                    text.append(program.begin(), program.end());
+                } catch (const Failure& e) {
+                    text += std::string("(not shown: ") + e.what() + ")\n";
+                }
+            }
+            for (const char c : text) { // LF line ends here: CR LF when asked
+                if (c == '\n' && !options.lf) {
+                    shown.push_back('\r');
+                }
+                shown.push_back(static_cast<std::uint8_t>(c));
+            }
+            break;
+        }
+        case FileKind::Other:
+            shown = readFileBytes(file);
+            writeResult("", shown);
+            return finishOutput(kExitOk);
+        }
+    } catch (const Failure& e) {
+        // A volume that cannot be read shows as its bytes: a diff still works.
+        try {
+            shown = readFileBytes(file);
+        } catch (const Failure&) {
+            reportFailure(file, e.what());
+            return kExitFailed;
+        }
+    }
+    writeResult("", withLineEnds(std::move(shown), options.lf));
+    return finishOutput(kExitOk);
 }
 
 } // namespace varnook::cli

@@ -7,6 +7,7 @@
 #include "hp_ascii_format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -281,6 +282,22 @@ std::string typeName(std::uint16_t type)
     return text;
 }
 
+std::optional<std::uint16_t> typeNamed(std::string_view text)
+{
+    for (const auto& known : kTypeNames) {
+        if (text == known.name) {
+            return known.type;
+        }
+    }
+    std::uint16_t type = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), type, 16);
+    if (text.size() != 4 || error != std::errc() || end != text.data() + text.size() || type == kTypePurged ||
+        type == kTypeEnd) {
+        return std::nullopt;
+    }
+    return type;
+}
+
 std::string notTextReason(std::uint16_t type)
 {
     if (type == kTypeProg) {
@@ -499,13 +516,22 @@ Date dateNow()
             bcd(local.tm_hour),       bcd(local.tm_min),     bcd(std::min(local.tm_sec, 59))};
 }
 
-Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date)
+namespace {
+
+void refuseInvalidLabel(std::string_view label)
 {
     if (label.size() > 6 || (!label.empty() && !isValidName(label))) {
         throw Failure(
-            "\"" + std::string(label) +
+            "\"" + shownName(label) +
             "\" is not a valid volume label: up to 6 letters, digits and underscores, starting with a letter");
     }
+}
+
+} // namespace
+
+Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date)
+{
+    refuseInvalidLabel(label);
     if (directoryBlocks == 0 || std::uint64_t{directoryBlocks} + 3 > blocks) {
         throw Failure("a volume of " + std::to_string(blocks) + " blocks cannot hold a directory of " +
                       std::to_string(directoryBlocks) + " blocks and a file");
@@ -554,16 +580,19 @@ void refuseInvalidName(std::string_view name)
 
 // The first gap of free blocks large enough, among all files sorted by
 // their first block; the old version of the file counts as live.
-Placement plan(const Volume& volume, std::string_view name, std::uint64_t need)
+Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, std::uint64_t need, bool replace)
 {
     refuseInvalidName(name);
     if (const std::string damage = volume.damage(); !damage.empty()) {
         throw Failure(damage + "; nothing is written into a damaged volume");
     }
     const Entry* old = volume.find(name);
-    if (old != nullptr && old->type != kTypeAscii) {
+    if (old != nullptr && old->type != type) {
         throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
-                      ", not an ASCII file; it is not replaced");
+                      ", not " + typeName(type) + "; it is not replaced");
+    }
+    if (old != nullptr && !replace) {
+        throw Failure("the volume already holds " + std::string(name) + "; give --replace to replace it");
     }
     Placement placement;
     if (old != nullptr) {
@@ -608,19 +637,19 @@ Placement plan(const Volume& volume, std::string_view name, std::uint64_t need)
                   " blocks, and the largest free space holds " + std::to_string(largest));
 }
 
-// The directory entry of an ASCII file.
-std::array<std::uint8_t, kEntrySize> entryBytes(std::string_view name, std::uint64_t start, std::uint64_t blocks,
-                                                const Date& date)
+// The entry as it goes into the directory: at its start block, on one volume.
+EntryBytes placed(EntryBytes e, std::uint64_t start, std::uint64_t blocks)
 {
-    std::array<std::uint8_t, kEntrySize> e{};
-    std::fill(e.begin(), e.begin() + 10, ' ');
-    std::copy(name.begin(), name.end(), e.begin());
-    put16(e.data() + 10, kTypeAscii);
     put32(e.data() + 12, static_cast<std::uint32_t>(start));
     put32(e.data() + 16, static_cast<std::uint32_t>(blocks));
-    std::copy(date.begin(), date.end(), e.begin() + 20);
     put16(e.data() + 26, 0x8001);
     return e;
+}
+
+std::string nameOf(const EntryBytes& e)
+{
+    std::string name(e.begin(), e.begin() + 10);
+    return name.substr(0, name.find_last_not_of(' ') + 1);
 }
 
 std::array<std::uint8_t, kEntrySize> endEntry()
@@ -632,12 +661,47 @@ std::array<std::uint8_t, kEntrySize> endEntry()
 
 } // namespace
 
+EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date)
+{
+    EntryBytes e{};
+    std::fill(e.begin(), e.begin() + 10, ' ');
+    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 10), e.begin());
+    put16(e.data() + 10, type);
+    std::copy(date.begin(), date.end(), e.begin() + 20);
+    return e;
+}
+
+std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file)
+{
+    if (file.size() < kEntrySize) {
+        throw Failure("is not a LIF file as LIF tools exchange them: shorter than a directory entry (give --bare "
+                      "for the bare blocks)");
+    }
+    EntryBytes e{};
+    std::copy_n(file.begin(), kEntrySize, e.begin());
+    const std::uint16_t type = be16(e.data() + 10);
+    const std::uint64_t blocks = be32(e.data() + 16);
+    const ByteView content = file.subspan(kEntrySize);
+    if (type == kTypePurged || type == kTypeEnd || blocks * kBlockSize != content.size()) {
+        throw Failure("is not a LIF file as LIF tools exchange them: its entry says " +
+                      (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
+                                                               : std::to_string(blocks) + " blocks") +
+                      ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
+    }
+    return {e, content};
+}
+
 void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date)
 {
-    refuseInvalidName(name);
+    putFile(image, newEntry(name, kTypeAscii, date), content, true);
+}
+
+void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool replace)
+{
+    const std::string name = nameOf(entry);
     const Volume volume = parseImage(image);
     const std::uint64_t need = content.size() / kBlockSize;
-    const Placement p = plan(volume, name, need);
+    const Placement p = plan(volume, name, be16(entry.data() + 10), need, replace);
     const std::size_t end = static_cast<std::size_t>(checkedSize((p.start + need) * kBlockSize, "the image"));
     image.resize(std::max(image.size(), end), 0x00);
     std::copy(content.begin(), content.end(), image.begin() + static_cast<std::ptrdiff_t>(p.start * kBlockSize));
@@ -648,7 +712,7 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
         const auto e = endEntry();
         std::copy(e.begin(), e.end(), entryAt(p.slot + 1));
     }
-    const auto e = entryBytes(name, p.start, need, date);
+    const auto e = placed(entry, p.start, need);
     std::copy(e.begin(), e.end(), entryAt(p.slot));
     if (p.purge) {
         put16(&*entryAt(*p.purge) + 10, kTypePurged);
@@ -776,17 +840,27 @@ void VolumeUpdate::flush()
 
 void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date)
 {
+    insert(newEntry(name, kTypeAscii, date), content, true);
+}
+
+void VolumeUpdate::replaceWhole(const std::function<void(Bytes&)>& change)
+{
+    Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")));
+    readAll(0, image.data(), image.size());
+    change(image);
+    replaceFile(path_, image);
+    ::close(std::exchange(fd_, -1));
+    open();
+}
+
+void VolumeUpdate::insert(const EntryBytes& entry, ByteView content, bool replace)
+{
     const std::uint64_t need = content.size() / kBlockSize;
-    const Placement p = plan(volume_, name, need);
+    const Placement p = plan(volume_, nameOf(entry), be16(entry.data() + 10), need, replace);
     if (p.overOld) {
         // Only the old version's blocks can hold it: the whole image is
         // replaced, so that a failure leaves the old one as it was.
-        Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")));
-        readAll(0, image.data(), image.size());
-        putFile(image, name, content, date);
-        replaceFile(path_, image);
-        ::close(std::exchange(fd_, -1));
-        open();
+        replaceWhole([&](Bytes& image) { putFile(image, entry, content, replace); });
         return;
     }
     // The blocks first, into free space only, then the directory: the new
@@ -802,17 +876,111 @@ void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date
     if (p.newEnd) {
         putEntry(p.slot + 1, endEntry());
     }
-    putEntry(p.slot, entryBytes(name, p.start, need, date));
+    putEntry(p.slot, placed(entry, p.start, need));
     flush();
     if (p.purge) {
-        auto e = std::array<std::uint8_t, kEntrySize>{};
-        std::copy_n(directory_.begin() + static_cast<std::ptrdiff_t>(*p.purge * kEntrySize), kEntrySize, e.begin());
-        put16(e.data() + 10, kTypePurged);
-        putEntry(*p.purge, e);
-        flush();
+        changeEntry(*p.purge, [](EntryBytes& e) { put16(e.data() + 10, kTypePurged); });
     }
     size_ = std::max(size_, (p.start + need) * kBlockSize);
     volume_ = parseVolume(label_, directory_, size_);
+}
+
+void VolumeUpdate::changeEntry(std::size_t slot, const std::function<void(EntryBytes&)>& change)
+{
+    EntryBytes e{};
+    const auto at = directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize);
+    std::copy_n(at, kEntrySize, e.begin());
+    change(e);
+    // One entry never crosses a sector: it is written whole or not at all.
+    writeAll(std::uint64_t{volume_.directoryStart} * kBlockSize + slot * kEntrySize, e);
+    flush();
+    std::copy(e.begin(), e.end(), at);
+    volume_ = parseVolume(label_, directory_, size_);
+}
+
+const Entry& VolumeUpdate::fileNamed(std::string_view name) const
+{
+    const Entry* entry = volume_.find(name);
+    for (const auto& file : volume_.files) {
+        entry = entry != nullptr || shownName(file.name) != name ? entry : &file;
+    }
+    if (entry == nullptr) {
+        throw Failure("no such file in the volume");
+    }
+    return *entry;
+}
+
+void VolumeUpdate::rename(std::string_view from, std::string_view to)
+{
+    const Entry& entry = fileNamed(from);
+    refuseInvalidName(to);
+    if (volume_.find(to) != nullptr) {
+        throw Failure("the volume already holds " + std::string(to));
+    }
+    changeEntry(entry.slot, [&](EntryBytes& e) {
+        std::fill_n(e.begin(), 10, ' ');
+        std::copy(to.begin(), to.end(), e.begin());
+    });
+}
+
+void VolumeUpdate::purge(std::string_view name)
+{
+    changeEntry(fileNamed(name).slot, [](EntryBytes& e) { put16(e.data() + 10, kTypePurged); });
+}
+
+void VolumeUpdate::setLabel(std::string_view label)
+{
+    refuseInvalidLabel(label);
+    std::fill_n(label_.begin() + 2, 6, ' ');
+    std::copy(label.begin(), label.end(), label_.begin() + 2);
+    writeAll(2, ByteView(label_).subspan(2, 6));
+    flush();
+    volume_ = parseVolume(label_, directory_, size_);
+}
+
+void VolumeUpdate::pack()
+{
+    // Files move over each other's old blocks: the image is replaced whole,
+    // so that a kill leaves it as it was or packed, never half.
+    replaceWhole(packImage);
+}
+
+void packImage(Bytes& image)
+{
+    const Volume volume = parseImage(image);
+    if (const std::string damage = volume.damage(); !damage.empty()) {
+        throw Failure(damage + "; a damaged volume is not packed");
+    }
+    const std::uint64_t directoryAt = std::uint64_t{volume.directoryStart} * kBlockSize;
+    std::vector<EntryBytes> entries;
+    std::uint64_t to = volume.firstDataBlock();
+    const std::uint64_t used = image.size() / kBlockSize;
+    for (const Entry* file : inStartOrder(volume)) {
+        EntryBytes e{};
+        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(directoryAt + file->slot * kEntrySize), kEntrySize,
+                    e.begin());
+        // Towards the start only: the blocks of files not yet moved stay
+        // untouched. Blocks past the image's end are zeros.
+        const std::uint64_t have = file->start < used ? std::min<std::uint64_t>(file->blocks, used - file->start) : 0;
+        std::memmove(image.data() + to * kBlockSize, image.data() + std::uint64_t{file->start} * kBlockSize,
+                     have * kBlockSize);
+        std::memset(image.data() + (to + have) * kBlockSize, 0, (file->blocks - have) * kBlockSize);
+        put32(e.data() + 12, static_cast<std::uint32_t>(to));
+        entries.push_back(e);
+        to += file->blocks;
+    }
+    if (to < used) {
+        std::memset(image.data() + to * kBlockSize, 0, (used - to) * kBlockSize);
+    }
+    // The directory in the files' order, purged entries gone.
+    std::uint8_t* directory = image.data() + directoryAt;
+    std::memset(directory, 0, volume.entryCount() * kEntrySize);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::copy(entries[i].begin(), entries[i].end(), directory + i * kEntrySize);
+    }
+    if (entries.size() < volume.entryCount()) {
+        put16(directory + entries.size() * kEntrySize + 10, kTypeEnd);
+    }
 }
 
 void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content)

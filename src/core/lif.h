@@ -13,9 +13,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace varnook::lif {
@@ -164,11 +166,35 @@ inline constexpr Medium kMedia[] = {{"9121", 1056}, {"9122", 2464}, {"9122-hd", 
 // for 4,928), else the block count as tracks of one block on one surface.
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date);
 
+// A directory entry as it stands in a volume.
+using EntryBytes = std::array<std::uint8_t, kEntrySize>;
+
+// The entry of a file to put on a volume; its start and length are set
+// when it is placed.
+EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date);
+
+// A file as LIF tools exchange single files: its entry (whose start block
+// means nothing here) and its blocks. Throws Failure for a file that is not.
+std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file);
+
+// A type by its name (typeName's) or its four hexadecimal digits; nothing
+// for any other text, and for the purged and end types.
+std::optional<std::uint16_t> typeNamed(std::string_view text);
+
 // Adds the ASCII file (content from asciiFileFromText) to the image in
 // memory, or replaces the ASCII file of that name. Throws Failure, saying
 // which, when the volume or its directory is full, the volume is
 // inconsistent, or the name is taken by a file of another type.
 void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date);
+// The same for any file, its name, type, date and implementation field
+// from the entry. A taken name is refused unless replace (and even then
+// when the file there is of another type).
+void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool replace);
+
+// Moves the files towards the start, in their order, so that the free
+// space is one gap after them; the directory lists them in that order, its
+// purged entries gone. Throws Failure for a damaged volume.
+void packImage(Bytes& image);
 
 // An image opened for changes, as a file system changes a disk: it holds an
 // exclusive lock (readers take a shared one) from reading the directory to
@@ -190,6 +216,15 @@ public:
     // whole or absent. When it fits nowhere but in the old version's blocks,
     // the image is replaced as a whole. Throws Failure as putFile does.
     void put(std::string_view name, ByteView content, const Date& date);
+    // The same for any file (see putFile).
+    void insert(const EntryBytes& entry, ByteView content, bool replace);
+    // Each writes one entry (or the label) in place; a file is named as the
+    // volume holds it or as shownName shows it.
+    void rename(std::string_view from, std::string_view to);
+    void purge(std::string_view name);
+    void setLabel(std::string_view label);
+    // packImage, the image replaced whole under the lock.
+    void pack();
 
 private:
     void open();
@@ -198,6 +233,9 @@ private:
     void readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const;
     void writeAll(std::uint64_t offset, ByteView bytes);
     void flush();
+    void replaceWhole(const std::function<void(Bytes&)>& change);
+    void changeEntry(std::size_t slot, const std::function<void(EntryBytes&)>& change);
+    const Entry& fileNamed(std::string_view name) const;
 
     std::filesystem::path path_;
     int fd_ = -1;

@@ -434,6 +434,120 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
                     "never written: make a plain image of it with --export-image"});
 }
 
+// The volume commands on a copy of one volume (A, a purged gap, C): the
+// names, types and sizes after each, every file still read whole and the
+// volume clean; a refused command leaves the image byte for byte.
+TEST(ConvertCommand, VolumeCommands)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("b.bin", Bytes{'b', 0, 'n'});
+    Bytes base = lif::newVolumeImage("WORK", 40, 1, {});
+    const auto programOf = [](char name) { // the one line "1" and the name
+        const char digits[] = "0123456789ABCDEF";
+        return textOf(hpFile(std::string("00 02 31 ") + digits[name >> 4] + digits[name & 15] + " 00 FF FF"));
+    };
+    for (const char name : {'A', 'B', 'C'}) {
+        lif::putFile(base, std::string(1, name), lif::asciiFileFromProgramFile(bytesOf(programOf(name))), {});
+    }
+    base[512 + 32 + 11] = 0; // B purged
+    dir.write("v.lif", base);
+    dir.write("C.lif", convert(dir, "--extract --volume v.lif C").out);
+    dir.write("packed.td0", teleDiskOf(base, SIZE_MAX, SIZE_MAX, Packing::Lzh));
+    const struct {
+        std::string arguments;
+        int status;
+        std::string after; // name:type:blocks of each file then the label, or the failure
+    } runs[] = {
+        {"--insert --volume v.lif --replace C.lif", 0, "A:ASCII:1 C:ASCII:1 WORK"},
+        {"--insert --volume v.lif C.lif", 1, "C.lif: the volume already holds C; give --replace to replace it"},
+        {"--rename --volume v.lif C D", 0, "A:ASCII:1 D:ASCII:1 WORK"},
+        {"--rename --volume v.lif C A", 1, "C: the volume already holds A"},
+        {"--rename --volume v.lif C 9", 1, "C: \"9\" is not a valid LIF file name"},
+        {"--purge --volume v.lif A C", 0, "WORK"},
+        {"--purge --volume v.lif NONE", 1, "NONE: no such file in the volume"},
+        {"--pack --volume v.lif", 0, "A:ASCII:1 C:ASCII:1 WORK"},
+        {"--set-label --volume v.lif NEW", 0, "A:ASCII:1 C:ASCII:1 NEW"},
+        {"--set-label --volume v.lif SEVENCH", 1, "\"SEVENCH\" is not a valid volume label"},
+        {"--insert --volume v.lif --bare --name D --type E961 b.bin", 0, "A:ASCII:1 D:BDAT:1 C:ASCII:1 WORK"},
+        {"--insert --volume v.lif --bare --name A --type BDAT --replace b.bin", 1,
+         "b.bin: the volume holds A as a file of type ASCII, not BDAT; it is not replaced"},
+        {"--insert --volume v.lif --bare --name D --type FFFF b.bin", 2, "invalid --type value 'FFFF'"},
+        {"--insert --volume v.lif PROG.asc", 1, "PROG.asc: is not a LIF file as LIF tools exchange them"},
+        {"--pack --volume packed.td0", 1, "make a plain image of it with --export-image"},
+    };
+    for (const auto& run : runs) {
+        dir.write("v.lif", base);
+        const Outcome got = convert(dir, run.arguments);
+        EXPECT_EQ(got.status, run.status) << run.arguments << "\n" << got.err;
+        if (run.status != 0) {
+            EXPECT_THAT(got.err, HasSubstr(run.after)) << run.arguments;
+            EXPECT_EQ(dir.read("v.lif"), base) << run.arguments;
+            continue;
+        }
+        const lif::Volume volume = lif::readVolume(dir / "v.lif");
+        std::string after;
+        for (const auto& file : volume.files) {
+            after += file.name + ":" + lif::typeName(file.type) + ":" + std::to_string(file.blocks) + " ";
+            if (file.type == lif::kTypeAscii) { // A's program, or C's under any name
+                EXPECT_EQ(convert(dir, "--to hp --volume v.lif " + file.name).out,
+                          programOf(file.name == "A" ? 'A' : 'C'))
+                    << run.arguments;
+            }
+        }
+        EXPECT_EQ(after + volume.label, run.after) << run.arguments;
+        EXPECT_EQ(convert(dir, "--check v.lif").status, 0) << run.arguments;
+        EXPECT_EQ(dir.read("v.lif").size(), base.size()) << run.arguments;
+    }
+    // A file extracted and inserted again is the same file: the entry and
+    // blocks as they were, its start block the volume's own.
+    dir.write("v.lif", base);
+    ASSERT_EQ(convert(dir, "--pack --volume v.lif").status, 0);
+    ASSERT_EQ(convert(dir, "--purge --volume v.lif C").status, 0);
+    ASSERT_EQ(convert(dir, "--insert --volume v.lif C.lif").status, 0);
+    Bytes again = bytesOf(convert(dir, "--extract --volume v.lif C").out), before = dir.read("C.lif");
+    EXPECT_EQ(again[15], 4); // after A, where the packed volume's free space starts
+    again[15] = before[15];
+    EXPECT_EQ(again, before);
+}
+
+// What git diff shows of programs and disk images through --textconv: their
+// text, the catalogue; anything else as it is; never a failure.
+TEST(ConvertCommand, TextconvShowsProgramsAsText)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("notes.txt", "a\r\nb");
+    dir.write("broken.lif", Bytes{0x80, 0x00, 'X'});
+    Bytes disk = lif::newVolumeImage("WORK", 40, 1, {});
+    lif::putFile(disk, "PROG", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    dir.write("disk.lif", disk);
+    const Invocation runs[] = {
+        {"--textconv PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},
+        {"--textconv --line-ending crlf PROG.asc", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--textconv disk.lif", "", 0,
+         "PROG        ASCII         1  -\nVolume WORK: 1 files, 36 blocks free\n=== PROG ===\n10 BEEP\n20 END\n", ""},
+        {"--textconv notes.txt", "", 0, "a\r\nb", ""},
+        {"--textconv broken.lif", "", 0, std::string("\x80\0X", 3), ""},
+        {"--to txt --line-ending lf PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},
+        {"--to hp --line-ending lf prog.txt", "", 2, "", "--line-ending cannot be used with anything but --to txt"},
+    };
+    for (const auto& run : runs) {
+        expectRun(dir, run);
+    }
+    // The recipe of the README, in a real repository.
+    const std::string git = "cd '" + dir.path().string() + "' && git -c user.name=t -c user.email=t@t ";
+    dir.write(".gitattributes", "*.asc diff=hpbasic\n*.lif diff=hpbasic\n");
+    ASSERT_EQ(
+        std::system((git + "init -q && " + git + "config diff.hpbasic.textconv '" VARNOOK_CONVERT " --textconv' && " +
+                     git + "add . && " + git + "commit -qm one")
+                        .c_str()),
+        0);
+    dir.write("PROG.asc", textOf(hpFile("00 07 31 30 20 42 45 45 50 00 00 07 32 30 20 53 54 4F 50 00 FF FF")));
+    ASSERT_EQ(std::system((git + "diff PROG.asc > diff.txt").c_str()), 0);
+    EXPECT_THAT(textOf(dir.read("diff.txt")), HasSubstr("-20 END\n+20 STOP\n"));
+}
+
 // LibDsk's dsktrans, a reader written apart from ours, sees in the captures
 // the tests make the disk Varnook sees: a volume full of text, so that the
 // compression's adaptive code is rebuilt many times over.
