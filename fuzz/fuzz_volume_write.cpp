@@ -1,16 +1,21 @@
 // Write, then read: a program written into a fresh volume (or over itself,
-// or beside another) reads back as the same lines, and the volume stays
-// clean for the structure check.
+// or beside another) reads back as the same lines, and so it does after
+// the volume commands (rename, insert as a single file and as bare blocks,
+// purge, pack) have changed the volume around it; the volume stays clean
+// for the structure check throughout.
 
 #include "check.h"
 
 #include "core/failure.h"
+#include "core/file_io.h"
 #include "core/hp_ascii.h"
 #include "core/lif.h"
 #include "core/structure_check.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <unistd.h>
 
 using namespace varnook;
 
@@ -24,6 +29,17 @@ std::string textOfFile(const Bytes& image, const char* name)
     const ByteView blocks = ByteView(image).subspan(entry->start * lif::kBlockSize, entry->blocks * lif::kBlockSize);
     const Bytes text = lif::textFromLines(lif::readRecords(blocks));
     return std::string(text.begin(), text.end());
+}
+
+void checkClean(const Bytes& image)
+{
+    const auto findings = checkVolumeImage(image); // a note that the image stops early is no departure
+    FUZZ_CHECK(std::all_of(findings.begin(), findings.end(), [](const lif::Finding& f) { return f.note; }));
+}
+
+bool isFull(const Failure& e)
+{
+    return std::string(e.what()).starts_with("the volume is full");
 }
 
 } // namespace
@@ -53,13 +69,51 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             lif::putFile(image, name, content, {});
         } catch (const Failure& e) {
-            FUZZ_CHECK(std::string(e.what()).starts_with("the volume is full"));
+            FUZZ_CHECK(isFull(e));
             return 0;
         }
         FUZZ_CHECK(textOfFile(image, name) == expected);
-        const auto findings = checkVolumeImage(image); // a note that the image stops early is no departure
-        FUZZ_CHECK(std::all_of(findings.begin(), findings.end(), [](const lif::Finding& f) { return f.note; }));
+        checkClean(image);
     }
     FUZZ_CHECK(textOfFile(image, "OTHER") == expected);
+
+    // The volume commands, on the image as a file (in memory, on tmpfs).
+    static const std::string path = "/dev/shm/varnook-fuzz-" + std::to_string(::getpid()) + ".lif";
+    static const bool removedAtExit = std::atexit([] { ::unlink(path.c_str()); }) == 0;
+    (void)removedAtExit;
+    replaceFile(path, image);
+    const auto step = [&](auto change) {
+        try {
+            lif::VolumeUpdate update(path);
+            change(update);
+        } catch (const Failure& e) {
+            FUZZ_CHECK(isFull(e));
+        }
+        image = readFileBytes(path);
+        checkClean(image);
+        FUZZ_CHECK(textOfFile(image, "PROG") == expected);
+    };
+    step([](lif::VolumeUpdate& v) { v.rename("OTHER", "COPY"); });
+    FUZZ_CHECK(textOfFile(image, "COPY") == expected);
+    const lif::Volume before = lif::parseImage(image);
+    const Bytes single = lif::singleFileForm(path, before, *before.find("PROG"));
+    step([&](lif::VolumeUpdate& v) {
+        const auto [entry, fileBlocks] = lif::splitSingleFile(single);
+        v.insert(entry, fileBlocks, true);
+    });
+    step([&](lif::VolumeUpdate& v) { v.insert(lif::newEntry("BARE", 0xE961, {}), content, false); });
+    step([](lif::VolumeUpdate& v) { v.purge("COPY"); });
+    step([](lif::VolumeUpdate& v) { v.pack(); });
+    // Packed: the files one after another from the directory's end.
+    const lif::Volume packed = lif::parseImage(image);
+    std::uint64_t next = packed.firstDataBlock();
+    for (const auto& file : packed.files) {
+        FUZZ_CHECK(file.start == next);
+        next += file.blocks;
+    }
+    const lif::Entry* bare = packed.find("BARE");
+    FUZZ_CHECK(bare == nullptr ||
+               std::equal(content.begin(), content.end(),
+                          image.begin() + static_cast<std::ptrdiff_t>(bare->start * lif::kBlockSize)));
     return 0;
 }

@@ -135,8 +135,15 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
                            "                  [--directory-blocks N]\n"
                            "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
+                           "  varnook-convert --insert --volume IMAGE [--replace] FILE...\n"
+                           "  varnook-convert --insert --volume IMAGE --bare --name NAME --type TYPE [--replace] FILE\n"
+                           "  varnook-convert --rename --volume IMAGE OLD NEW\n"
+                           "  varnook-convert --purge --volume IMAGE NAME...\n"
+                           "  varnook-convert --pack --volume IMAGE\n"
+                           "  varnook-convert --set-label --volume IMAGE LABEL\n"
                            "  varnook-convert --export-image IMAGE -o OUT\n"
-                           "  varnook-convert --check FILE...";
+                           "  varnook-convert --check FILE...\n"
+                           "  varnook-convert --textconv [--line-ending {crlf|lf}] FILE";
 
 const char* kFooter = "Examples:\n"
                       "  varnook-convert --to txt PROG.asc > prog.txt\n"
@@ -146,6 +153,11 @@ const char* kFooter = "Examples:\n"
                       "  varnook-convert --to txt --volume disk.lif PROG > prog.txt\n"
                       "  varnook-convert --to lif --volume disk.lif --name PROG prog.txt\n"
                       "  varnook-convert --extract --volume disk.lif -o files/ PROG DATA1\n"
+                      "  varnook-convert --insert --volume other.lif files/PROG files/DATA1\n"
+                      "  varnook-convert --rename --volume disk.lif PROG PROG_OLD\n"
+                      "  varnook-convert --purge --volume disk.lif PROG_OLD && varnook-convert --pack --volume "
+                      "disk.lif\n"
+                      "  git config diff.hpbasic.textconv \"varnook-convert --textconv\"\n"
                       "\n"
                       "Exit status: 0 when every input was converted (every checked file is clean),\n"
                       "1 when any failed, 2 for a usage error.";
@@ -180,8 +192,9 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
             }
         }
     };
-    const char* const modeOptions[] = {"--to",    "--list",   "--new-volume", "--check", "--extract", "--export-image",
-                                       "--insert", "--rename", "--purge",      "--pack",  "--set-label", "--textconv"};
+    const char* const modeOptions[] = {"--to",      "--list",         "--new-volume", "--check",
+                                       "--extract", "--export-image", "--insert",     "--rename",
+                                       "--purge",   "--pack",         "--set-label",  "--textconv"};
     const auto modes = std::count_if(std::begin(modeOptions), std::end(modeOptions), has);
     if (modes == 0) {
         throw UsageError{"--to is required (or --list, --new-volume, --check, --extract, --export-image, --insert, "
@@ -207,8 +220,8 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
     if (options.mode != Mode::Insert) {
         refuse({"--replace"}, "anything but --insert");
     }
-    const bool writesText = options.conversion.to == Format::Txt &&
-                            (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
+    const bool writesText =
+        options.conversion.to == Format::Txt && (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
     if (!writesText && options.mode != Mode::TextConv) {
         refuse({"--line-ending"}, "anything but --to txt and --textconv");
     }
@@ -228,7 +241,8 @@ void checkMode(Options& options, const std::map<std::string, std::size_t>& given
         if (!has("--volume")) {
             throw UsageError{"this command needs --volume IMAGE"};
         }
-        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o"}, "a command that changes a volume");
+        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o"},
+               "a command that changes a volume");
     }
     if (bareInsert && (!has("--name") || !has("--type") || options.inputs.size() != 1)) {
         throw UsageError{"--insert --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
@@ -340,7 +354,8 @@ Options parseOptions(int argc, char** argv)
         app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
     all["--volume"] = app.add_option("--volume", options.volume,
                                      "LIF disk image: --to txt|hp read the NAMEd files out of it, --to lif "
-                                     "writes the inputs into it")
+                                     "writes the inputs into it; the image that --extract, --insert, --rename, "
+                                     "--purge, --pack and --set-label work on")
                           ->type_name("IMAGE");
     all["--name"] = app.add_option("--name", options.lifName,
                                    "LIF file name for the one input of --to lif (default: the input's file name "
@@ -543,8 +558,8 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         const std::string label =
             count > 1 ? "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + input : input;
         TerminalProgress progress(label, showProgress);
-        const Bytes result = withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress),
-                                          options.lf);
+        const Bytes result =
+            withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress), options.lf);
         if (outputFile) {
             about = target->string();
             outputFile->write(result);

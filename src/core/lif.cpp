@@ -588,8 +588,9 @@ Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, 
     }
     const Entry* old = volume.find(name);
     if (old != nullptr && old->type != type) {
-        throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) +
-                      ", not " + typeName(type) + "; it is not replaced");
+        throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) + ", not " +
+                      (type == kTypeAscii ? "an ASCII file" : "a " + typeName(type) + " file") +
+                      "; it is not replaced");
     }
     if (old != nullptr && !replace) {
         throw Failure("the volume already holds " + std::string(name) + "; give --replace to replace it");
@@ -663,9 +664,10 @@ std::array<std::uint8_t, kEntrySize> endEntry()
 
 EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date)
 {
+    refuseInvalidName(name);
     EntryBytes e{};
     std::fill(e.begin(), e.begin() + 10, ' ');
-    std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 10), e.begin());
+    std::copy(name.begin(), name.end(), e.begin());
     put16(e.data() + 10, type);
     std::copy(date.begin(), date.end(), e.begin() + 20);
     return e;
@@ -683,10 +685,10 @@ std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file)
     const std::uint64_t blocks = be32(e.data() + 16);
     const ByteView content = file.subspan(kEntrySize);
     if (type == kTypePurged || type == kTypeEnd || blocks * kBlockSize != content.size()) {
-        throw Failure("is not a LIF file as LIF tools exchange them: its entry says " +
-                      (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
-                                                               : std::to_string(blocks) + " blocks") +
-                      ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
+        throw Failure(
+            "is not a LIF file as LIF tools exchange them: its entry says " +
+            (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type) : std::to_string(blocks) + " blocks") +
+            ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
     }
     return {e, content};
 }

@@ -170,7 +170,7 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
 using EntryBytes = std::array<std::uint8_t, kEntrySize>;
 
 // The entry of a file to put on a volume; its start and length are set
-// when it is placed.
+// when it is placed. Throws Failure for a name that is not a valid one.
 EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date);
 
 // A file as LIF tools exchange single files: its entry (whose start block

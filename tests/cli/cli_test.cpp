@@ -471,7 +471,7 @@ TEST(ConvertCommand, VolumeCommands)
         {"--set-label --volume v.lif SEVENCH", 1, "\"SEVENCH\" is not a valid volume label"},
         {"--insert --volume v.lif --bare --name D --type E961 b.bin", 0, "A:ASCII:1 D:BDAT:1 C:ASCII:1 WORK"},
         {"--insert --volume v.lif --bare --name A --type BDAT --replace b.bin", 1,
-         "b.bin: the volume holds A as a file of type ASCII, not BDAT; it is not replaced"},
+         "b.bin: the volume holds A as a file of type ASCII, not a BDAT file; it is not replaced"},
         {"--insert --volume v.lif --bare --name D --type FFFF b.bin", 2, "invalid --type value 'FFFF'"},
         {"--insert --volume v.lif PROG.asc", 1, "PROG.asc: is not a LIF file as LIF tools exchange them"},
         {"--pack --volume packed.td0", 1, "make a plain image of it with --export-image"},
