@@ -82,10 +82,7 @@ TEST(ConvertCommand, Runs)
     dir.write("mac.txt", "10 BEEP\r20 END\r");
     dir.write("PROG.asc", kWorked);
     dir.write("plain.txt", "PRINT 1\r\n\r\nEND");
-    dir.write("long.txt", "10 A\r\n20 REM " + std::string(296, 'x') + "\r\n");
     dir.write("kanji.txt", "10 A\r\n20 \x93\xFA\r\n");
-    dir.write("odd.txt", "10 A\r\n20 \x81\r\n");
-    dir.write("nul.txt", std::string("10 A\r\n20 B\0\r\n", 13));
     dir.write("ff.txt", "10 A\r\n20 \xFF\r\n");
     dir.write("empty.asc", "");
     dir.write("-odd.txt", "10 A");
@@ -103,16 +100,10 @@ TEST(ConvertCommand, Runs)
         {"--to hp -- -odd.txt", "", 0, textOf(hpFile("00 04 31 30 20 41 00 FF FF")), ""},
         {"--to txt --from txt --code-page windows-932 kanji.txt", "", 0, "10 A\r\n20 \x93\xFA\r\n", ""},
         {"--to txt --from txt ff.txt", "", 0, "10 A\r\n20 \xFF\r\n", ""},
-        {"--version", "", 0, "varnook-convert 2.5.0\n", ""},
-        {"--to txt --from txt --line-numbers --start -2147483648 --step -1 plain.txt", "", 1, "",
-         "varnook-convert: plain.txt: line numbers leave the 32-bit range"},
-        {"--to hp long.txt", "", 1, "", "long.txt: line 2 is 303 characters long; HP BASIC ASCII allows at most 255"},
+        {"--version", "", 0, "varnook-convert " VARNOOK_VERSION "\n", ""},
         {"--to hp --code-page windows-932 kanji.txt", "", 1, "",
          "kanji.txt: Error!! 2 byte character is contained! The character at line 2, column 4 is not a single "
          "byte in code page windows-932"},
-        {"--to hp --code-page windows-932 -", "odd.txt", 1, "", "varnook-convert: -: line 2: byte 0x81"},
-        {"--to hp --code-page windows-1252 nul.txt", "", 1, "", "nul.txt: Error!! The character at line 2, column 5"},
-        {"--to hp --code-page windows-1252 ff.txt", "", 1, "", "ff.txt: Error!! The character at line 2, column 4"},
         {"--to txt empty.asc", "", 1, "",
          "empty.asc: not an HP BASIC ASCII program file (its header differs); read "
          "it as text with --from txt"},
@@ -123,19 +114,16 @@ TEST(ConvertCommand, Runs)
         {"--to txt .", "", 1, "", ".: is a folder"},
         {"plain.txt", "", 2, "", "--to is required"},
         {"--to doc plain.txt", "", 2, "", "--to: doc not in {txt,hp,lif}"},
-        {"--to txt --from pdf plain.txt", "", 2, "", "--from: pdf not in {txt,hp}"},
         {"--to txt --line-numbers PROG.asc", "", 2, "", "--line-numbers numbers a TXT input"},
         {"--to hp --start ten plain.txt", "", 2, "", "invalid --start value 'ten'"},
         {"--to hp --step 2147483648 plain.txt", "", 2, "", "invalid --step value '2147483648'"},
         {"--to hp --code-page klingon plain.txt", "", 2, "", "invalid --code-page value 'klingon'"},
-        {"--to hp --code-page ibm-37 plain.txt", "", 2, "", "\"ibm-37\" does not store CR, LF, the blank"},
         {"--to hp plain.txt prog.txt", "", 2, "", "several inputs need -o"},
         {"--to hp -o plain.txt plain.txt prog.txt", "", 2, "", "must name an existing folder"},
         {"--to hp -o . - plain.txt", "", 2, "", "standard input ('-') can only be converted on its own"},
         {"--to hp", "", 2, "", "INPUT is required"},
         {"--to hp -o '' plain.txt", "", 2, "", "empty -o value"},
         {"--to hp --code-page '' plain.txt", "", 2, "", "empty --code-page value"},
-        {"--to '' plain.txt", "", 2, "", "--to:  not in {txt,hp,lif}"},
     };
     const std::string before = dir.listing();
     for (const auto& run : runs) {
@@ -246,9 +234,7 @@ TEST(ConvertCommand, DiskImages)
     TempDir dir;
     dir.write("PROG.asc", kWorked);
     dir.write("prog.txt", "PRINT 1\r\nEND");
-    dir.write("long.txt", "10 " + std::string(300, 'x'));
     dir.write("bad.asc", textOf(hpFile("00 03 41 FF 00 07 00 FF FF 00 00")));
-    dir.write("big.txt", program(5000));
     fs::create_directory(dir / "b");
     dir.write("b/prog.bas", "10 B");
     Bytes cut = lif::newVolumeImage("", 40, 1, {});
@@ -263,7 +249,6 @@ TEST(ConvertCommand, DiskImages)
     damaged[512 + 32 + 15] = 5; // B starts where C does
     dir.write("damaged.lif", damaged);
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
-    ASSERT_EQ(convert(dir, "--new-volume tiny.lif --blocks 20 --directory-blocks 1").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
                                                "44 00 00 FF FF"));
     const Invocation runs[] = {
@@ -275,13 +260,8 @@ TEST(ConvertCommand, DiskImages)
         {"--to hp --volume disk.lif MISSING", "", 1, "", "MISSING: no such file in the volume disk.lif"},
         {"--to hp --volume PROG.asc PROG", "", 1, "", "PROG.asc: not a LIF volume"},
         {"--to hp --volume disk.lif -o disk.lif PROG", "", 1, "", "would overwrite the volume image"},
-        {"--to lif --volume disk.lif long.txt", "", 1, "", "long.txt: line 1 is 303 characters long"},
         {"--to lif --volume disk.lif --from hp bad.asc", "", 1, "", "bad.asc: offset 259: byte FF inside a record"},
-        {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "\"9LIVES\" is not a valid LIF file name"},
         {"--to lif --volume disk.lif prog.txt b/prog.bas", "", 1, "", "b/prog.bas: has the LIF name prog, as prog.txt"},
-        {"--to lif --volume tiny.lif --from hp PROG.asc", "", 0, "", ""},
-        {"--to lif --volume tiny.lif --name BIG big.txt", "", 1, "",
-         "big.txt: the volume is full: BIG needs 20 blocks, and the largest free space holds 16"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--new-volume hd.lif --medium 9122-hd", "", 0, "", ""},
         {"--list hd.lif", "", 0, "Volume (no label): 0 files, 4912 blocks free\n", ""},
@@ -297,16 +277,9 @@ TEST(ConvertCommand, DiskImages)
         {"--to lif --volume damaged.lif prog.txt", "", 1, "", "damaged.lif: file B (blocks 5 to 6) overlaps file C"},
         {"--to txt --volume cut.lif PROG", "", 1, "",
          "PROG: file PROG: the image ends inside it (cut off); it cannot be read"},
-        {"--new-volume x.lif --label TOOLONG", "", 1, "", "not a valid volume label"},
         {"--check PROG.asc disk.lif", "", 0,
          "PROG.asc: no departure from the format found\n"
          "disk.lif: no departure from the format found\n",
-         ""},
-        {"--check bad.asc", "", 1,
-         "bad.asc: offset 259: byte FF inside a record\n"
-         "bad.asc: offset 260: byte 00 inside a record\n"
-         "bad.asc: offset 261: pad byte 07 is not zero\n"
-         "bad.asc: offset 265: 2 bytes after the end mark\n",
          ""},
         {"--list disk.lif --to hp", "", 2, "", "only one of --to, --list, --new-volume, --check, --extract"},
         {"--to lif PROG.asc", "", 2, "", "--to lif needs --volume IMAGE"},
@@ -337,8 +310,7 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(),
-              "PROG.asc b bad.asc big.txt cut.lif damaged.lif disk.lif hd.lif long.txt prog.txt tiny.lif types.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc cut.lif damaged.lif disk.lif hd.lif prog.txt types.lif");
     EXPECT_EQ(fs::file_size(dir / "disk.lif") + fs::file_size(dir / "hd.lif"), 630784u + 1261568u) << "whole images";
 }
 

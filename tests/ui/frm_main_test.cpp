@@ -364,7 +364,7 @@ private slots:
             QTimer::singleShot(0, [key] {
                 auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
                 QVERIFY(about != nullptr && about->cmdOK->isDefault());
-                QCOMPARE(about->lblVersion->text() + " " + about->windowTitle(), "Ver. 2.5.0 Version Information");
+                QCOMPARE(about->lblVersion->text() + " " + about->windowTitle(), "Ver. " VARNOOK_VERSION " Version Information");
                 QTest::keyClick(about, key);
             });
             w.cmdVer_Click();
