@@ -170,11 +170,9 @@ TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
 TEST(LifDates, ShowCenturiesAndUnknownBytes)
 {
     const std::pair<lif::Date, std::string> dates[] = {
-        {{0x99, 0x12, 0x31, 0x23, 0x59, 0x59}, "1999-12-31 23:59:59"},
         {{0x70, 0x01, 0x01, 0, 0, 0}, "1970-01-01 00:00:00"},
         {{0x69, 0x01, 0x01, 0, 0, 0}, "2069-01-01 00:00:00"},
         {{0, 0, 0, 0, 0, 0}, "-"},
-        {{0x26, 0x1A, 0x01, 0, 0, 0}, "unknown"},
         {{0x26, 0x99, 0x01, 0, 0, 0}, "unknown"}, // BCD, but no month
     };
     for (const auto& [date, text] : dates) {
