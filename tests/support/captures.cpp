@@ -52,10 +52,7 @@ public:
         for (int i = 0; i < kLeaves; ++i) {
             nodes_[i] = {1, -1 - i};
         }
-        for (int i = 0, j = kLeaves; j < kNodes; i += 2, ++j) {
-            nodes_[j] = {nodes_[i].count + nodes_[i + 1].count, i};
-        }
-        link();
+        build();
     }
     void encode(BitWriter& out, int symbol)
     {
@@ -65,20 +62,23 @@ public:
         }
         std::for_each(path.rbegin(), path.rend(), [&](unsigned bit) { out.put(bit, 1); });
         if (nodes_[kRoot].count == 0x8000) {
-            halve();
+            int kept = 0;
+            for (const Node& n : nodes_) {
+                if (n.child < 0) {
+                    nodes_[kept++] = {(n.count + 1) / 2, n.child};
+                }
+            }
+            build();
         }
-        for (int n = leaf_[symbol];; n = parent_[n]) {
-            // Swap with the last node of the same count, then count it.
-            int last = n;
-            while (last + 1 < kNodes && nodes_[last + 1].count == nodes_[n].count) {
-                ++last;
-            }
+        // Up from the leaf: swap each node with the last of its count, then count it.
+        for (int n = leaf_[symbol]; n != -1; n = n == kRoot ? -1 : parent_[n]) {
+            const int last = static_cast<int>(std::find_if(nodes_.begin() + n, nodes_.end(),
+                                                           [&](const Node& m) { return m.count != nodes_[n].count; }) -
+                                              nodes_.begin() - 1);
             std::swap(nodes_[n].child, nodes_[last].child);
-            link();
+            adopt(n);
+            adopt(last);
             ++nodes_[last].count;
-            if (last == kRoot) {
-                break;
-            }
             n = last;
         }
     }
@@ -92,35 +92,30 @@ private:
     std::array<int, kNodes> parent_{};
     std::array<int, kLeaves> leaf_{};
 
-    void link()
+    // The inner nodes over the leaves at the start, each placed after the
+    // nodes whose count is not above its own.
+    void build()
     {
-        for (int i = 0; i < kNodes; ++i) {
-            if (nodes_[i].child < 0) {
-                leaf_[-1 - nodes_[i].child] = i;
-            } else {
-                parent_[nodes_[i].child] = parent_[nodes_[i].child + 1] = i;
-            }
-        }
-    }
-    void halve()
-    {
-        std::vector<Node> leaves;
-        for (const Node& n : nodes_) {
-            if (n.child < 0) {
-                leaves.push_back({(n.count + 1) / 2, n.child});
-            }
-        }
-        std::copy(leaves.begin(), leaves.end(), nodes_.begin());
         for (int i = 0, j = kLeaves; j < kNodes; i += 2, ++j) {
             const Node made{nodes_[i].count + nodes_[i + 1].count, i};
             int k = j;
-            while (made.count < nodes_[k - 1].count) {
+            for (; made.count < nodes_[k - 1].count; --k) {
                 nodes_[k] = nodes_[k - 1];
-                --k;
             }
             nodes_[k] = made;
         }
-        link();
+        for (int i = 0; i < kNodes; ++i) {
+            adopt(i);
+        }
+    }
+    void adopt(int node)
+    {
+        const int child = nodes_[node].child;
+        if (child < 0) {
+            leaf_[-1 - child] = node;
+        } else {
+            parent_[child] = parent_[child + 1] = node;
+        }
     }
 };
 
@@ -184,42 +179,31 @@ Bytes lzwPacked(const Bytes& data)
 {
     Bytes out;
     std::vector<unsigned> codes;
-    std::map<std::pair<int, std::uint8_t>, int> table;
+    std::map<std::pair<unsigned, std::uint8_t>, unsigned> table;
     const auto flush = [&] {
-        out.push_back(static_cast<std::uint8_t>(codes.size() * 3));
-        out.push_back(static_cast<std::uint8_t>(codes.size() * 3 >> 8));
-        for (std::size_t i = 0; i < codes.size(); i += 2) {
-            const unsigned pair = codes[i] | (i + 1 < codes.size() ? codes[i + 1] << 12 : 0);
-            const int bytes = i + 1 < codes.size() ? 3 : 2;
-            for (int b = 0; b < bytes; ++b) {
+        const std::size_t n = codes.size();
+        out.insert(out.end(), {static_cast<std::uint8_t>(n * 3), static_cast<std::uint8_t>(n * 3 >> 8)});
+        for (std::size_t i = 0; i < n; i += 2) {
+            const unsigned pair = codes[i] | (i + 1 < n ? codes[i + 1] << 12 : 0);
+            for (std::size_t b = 0; b < (i + 1 < n ? 3u : 2u); ++b) {
                 out.push_back(static_cast<std::uint8_t>(pair >> 8 * b));
             }
         }
         codes.clear();
         table.clear();
     };
-    int current = -1;
-    for (const std::uint8_t byte : data) {
-        if (current < 0) {
-            current = byte;
-            continue;
+    for (std::size_t p = 0; p < data.size();) {
+        unsigned code = data[p++];
+        for (auto it = table.end(); p < data.size() && (it = table.find({code, data[p]})) != table.end(); ++p) {
+            code = it->second;
         }
-        const auto it = table.find({current, byte});
-        if (it != table.end()) {
-            current = it->second;
-            continue;
+        codes.push_back(code);
+        if (p < data.size()) {
+            table[{code, data[p]}] = static_cast<unsigned>(256 + table.size());
         }
-        codes.push_back(static_cast<unsigned>(current));
-        table[{current, byte}] = static_cast<int>(256 + table.size());
-        current = byte;
         if (table.size() == 4096 - 256) {
-            codes.push_back(static_cast<unsigned>(current));
-            current = -1;
             flush();
         }
-    }
-    if (current >= 0) {
-        codes.push_back(static_cast<unsigned>(current));
     }
     flush();
     return out;
