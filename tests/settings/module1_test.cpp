@@ -17,9 +17,8 @@ namespace {
 
 class Settings : public ::testing::Test {
 protected:
-    void SetUp() override { Module1::useFolder(dir.path()); }
-    void TearDown() override { Module1::useFolder(std::nullopt); }
-    TempDir dir;
+    SettingsFolder settings;
+    const TempDir& dir = settings.dir;
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "settings/module1.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -174,6 +176,16 @@ Bytes program(std::size_t size)
         text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
     }
     return bytesOf(text);
+}
+
+SettingsFolder::SettingsFolder()
+{
+    Module1::useFolder(dir.path());
+}
+
+SettingsFolder::~SettingsFolder()
+{
+    Module1::useFolder(std::nullopt);
 }
 
 } // namespace varnook::test

@@ -72,6 +72,13 @@ private:
     std::filesystem::path path_;
 };
 
+// The settings kept in a fresh folder while it lives.
+struct SettingsFolder {
+    SettingsFolder();
+    ~SettingsFolder();
+    TempDir dir;
+};
+
 // Runs the check as a user without root's power over permissions: as
 // nobody in a child process when the tests run as root (the folder and all
 // in it given to nobody first), else directly. Returns what the check

@@ -147,13 +147,6 @@ private:
     }
 };
 
-// The settings folder, in use before the window reads it.
-struct SettingsFolder {
-    SettingsFolder() { Module1::useFolder(dir.path()); }
-    ~SettingsFolder() { Module1::useFolder(std::nullopt); }
-    TempDir dir;
-};
-
 class FileCommands : public ::testing::Test {
 protected:
     void read(const std::string& name = "") { ReadProgramFile(w, page, name); }
@@ -182,7 +175,7 @@ protected:
         w.calls.clear();
     }
 
-    SettingsFolder settings;
+    SettingsFolder settings; // in use before the window reads it
     TempDir files;
     RecordingWindow w;
     CodePage page = CodePage::named("windows-1252");

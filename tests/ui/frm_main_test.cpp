@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -133,17 +132,13 @@ class FrmMainTest : public QObject {
     Q_OBJECT
 
 private:
-    QTemporaryDir settings_;
+    std::optional<SettingsFolder> settings_;
     TempDir files_;
     QString file(const char* name) const { return QString::fromStdString((files_ / name).string()); }
 
 private slots:
-    void init()
-    {
-        QFile::remove(settings_.filePath("config.ini"));
-        Module1::useFolder(settings_.path().toStdString());
-    }
-    void cleanup() { Module1::useFolder(std::nullopt); }
+    void init() { settings_.emplace(); }
+    void cleanup() { settings_.reset(); }
 
     // The defaults of a first start; Tab visits each stop once, an option
     // group's selected button only, and leaves the document area.
