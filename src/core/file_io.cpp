@@ -27,6 +27,29 @@ namespace {
     throw Failure(what + ": " + std::strerror(error));
 }
 
+} // namespace
+
+std::size_t transferAll(const char* what, std::size_t count, const std::function<ssize_t(std::size_t)>& step)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t moved = step(done);
+        if (moved < 0 && errno == EINTR) {
+            continue;
+        }
+        if (moved < 0) {
+            failErrno(what, errno);
+        }
+        if (moved == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(moved);
+    }
+    return done;
+}
+
+namespace {
+
 // Reads into bytes from its current size on until the end or the limit.
 void readToEnd(int fd, Bytes& bytes, std::size_t expected)
 {
@@ -39,17 +62,13 @@ void readToEnd(int fd, Bytes& bytes, std::size_t expected)
             }
             bytes.resize(std::min<std::size_t>(size * 2, static_cast<std::size_t>(kInt32Max) + 1));
         }
-        const ssize_t got = ::read(fd, bytes.data() + size, bytes.size() - size);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failErrno("cannot read", errno);
+        const std::size_t room = bytes.size() - size;
+        const std::size_t got = transferAll(
+            "cannot read", room, [&](std::size_t done) { return ::read(fd, bytes.data() + size + done, room - done); });
+        size += got;
+        if (got < room) {
+            break; // the end of the file
         }
-        if (got == 0) {
-            break;
-        }
-        size += static_cast<std::size_t>(got);
     }
     if (size > static_cast<std::size_t>(kInt32Max)) {
         throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
@@ -59,16 +78,11 @@ void readToEnd(int fd, Bytes& bytes, std::size_t expected)
 
 void writeAll(int fd, ByteView bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::write(fd, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 1 << 30));
-        if (wrote < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failErrno("cannot write", errno);
-        }
-        done += static_cast<std::size_t>(wrote);
+    const std::size_t n = bytes.size();
+    if (transferAll("cannot write", n, [&](std::size_t done) {
+            return ::write(fd, bytes.data() + done, std::min<std::size_t>(n - done, 1 << 30));
+        }) < n) {
+        failErrno("cannot write", EIO);
     }
 }
 
@@ -228,39 +242,18 @@ InputFile::~InputFile()
 
 void InputFile::read(std::uint8_t* into, std::size_t count)
 {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::read(fd_, into + done, count - done);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failErrno("cannot read", errno);
-        }
-        if (got == 0) {
-            throw Failure("the file became shorter while it was read");
-        }
-        done += static_cast<std::size_t>(got);
+    if (transferAll("cannot read", count, [&](std::size_t done) { return ::read(fd_, into + done, count - done); }) <
+        count) {
+        throw Failure("the file became shorter while it was read");
     }
 }
 
 void InputFile::readAt(std::uint64_t offset, std::uint8_t* into, std::size_t count)
 {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            failErrno("cannot read", errno);
-        }
-        if (got == 0) {
-            std::fill(into + done, into + count, std::uint8_t{0});
-            return;
-        }
-        done += static_cast<std::size_t>(got);
-    }
+    const std::size_t done = transferAll("cannot read", count, [&](std::size_t done) {
+        return ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+    });
+    std::fill(into + done, into + count, std::uint8_t{0});
 }
 
 void InputFile::lockShared()

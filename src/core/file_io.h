@@ -5,8 +5,16 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+
+#include <sys/types.h>
 
 namespace varnook {
+
+// Repeats the step (a read or write of the bytes from done on) until count
+// bytes are done or it moves none, again when a signal interrupts it; the
+// bytes done. Throws Failure "what: reason" when it fails.
+std::size_t transferAll(const char* what, std::size_t count, const std::function<ssize_t(std::size_t done)>& step);
 
 // A regular file open for reading, closed when it goes. Refuses folders,
 // pipes and devices (without waiting on a pipe) and files of 2 GiB or more,

@@ -806,30 +806,19 @@ void VolumeUpdate::readDirectory()
 
 void VolumeUpdate::readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
 {
-    for (std::size_t done = 0; done < count;) {
-        const ssize_t got = ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            throw Failure(std::string("cannot read: ") + (got < 0 ? std::strerror(errno) : "the image ended"));
-        }
-        done += static_cast<std::size_t>(got);
+    if (transferAll("cannot read", count, [&](std::size_t done) {
+            return ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+        }) < count) {
+        throw Failure("cannot read: the image ended");
     }
 }
 
 void VolumeUpdate::writeAll(std::uint64_t offset, ByteView bytes)
 {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t wrote =
-            ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            throw Failure(std::string("cannot write: ") + std::strerror(wrote < 0 ? errno : EIO));
-        }
-        done += static_cast<std::size_t>(wrote);
+    if (transferAll("cannot write", bytes.size(), [&](std::size_t done) {
+            return ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        }) < bytes.size()) {
+        throw Failure(std::string("cannot write: ") + std::strerror(EIO));
     }
 }
 

@@ -530,7 +530,7 @@ TEST(ConvertCommand, CapturesAgreeWithAnIndependentReader)
     std::string text;
     for (int line = 1; text.size() < 300000; ++line) {
         text += std::to_string(line) + " PRINT \"";
-        for (int i = random() % 60; i > 0; --i) {
+        for (auto i = random() % 60; i > 0; --i) {
             text += static_cast<char>(' ' + random() % 90);
         }
         text += "\"\n";
