@@ -172,17 +172,16 @@ std::string temporaryName()
 // that a dangling link gives the file it would name.
 std::filesystem::path followLinks(std::filesystem::path path)
 {
+    namespace fs = std::filesystem;
     for (int hops = 0; hops < 40; ++hops) {
-        struct stat info { };
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(path, error))) {
             return path;
         }
-        std::vector<char> target(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 4095) + 1);
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        if (length < 0) {
-            failErrno("cannot follow the link", errno);
+        const fs::path next = fs::read_symlink(path, error);
+        if (error) {
+            failErrno("cannot follow the link", error.value());
         }
-        const std::filesystem::path next(std::string(target.data(), static_cast<std::size_t>(length)));
         path = next.is_absolute() ? next : path.parent_path() / next;
     }
     failErrno("cannot follow the link", ELOOP);
@@ -278,6 +277,12 @@ void lockOpenFile(int fd, bool exclusive)
 
 ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
 {
+    checkTarget(requested);
+    openTemporary();
+}
+
+void ReplacementFile::checkTarget(const std::filesystem::path& requested)
+{
     namespace fs = std::filesystem;
     target_ = followLinks(requested);
     if (target_.filename().empty()) {
@@ -309,7 +314,10 @@ ReplacementFile::ReplacementFile(const std::filesystem::path& requested)
     }
     keepMode_ = exists;
     mode_ = target.st_mode & 07777;
+}
 
+void ReplacementFile::openTemporary()
+{
     // 0666 so the umask applies as it would to a new file.
     if (!namedOnly) {
         fd_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);

@@ -68,6 +68,12 @@ public:
     void commit(bool replace = true);
 
 private:
+    // The file a write may replace: links followed, its folder there, itself
+    // a writable regular file or none. Keeps its permission bits.
+    void checkTarget(const std::filesystem::path& requested);
+    // Unnamed in the target's folder where the file system allows, else named.
+    void openTemporary();
+
     std::filesystem::path target_;
     std::filesystem::path folder_;
     std::filesystem::path named_; // the temporary file's name, when it has one
