@@ -50,32 +50,6 @@ std::size_t transferAll(const char* what, std::size_t count, const std::function
 
 namespace {
 
-// Reads into bytes from its current size on until the end or the limit.
-void readToEnd(int fd, Bytes& bytes, std::size_t expected)
-{
-    std::size_t size = bytes.size();
-    bytes.resize(std::max<std::size_t>(expected, 64 * 1024));
-    for (;;) {
-        if (size == bytes.size()) {
-            if (size >= static_cast<std::size_t>(kInt32Max)) {
-                throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
-            }
-            bytes.resize(std::min<std::size_t>(size * 2, static_cast<std::size_t>(kInt32Max) + 1));
-        }
-        const std::size_t room = bytes.size() - size;
-        const std::size_t got = transferAll(
-            "cannot read", room, [&](std::size_t done) { return ::read(fd, bytes.data() + size + done, room - done); });
-        size += got;
-        if (got < room) {
-            break; // the end of the file
-        }
-    }
-    if (size > static_cast<std::size_t>(kInt32Max)) {
-        throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
-    }
-    bytes.resize(size);
-}
-
 void writeAll(int fd, ByteView bytes)
 {
     const std::size_t n = bytes.size();
@@ -432,8 +406,27 @@ Bytes readFileBytes(const std::filesystem::path& path)
 
 Bytes readStreamBytes(int fd)
 {
-    Bytes bytes;
-    readToEnd(fd, bytes, 0);
+    Bytes bytes(64 * 1024);
+    std::size_t size = 0;
+    for (;;) {
+        if (size == bytes.size()) {
+            if (size >= static_cast<std::size_t>(kInt32Max)) {
+                throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
+            }
+            bytes.resize(std::min<std::size_t>(size * 2, static_cast<std::size_t>(kInt32Max) + 1));
+        }
+        const std::size_t room = bytes.size() - size;
+        const std::size_t got = transferAll(
+            "cannot read", room, [&](std::size_t done) { return ::read(fd, bytes.data() + size + done, room - done); });
+        size += got;
+        if (got < room) {
+            break; // the end of the stream
+        }
+    }
+    if (size > static_cast<std::size_t>(kInt32Max)) {
+        throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
+    }
+    bytes.resize(size);
     return bytes;
 }
 
