@@ -9,10 +9,8 @@
 #include "core/file_io.h"
 #include "core/lif.h"
 
-#include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -32,31 +30,7 @@ using namespace varnook::cli;
 
 namespace {
 
-constexpr const char* kProgram = "varnook-convert";
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr std::size_t kProgressThreshold = 1024 * 1024;
-
-struct UsageError {
-    std::string message;
-};
-
-// Start and Step: decimal integers with an optional sign, in the 32-bit range.
-std::int32_t parseLineNumber(const std::string& option, const std::string& text)
-{
-    const char* first = text.data();
-    const char* last = text.data() + text.size();
-    if (first != last && *first == '+') {
-        ++first;
-    }
-    std::int32_t value = 0;
-    const auto [ptr, ec] = std::from_chars(first, last, value);
-    if (text.empty() || ec != std::errc() || ptr != last) {
-        throw UsageError{"invalid " + option + " value '" + text + "': a whole number from -2147483648 to 2147483647"};
-    }
-    return value;
-}
 
 class TerminalProgress final : public ConversionProgress {
 public:
@@ -107,450 +81,53 @@ fs::path resultName(const std::string& input, Format to)
     return name;
 }
 
-// Usage first, as GNU tools print it.
-class HelpFormatter : public CLI::Formatter {
-public:
-    std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override
-    {
-        if (mode != CLI::AppFormatMode::Normal) {
-            return CLI::Formatter::make_help(app, name, mode);
-        }
-        return make_usage(app, name) + "\n" + make_description(app) + make_positionals(app) + make_groups(app, mode) +
-               make_footer(app);
-    }
-};
-
-const char* kDescription = "Converts BASIC programs between HP BASIC ASCII program files and plain text\n"
-                           "(CR LF lines in the code page), byte for byte as the Varnook window does,\n"
-                           "and reads and writes them on LIF disk images.\n"
-                           "INPUT '-' is standard input. With one input and no -o the result goes to\n"
-                           "standard output; with several inputs -o names an existing folder and each\n"
-                           "result is named after its input with the extension .txt or .asc.\n"
-                           "\n"
-                           "  varnook-convert --to {txt|hp} [options] INPUT...\n"
-                           "  varnook-convert --list IMAGE\n"
-                           "  varnook-convert --to {txt|hp} --volume IMAGE [-o PATH] [--code-page NAME] NAME...\n"
-                           "  varnook-convert --to lif --volume IMAGE [--from {txt|hp}] [--name NAME]\n"
-                           "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
-                           "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
-                           "                  [--directory-blocks N]\n"
-                           "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
-                           "  varnook-convert --insert --volume IMAGE [--replace] FILE...\n"
-                           "  varnook-convert --insert --volume IMAGE --bare --name NAME --type TYPE [--replace] FILE\n"
-                           "  varnook-convert --rename --volume IMAGE OLD NEW\n"
-                           "  varnook-convert --purge --volume IMAGE NAME...\n"
-                           "  varnook-convert --pack --volume IMAGE\n"
-                           "  varnook-convert --set-label --volume IMAGE LABEL\n"
-                           "  varnook-convert --export-image IMAGE -o OUT\n"
-                           "  varnook-convert --check FILE...\n"
-                           "  varnook-convert --textconv [--line-ending {crlf|lf}] FILE";
-
-const char* kFooter = "Examples:\n"
-                      "  varnook-convert --to txt PROG.asc > prog.txt\n"
-                      "  varnook-convert --to hp --line-numbers --start 100 --step 10 prog.txt -o PROG.asc\n"
-                      "  varnook-convert --to txt -o text/ *.asc\n"
-                      "  varnook-convert --list disk.lif\n"
-                      "  varnook-convert --to txt --volume disk.lif PROG > prog.txt\n"
-                      "  varnook-convert --to lif --volume disk.lif --name PROG prog.txt\n"
-                      "  varnook-convert --extract --volume disk.lif -o files/ PROG DATA1\n"
-                      "  varnook-convert --insert --volume other.lif files/PROG files/DATA1\n"
-                      "  varnook-convert --rename --volume disk.lif PROG PROG_OLD\n"
-                      "  varnook-convert --purge --volume disk.lif PROG_OLD && varnook-convert --pack --volume "
-                      "disk.lif\n"
-                      "  git config diff.hpbasic.textconv \"varnook-convert --textconv\"\n"
-                      "\n"
-                      "Exit status: 0 when every input was converted (every checked file is clean),\n"
-                      "1 when any failed, 2 for a usage error.";
-
-// --help and --version: printed, and the program ends with the status.
-struct EarlyExit {
-    int status;
-};
-
-// A block count: a whole number from 1 to 4294967295.
-std::uint32_t parseCount(const std::string& option, const std::string& text, std::uint32_t fallback)
-{
-    if (text.empty()) {
-        return fallback;
-    }
-    std::uint32_t value = 0;
-    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || ptr != text.data() + text.size() || value == 0) {
-        throw UsageError{"invalid " + option + " value '" + text + "': a whole number from 1 to 4294967295"};
-    }
-    return value;
-}
-
-// The mode and the options that go with it; mistakes are usage errors.
-void checkMode(Options& options, const std::map<std::string, std::size_t>& given)
-{
-    const auto has = [&](const char* option) { return given.at(option) > 0; };
-    const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
-        for (const char* option : options) {
-            if (has(option)) {
-                throw UsageError{std::string(option) + " cannot be used with " + mode};
-            }
-        }
-    };
-    const char* const modeOptions[] = {"--to",      "--list",         "--new-volume", "--check",
-                                       "--extract", "--export-image", "--insert",     "--rename",
-                                       "--purge",   "--pack",         "--set-label",  "--textconv"};
-    const auto modes = std::count_if(std::begin(modeOptions), std::end(modeOptions), has);
-    if (modes == 0) {
-        throw UsageError{"--to is required (or --list, --new-volume, --check, --extract, --export-image, --insert, "
-                         "--rename, --purge, --pack, --set-label or --textconv)"};
-    }
-    if (modes > 1) {
-        throw UsageError{"only one of --to, --list, --new-volume, --check, --extract, --export-image, --insert, "
-                         "--rename, --purge, --pack, --set-label and --textconv can be given"};
-    }
-    const bool bareInsert = options.mode == Mode::Insert && options.bare;
-    if (options.mode != Mode::Extract && options.mode != Mode::Insert) {
-        refuse({"--bare"}, "anything but --extract and --insert");
-    }
-    if (!has("--new-volume")) {
-        refuse({"--label", "--blocks", "--directory-blocks", "--medium"}, "anything but --new-volume");
-    }
-    if (options.mode != Mode::ToVolume && !bareInsert) {
-        refuse({"--name"}, "anything but --to lif and --insert --bare");
-    }
-    if (!bareInsert) {
-        refuse({"--type"}, "anything but --insert --bare");
-    }
-    if (options.mode != Mode::Insert) {
-        refuse({"--replace"}, "anything but --insert");
-    }
-    const bool writesText =
-        options.conversion.to == Format::Txt && (options.mode == Mode::Convert || options.mode == Mode::FromVolume);
-    if (!writesText && options.mode != Mode::TextConv) {
-        refuse({"--line-ending"}, "anything but --to txt and --textconv");
-    }
-    const bool needsInputs = options.mode != Mode::List && options.mode != Mode::NewVolume &&
-                             options.mode != Mode::Export && options.mode != Mode::Pack;
-    if (!needsInputs && !options.inputs.empty()) {
-        throw UsageError{"--list, --new-volume, --export-image and --pack take no other file: " +
-                         options.inputs.front()};
-    }
-    if (needsInputs && options.inputs.empty()) {
-        throw UsageError{"INPUT is required"};
-    }
-    const bool changesVolume = options.mode == Mode::Insert || options.mode == Mode::Rename ||
-                               options.mode == Mode::Purge || options.mode == Mode::Pack ||
-                               options.mode == Mode::SetLabel;
-    if (changesVolume) {
-        if (!has("--volume")) {
-            throw UsageError{"this command needs --volume IMAGE"};
-        }
-        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o"},
-               "a command that changes a volume");
-    }
-    if (bareInsert && (!has("--name") || !has("--type") || options.inputs.size() != 1)) {
-        throw UsageError{"--insert --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
-    }
-    if (options.mode == Mode::Rename && options.inputs.size() != 2) {
-        throw UsageError{"--rename takes the file's name and its new name"};
-    }
-    if (options.mode == Mode::SetLabel) {
-        if (options.inputs.size() != 1) {
-            throw UsageError{"--set-label takes one LABEL"};
-        }
-        options.label = options.inputs.front();
-    }
-    if (options.mode == Mode::TextConv) {
-        if (options.inputs.size() != 1) {
-            throw UsageError{"--textconv takes one FILE"};
-        }
-        refuse({"--from", "--line-numbers", "--start", "--step", "-o", "--volume"}, "--textconv");
-    }
-    const std::string mode = options.mode == Mode::Check ? "--check" : "--list or --new-volume";
-    switch (options.mode) {
-    case Mode::List:
-    case Mode::NewVolume:
-    case Mode::Check:
-        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o", "--volume"}, mode);
-        break;
-    case Mode::ToVolume:
-        if (!has("--volume")) {
-            throw UsageError{"--to lif needs --volume IMAGE"};
-        }
-        refuse({"-o"}, "--to lif (the result goes into the --volume image)");
-        if (has("--name") && options.inputs.size() > 1) {
-            throw UsageError{"--name names one input; several inputs are named after their files"};
-        }
-        if (!has("--name") && std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
-            throw UsageError{"standard input ('-') needs --name"};
-        }
-        break;
-    case Mode::Export:
-        if (!has("-o")) {
-            throw UsageError{"--export-image needs -o OUT, the plain image to write"};
-        }
-        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "--volume"}, "--export-image");
-        break;
-    case Mode::Extract:
-        if (!has("--volume")) {
-            throw UsageError{"--extract needs --volume IMAGE"};
-        }
-        refuse({"--from", "--line-numbers", "--start", "--step", "--code-page"}, "--extract");
-        break;
-    case Mode::FromVolume:
-        refuse({"--from", "--line-numbers"},
-               "--volume and --to " + std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
-        break;
-    case Mode::Convert:
-    case Mode::Insert:
-    case Mode::Rename:
-    case Mode::Purge:
-    case Mode::Pack:
-    case Mode::SetLabel:
-    case Mode::TextConv:
-        break;
-    }
-}
-
-Options parseOptions(int argc, char** argv)
-{
-    std::string to;
-    std::string from;
-    std::string startText = "10";
-    std::string stepText = "10";
-    std::string codePageName;
-    std::string blocksText;
-    std::string directoryBlocksText;
-    std::string medium;
-    bool check = false;
-    bool extract = false;
-    bool insert = false;
-    bool rename = false;
-    bool purge = false;
-    bool pack = false;
-    bool textconv = false;
-    bool setLabel = false;
-    std::string typeText;
-    std::string lineEnding;
-    Options options;
-    CLI::App app{kDescription, kProgram};
-    app.footer(kFooter);
-    auto formatter = std::make_shared<HelpFormatter>();
-    formatter->column_width(30);
-    app.formatter(formatter);
-    std::map<std::string, CLI::Option*> all;
-    all["--to"] = app.add_option("--to", to, "Format to write: txt, hp (HP BASIC ASCII) or lif (into --volume)")
-                      ->check(CLI::IsMember({"txt", "hp", "lif"}).description(""))
-                      ->type_name("{txt|hp|lif}");
-    all["--from"] = app.add_option("--from", from, "Format to read (default: the other one; txt for --to lif)")
-                        ->check(CLI::IsMember({"txt", "hp"}).description(""))
-                        ->type_name("{txt|hp}");
-    all["--line-numbers"] = app.add_flag("--line-numbers", options.conversion.lineNumbers,
-                                         "Put a line number in front of every line of a TXT input");
-    // Taken as text: CLI11 would read "010" as octal 8.
-    all["--start"] = app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
-    all["--step"] = app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
-    all["--code-page"] = app.add_option("--code-page", codePageName,
-                                        "ICU converter name of the code page (windows-1252, windows-932, "
-                                        "hp-roman8, ...); default: the locale's Windows code page")
-                             ->type_name("NAME");
-    all["-o"] =
-        app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
-    all["--volume"] = app.add_option("--volume", options.volume,
-                                     "LIF disk image: --to txt|hp read the NAMEd files out of it, --to lif "
-                                     "writes the inputs into it; the image that --extract, --insert, --rename, "
-                                     "--purge, --pack and --set-label work on")
-                          ->type_name("IMAGE");
-    all["--name"] = app.add_option("--name", options.lifName,
-                                   "LIF file name for the one input of --to lif (default: the input's file name "
-                                   "without its extension)")
-                        ->type_name("NAME");
-    all["--list"] = app.add_option("--list", options.volume, "List the files of a LIF disk image")->type_name("IMAGE");
-    all["--new-volume"] =
-        app.add_option("--new-volume", options.volume, "Create an empty LIF disk image")->type_name("IMAGE");
-    all["--label"] =
-        app.add_option("--label", options.label, "Volume label of --new-volume (up to 6 characters; default blank)")
-            ->type_name("LABEL");
-    all["--blocks"] = app.add_option("--blocks", blocksText,
-                                     "Blocks of 256 bytes of --new-volume (default 2464: a 3.5-inch "
-                                     "double-sided disk)")
-                          ->type_name("N");
-    all["--medium"] = app.add_option("--medium", medium,
-                                     "The disk of an HP drive for --new-volume: 9121, 9122 (the default), 9122-hd or "
-                                     "9895")
-                          ->type_name("NAME");
-    all["--directory-blocks"] =
-        app.add_option("--directory-blocks", directoryBlocksText, "Directory blocks of --new-volume (default 14)")
-            ->type_name("N");
-    all["--check"] = app.add_flag("--check", check,
-                                  "Check HP BASIC ASCII files and LIF images: list every departure from the format");
-    all["--export-image"] = app.add_option("--export-image", options.volume,
-                                           "Write the volume of a disk image (plain or a capture) as a plain image "
-                                           "of its whole capacity to -o")
-                                ->type_name("IMAGE");
-    all["--extract"] = app.add_flag("--extract", extract,
-                                    "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
-                                    "files: the directory entry, then the blocks");
-    all["--bare"] = app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone");
-    all["--insert"] = app.add_flag("--insert", insert,
-                                   "Put the FILEs on the --volume image as LIF tools exchange single files (the "
-                                   "directory entry, then the blocks), under their own name, type and date");
-    all["--type"] = app.add_option("--type", typeText,
-                                   "With --insert --bare: the file type, by name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, "
-                                   "CODE, TEXT) or as four hexadecimal digits")
-                        ->type_name("TYPE");
-    all["--replace"] =
-        app.add_flag("--replace", options.replace, "With --insert: replace a file of the same name and type");
-    all["--rename"] = app.add_flag("--rename", rename, "Rename the file OLD of the --volume image to NEW");
-    all["--purge"] = app.add_flag("--purge", purge, "Remove the NAMEd files from the --volume image");
-    all["--pack"] = app.add_flag("--pack", pack,
-                                 "Move the files of the --volume image towards its start, in their order, so that "
-                                 "the free space is one gap");
-    all["--set-label"] =
-        app.add_flag("--set-label", setLabel, "Write LABEL as the label of the --volume image (up to 6 characters)");
-    all["--textconv"] = app.add_flag("--textconv", textconv,
-                                     "Write FILE as a diff should show it: a program file as its text, a disk image "
-                                     "as its catalogue and its ASCII programs, anything else unchanged");
-    all["--line-ending"] = app.add_option("--line-ending", lineEnding,
-                                          "Line ends of the text written: crlf (the default) or lf (the default of "
-                                          "--textconv)")
-                               ->check(CLI::IsMember({"crlf", "lf"}).description(""))
-                               ->type_name("{crlf|lf}");
-    app.add_option("INPUT", options.inputs,
-                   "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
-        ->type_name("FILE");
-    app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        throw EarlyExit{app.exit(e)};
-    } catch (const CLI::CallForVersion& e) {
-        throw EarlyExit{app.exit(e)};
-    } catch (const CLI::ParseError& e) {
-        throw UsageError{e.what()};
-    }
-
-    // An empty value given on purpose is a mistake, not "use the default".
-    std::map<std::string, std::size_t> given;
-    for (const auto& [name, option] : all) {
-        given[name] = option->count();
-    }
-    for (const auto& [name, value] : {std::pair{"--code-page", &codePageName}, std::pair{"-o", &options.output},
-                                      std::pair{"--volume", &options.volume}, std::pair{"--name", &options.lifName}}) {
-        if (given[name] > 0 && value->empty()) {
-            throw UsageError{std::string("empty ") + name + " value"};
-        }
-    }
-    if ((given["--list"] > 0 || given["--new-volume"] > 0 || given["--export-image"] > 0) && options.volume.empty()) {
-        throw UsageError{"empty IMAGE value"};
-    }
-    Conversion& conversion = options.conversion;
-    conversion.to = to == "txt" ? Format::Txt : Format::Hp;
-    conversion.from = from.empty() ? (to == "hp"    ? Format::Txt
-                                      : to == "txt" ? Format::Hp
-                                                    : Format::Txt)
-                                   : (from == "txt" ? Format::Txt : Format::Hp);
-    options.mode = given["--export-image"] > 0 ? Mode::Export
-                   : given["--list"] > 0       ? Mode::List
-                   : given["--new-volume"] > 0 ? Mode::NewVolume
-                   : check                     ? Mode::Check
-                   : extract                   ? Mode::Extract
-                   : insert                    ? Mode::Insert
-                   : rename                    ? Mode::Rename
-                   : purge                     ? Mode::Purge
-                   : pack                      ? Mode::Pack
-                   : setLabel                  ? Mode::SetLabel
-                   : textconv                  ? Mode::TextConv
-                   : to == "lif"               ? Mode::ToVolume
-                   : given["--volume"] > 0     ? Mode::FromVolume
-                                               : Mode::Convert;
-    checkMode(options, given);
-    options.lf = lineEnding.empty() ? options.mode == Mode::TextConv : lineEnding == "lf";
-    if (given["--type"] > 0) {
-        const auto type = lif::typeNamed(typeText);
-        if (!type) {
-            throw UsageError{"invalid --type value '" + typeText +
-                             "': a type name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, CODE, TEXT) or four hexadecimal "
-                             "digits other than 0000 and FFFF"};
-        }
-        options.type = *type;
-    }
-    if (conversion.lineNumbers && conversion.from == Format::Hp) {
-        throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
-    }
-    conversion.start = parseLineNumber("--start", startText);
-    conversion.step = parseLineNumber("--step", stepText);
-    options.blocks = parseCount("--blocks", blocksText, lif::kDefaultBlocks);
-    if (given["--medium"] > 0) {
-        if (given["--blocks"] > 0) {
-            throw UsageError{"--medium and --blocks cannot be given together"};
-        }
-        const auto* known = std::find_if(std::begin(lif::kMedia), std::end(lif::kMedia),
-                                         [&](const lif::Medium& m) { return medium == m.name; });
-        if (known == std::end(lif::kMedia)) {
-            throw UsageError{"invalid --medium value '" + medium + "': 9121, 9122, 9122-hd or 9895"};
-        }
-        options.blocks = known->blocks;
-    }
-    options.directoryBlocks = parseCount("--directory-blocks", directoryBlocksText, lif::kDefaultDirectoryBlocks);
-    try {
-        options.codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);
-    } catch (const Failure& e) {
-        throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
-    }
-    const bool severalResults =
-        options.inputs.size() > 1 &&
-        (options.mode == Mode::Convert || options.mode == Mode::FromVolume || options.mode == Mode::Extract);
-    if (severalResults) {
-        std::error_code error;
-        if (options.output.empty()) {
-            throw UsageError{"several inputs need -o naming the folder for the results"};
-        }
-        if (!fs::is_directory(options.output, error)) {
-            throw UsageError{"with several inputs -o must name an existing folder: " + options.output};
-        }
-    }
-    if (options.inputs.size() > 1 && options.mode == Mode::Convert &&
-        std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
-        throw UsageError{"standard input ('-') can only be converted on its own"};
-    }
-    return options;
-}
-
 // Converts input number index; results written so far, with the input each
 // came from, guard against overwriting one.
+// Runs the step; a failure in it is about the file.
+template <class Step> auto about(const std::string& file, Step step)
+{
+    try {
+        return step();
+    } catch (const BrokenPipe&) {
+        endQuietly();
+    } catch (const Failure& e) {
+        throw FileFailure{file, e.what()};
+    } catch (const std::bad_alloc&) {
+        throw FileFailure{file, "not enough memory"};
+    }
+}
+
 void convertOne(const Options& options, std::size_t index, std::map<fs::path, std::string>& written)
 {
     const std::string& input = options.inputs[index];
-    std::string about = input;
-    try {
-        // Where the result goes, decided before anything is read.
-        std::optional<fs::path> target;
-        if (!options.output.empty()) {
-            std::error_code error;
-            const bool folder = fs::is_directory(options.output, error);
-            if (!folder && options.output.back() == '/') {
-                about = options.output;
-                throw Failure("the folder does not exist");
-            }
-            target =
-                folder ? fs::path(options.output) / resultName(input, options.conversion.to) : fs::path(options.output);
-            for (const auto& other : options.inputs) {
-                if (other != "-" && samePlace(*target, other)) {
-                    throw Failure("the result would overwrite the input " + other + "; choose another -o");
-                }
-            }
-            for (const auto& [done, from] : written) {
-                if (samePlace(*target, done)) {
-                    throw Failure("the result would overwrite " + done.string() + ", the result of " + from);
-                }
+    // Where the result goes, decided before anything is read.
+    std::optional<fs::path> target;
+    if (!options.output.empty()) {
+        std::error_code error;
+        const bool folder = fs::is_directory(options.output, error);
+        if (!folder && options.output.back() == '/') {
+            throw FileFailure{options.output, "the folder does not exist"};
+        }
+        target =
+            folder ? fs::path(options.output) / resultName(input, options.conversion.to) : fs::path(options.output);
+        for (const auto& other : options.inputs) {
+            if (other != "-" && samePlace(*target, other)) {
+                throw FileFailure{input, "the result would overwrite the input " + other + "; choose another -o"};
             }
         }
-        // Opened first, so that an output that cannot be written fails
-        // before any work; it replaces the target only when committed.
-        std::optional<ReplacementFile> outputFile;
-        if (target) {
-            about = target->string();
-            outputFile.emplace(*target);
-            about = input;
+        for (const auto& [done, from] : written) {
+            if (samePlace(*target, done)) {
+                throw FileFailure{input, "the result would overwrite " + done.string() + ", the result of " + from};
+            }
         }
-
+    }
+    // Opened first, so that an output that cannot be written fails before
+    // any work; it replaces the target only when committed.
+    std::optional<ReplacementFile> outputFile;
+    if (target) {
+        about(target->string(), [&] { outputFile.emplace(*target); });
+    }
+    const Bytes result = about(input, [&] {
         Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
         refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
@@ -558,23 +135,16 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         const std::string label =
             count > 1 ? "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + input : input;
         TerminalProgress progress(label, showProgress);
-        const Bytes result =
-            withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress), options.lf);
-        if (outputFile) {
-            about = target->string();
+        return withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress), options.lf);
+    });
+    if (outputFile) {
+        about(target->string(), [&] {
             outputFile->write(result);
             outputFile->commit();
-            written.emplace(*target, input);
-        } else {
-            about = "standard output";
-            writeStreamBytes(STDOUT_FILENO, result);
-        }
-    } catch (const BrokenPipe&) {
-        endQuietly();
-    } catch (const Failure& e) {
-        throw FileFailure{about, e.what()};
-    } catch (const std::bad_alloc&) {
-        throw FileFailure{about, "not enough memory"};
+        });
+        written.emplace(*target, input);
+    } else {
+        about("standard output", [&] { writeStreamBytes(STDOUT_FILENO, result); });
     }
 }
 

@@ -46,6 +46,24 @@ struct Options {
     std::uint32_t directoryBlocks = 0;
 };
 
+inline constexpr const char* kProgram = "varnook-convert";
+// One set of exit statuses: done, a file failed, a usage error.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// A mistake on the command line.
+struct UsageError {
+    std::string message;
+};
+// --help and --version: printed, and the program ends with the status.
+struct EarlyExit {
+    int status;
+};
+
+// The options of the command line, checked. Throws UsageError or EarlyExit.
+Options parseOptions(int argc, char** argv);
+
 // A failure, and the file it is about.
 struct FileFailure {
     std::string file;

@@ -21,9 +21,6 @@ namespace fs = std::filesystem;
 namespace varnook::cli {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-
 std::optional<lif::Volume> openVolume(const std::string& image)
 {
     try {
