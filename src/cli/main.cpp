@@ -9,7 +9,6 @@
 #include "core/file_io.h"
 #include "core/lif.h"
 
-
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -132,8 +131,14 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
         const bool showProgress = ::isatty(STDERR_FILENO) == 1 && (count > 1 || bytes.size() > kProgressThreshold);
-        const std::string label =
-            count > 1 ? "[" + std::to_string(index + 1) + "/" + std::to_string(count) + "] " + input : input;
+        std::string label = input;
+        if (count > 1) { // appended piece by piece: GCC 12 warns wrongly about "[" + string
+            std::string place = "[";
+            place += std::to_string(index + 1);
+            place += '/';
+            place += std::to_string(count);
+            label.insert(0, place + "] ");
+        }
         TerminalProgress progress(label, showProgress);
         return withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress), options.lf);
     });

@@ -412,13 +412,19 @@ std::vector<ByteView> readRecords(ByteView stream, bool programFile)
     }
 }
 
-Bytes asciiFileFromLines(const std::vector<ByteView>& lines)
+namespace {
+
+// Appends each line as a record: its length word, its bytes, a pad byte
+// after an odd length. A line the format cannot carry is refused.
+void appendRecords(Bytes& file, const std::vector<ByteView>& lines)
 {
-    Bytes file;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ByteView line = lines[i];
         if (line.size() > hp::kMaxLineLength) {
             throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line.size()));
+        }
+        if (const auto at = findUncarriableByte(line)) {
+            throw Failure(uncarriableByteMessage({static_cast<std::int32_t>(i + 1), at->column}));
         }
         file.push_back(0x00);
         file.push_back(static_cast<std::uint8_t>(line.size()));
@@ -427,6 +433,14 @@ Bytes asciiFileFromLines(const std::vector<ByteView>& lines)
             file.push_back(0x00);
         }
     }
+}
+
+} // namespace
+
+Bytes asciiFileFromLines(const std::vector<ByteView>& lines)
+{
+    Bytes file;
+    appendRecords(file, lines);
     checkedSize(file.size(), "the file");
     file.push_back(0xFF);
     file.push_back(0xFF);
@@ -457,22 +471,7 @@ Bytes programFileFromLines(const std::vector<ByteView>& lines)
 {
     Bytes file(hp::kHeaderSize, 0x00);
     std::copy(hp::kHeaderStart.begin(), hp::kHeaderStart.end(), file.begin());
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const ByteView line = lines[i];
-        const auto lineNumber = static_cast<std::int32_t>(i + 1);
-        if (line.size() > hp::kMaxLineLength) {
-            throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line.size()));
-        }
-        if (const auto at = findUncarriableByte(line)) {
-            throw Failure(uncarriableByteMessage({lineNumber, at->column}));
-        }
-        file.push_back(0x00);
-        file.push_back(static_cast<std::uint8_t>(line.size()));
-        file.insert(file.end(), line.begin(), line.end());
-        if (line.size() % 2 == 1) {
-            file.push_back(0x00);
-        }
-    }
+    appendRecords(file, lines);
     file.insert(file.end(), hp::kEndMark.begin(), hp::kEndMark.end());
     return file;
 }
@@ -972,11 +971,6 @@ void packImage(Bytes& image)
     if (entries.size() < volume.entryCount()) {
         put16(directory + entries.size() * kEntrySize + 10, kTypeEnd);
     }
-}
-
-void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content)
-{
-    VolumeUpdate(image).put(name, content, dateNow());
 }
 
 } // namespace varnook::lif

@@ -131,7 +131,8 @@ Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, c
 std::vector<ByteView> readRecords(ByteView stream, bool programFile = false);
 
 // The lines as the content of an ASCII file: their records, FFFF, and zeros
-// to a whole block. Throws Failure for a line over 255 characters.
+// to a whole block. Throws Failure for a line over 255 characters or one
+// holding a byte the format cannot carry (00, FF).
 Bytes asciiFileFromLines(const std::vector<ByteView>& lines);
 
 // The records of an HP BASIC ASCII program file, unchanged, as the content
@@ -244,8 +245,5 @@ private:
     Bytes directory_;
     Volume volume_;
 };
-
-// Writes the ASCII file into the image file (see VolumeUpdate).
-void putFileIntoImage(const std::filesystem::path& image, std::string_view name, ByteView content);
 
 } // namespace varnook::lif

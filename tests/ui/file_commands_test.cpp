@@ -271,7 +271,7 @@ TEST_F(FileCommands, FilesAreReadAsWhatTheyAre)
     files.write("plain.txt", "PRINT 1\r\nEND");
     files.write("PROG.asc", kWorked);
     files.write("disk.lif", lif::newVolumeImage("DISK", 12, 1, {}));
-    lif::putFileIntoImage(files / "disk.lif", "PROG", lif::asciiFileFromProgramFile(kWorked));
+    lif::VolumeUpdate(files / "disk.lif").put("PROG", lif::asciiFileFromProgramFile(kWorked), {});
     // File, read as HP BASIC ASCII, the answer, the question, the document after.
     const std::tuple<std::string, bool, QMessageBox::StandardButton, std::string, std::string> cases[] = {
         {"plain.txt", true, QMessageBox::Yes, "plain.txt is not an HP BASIC ASCII program file. Read it as text?",
