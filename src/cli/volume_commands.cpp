@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -20,6 +21,17 @@ namespace fs = std::filesystem;
 
 namespace varnook::cli {
 namespace {
+
+// The image opened for changes, or nothing when it cannot be (said).
+std::unique_ptr<lif::VolumeUpdate> openForChanges(const std::string& image)
+{
+    try {
+        return std::make_unique<lif::VolumeUpdate>(image);
+    } catch (const Failure& e) {
+        reportFailure(image, e.what());
+        return nullptr;
+    }
+}
 
 std::optional<lif::Volume> openVolume(const std::string& image)
 {
@@ -207,11 +219,8 @@ int writeIntoVolume(const Options& options)
     if (files.empty()) {
         return status;
     }
-    std::optional<lif::VolumeUpdate> update;
-    try {
-        update.emplace(options.volume);
-    } catch (const Failure& e) {
-        reportFailure(options.volume, e.what());
+    const auto update = openForChanges(options.volume);
+    if (!update) {
         return kExitFailed;
     }
     for (const auto& [i, content] : files) {
@@ -322,11 +331,8 @@ Bytes withLineEnds(Bytes text, bool lf)
 
 int insertIntoVolume(const Options& options)
 {
-    std::optional<lif::VolumeUpdate> update;
-    try {
-        update.emplace(options.volume);
-    } catch (const Failure& e) {
-        reportFailure(options.volume, e.what());
+    const auto update = openForChanges(options.volume);
+    if (!update) {
         return kExitFailed;
     }
     int status = kExitOk;
