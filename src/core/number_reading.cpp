@@ -51,9 +51,7 @@ long long decimalOrder(std::string_view number)
     return exponent - static_cast<long long>(leadingZeros == std::string_view::npos ? 0 : leadingZeros) - 1;
 }
 
-} // namespace
-
-double readNumber(std::string_view text)
+std::string withoutBlanks(std::string_view text)
 {
     std::string compact;
     compact.reserve(text.size());
@@ -62,58 +60,51 @@ double readNumber(std::string_view text)
             compact += c;
         }
     }
+    return compact;
+}
 
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) {
-        negative = compact[i] == '-';
-        ++i;
-    }
-    const std::size_t mantissaStart = i;
-    std::size_t digits = 0;
-    while (i < compact.size() && isDigit(compact[i])) {
-        ++i;
-        ++digits;
-    }
-    if (i < compact.size() && compact[i] == '.') {
-        std::size_t j = i + 1;
-        std::size_t fraction = 0;
-        while (j < compact.size() && isDigit(compact[j])) {
-            ++j;
-            ++fraction;
-        }
-        if (digits + fraction > 0) {
-            i = j;
-            digits += fraction;
-        }
-    }
-    if (digits == 0) {
-        return 0.0;
-    }
-    std::size_t end = i;
-    if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E')) {
-        std::size_t j = i + 1;
-        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-')) {
-            ++j;
-        }
-        const std::size_t exponentDigits = j;
-        while (j < compact.size() && isDigit(compact[j])) {
-            ++j;
-        }
-        if (j > exponentDigits) {
-            end = j;
-        }
-    }
-
-    // from_chars takes no '+', and a mantissa like "5." or ".5" as it stands.
+// The decimal number at the start of the text: its value (infinite or 0
+// beyond a double's range) and its length, 0 when there is none.
+struct Scanned {
     double value = 0.0;
-    const char* first = compact.data() + mantissaStart;
-    const auto [ptr, ec] = std::from_chars(first, compact.data() + end, value, std::chars_format::general);
-    if (ec == std::errc::result_out_of_range) {
-        value =
-            decimalOrder(std::string_view(first, static_cast<std::size_t>(end - mantissaStart))) > 0 ? HUGE_VAL : 0.0;
+    std::size_t length = 0;
+};
+
+Scanned scanNumber(std::string_view text)
+{
+    const std::size_t plus = !text.empty() && text[0] == '+' ? 1 : 0; // from_chars takes no '+'
+    const char* first = text.data() + plus;
+    const char* last = text.data() + text.size();
+    const char* mantissa = first + (plus == 0 && first != last && *first == '-' ? 1 : 0);
+    // Digits or a point first: from_chars would take "inf" and "nan" too.
+    if (mantissa == last || !(isDigit(*mantissa) || *mantissa == '.')) {
+        return {};
     }
-    return negative ? -value : value;
+    Scanned scanned;
+    const auto [end, error] = std::from_chars(first, last, scanned.value, std::chars_format::general);
+    if (error == std::errc::invalid_argument) {
+        return {};
+    }
+    if (error == std::errc::result_out_of_range) {
+        const double size =
+            decimalOrder(std::string_view(mantissa, static_cast<std::size_t>(end - mantissa))) > 0 ? HUGE_VAL : 0.0;
+        scanned.value = mantissa != first ? -size : size;
+    }
+    scanned.length = static_cast<std::size_t>(end - text.data());
+    return scanned;
+}
+
+} // namespace
+
+double readNumber(std::string_view text)
+{
+    return scanNumber(withoutBlanks(text)).value;
+}
+
+bool isOnlyANumber(std::string_view text)
+{
+    const std::string compact = withoutBlanks(text);
+    return scanNumber(compact).length == compact.size() && !compact.empty();
 }
 
 std::int32_t readWholeNumber(std::string_view text)

@@ -23,33 +23,6 @@ std::string lowered(std::string_view text)
     return result;
 }
 
-// True when the text, blanks aside, is nothing but a decimal number.
-bool isWholeNumberText(std::string_view text)
-{
-    const std::string compact = lowered(text);
-    std::size_t i = 0;
-    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) {
-        ++i;
-    }
-    bool digits = false;
-    while (i < compact.size() && (std::isdigit(static_cast<unsigned char>(compact[i])) || compact[i] == '.')) {
-        digits = digits || compact[i] != '.';
-        ++i;
-    }
-    if (digits && i < compact.size() && compact[i] == 'e') {
-        ++i;
-        if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) {
-            ++i;
-        }
-        const std::size_t exponent = i;
-        while (i < compact.size() && std::isdigit(static_cast<unsigned char>(compact[i]))) {
-            ++i;
-        }
-        digits = i > exponent;
-    }
-    return digits && i == compact.size() && std::count(compact.begin(), compact.end(), '.') <= 1;
-}
-
 } // namespace
 
 double readNumberSetting(std::string_view text)
@@ -75,7 +48,7 @@ bool readBooleanSetting(std::string_view text, bool fallback)
     if (word == "false") {
         return false;
     }
-    if (isWholeNumberText(text)) {
+    if (isOnlyANumber(text)) {
         return readNumber(text) != 0.0;
     }
     return fallback;
