@@ -124,9 +124,9 @@ Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);
 Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, const Entry& entry);
 
 // The lines of a record stream, in order; a null record (FFFE) is an empty
-// line. The stream ends at FFFF where a record would start (fileEnd false:
-// a volume's ASCII file) or at 00 FF FF (an HP BASIC ASCII program file
-// after its header). Throws Failure, with the offset, for a record that runs
+// line. The stream ends at FFFF where a record would start (programFile
+// false: a volume's ASCII file) or at 00 FF FF (programFile true: an HP
+// BASIC ASCII program file after its header). Throws Failure, with the offset, for a record that runs
 // past the end or a missing end mark.
 std::vector<ByteView> readRecords(ByteView stream, bool programFile = false);
 
@@ -182,7 +182,7 @@ std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file);
 // for any other text, and for the purged and end types.
 std::optional<std::uint16_t> typeNamed(std::string_view text);
 
-// Adds the ASCII file (content from asciiFileFromText) to the image in
+// Adds the ASCII file (content from asciiFileFromLines) to the image in
 // memory, or replaces the ASCII file of that name. Throws Failure, saying
 // which, when the volume or its directory is full, the volume is
 // inconsistent, or the name is taken by a file of another type.
