@@ -15,9 +15,8 @@ namespace varnook {
 // slow. Only advice: without huge pages the memory works as before.
 void adviseHugePages(void* block, std::size_t size) noexcept;
 
-// Growing a byte buffer leaves the new bytes uninitialised: every byte is
-// written before it counts, and zeroing 100 MB first would cost as much as
-// converting it. Large buffers get huge pages.
+// Default construction leaves a byte unset (see Bytes). Large buffers get
+// huge pages.
 template <class T> struct UninitialisedAllocator : std::allocator<T> {
     template <class U> struct rebind {
         using other = UninitialisedAllocator<U>;
@@ -40,7 +39,22 @@ template <class T> struct UninitialisedAllocator : std::allocator<T> {
     }
 };
 
-using Bytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+// Asks for a byte buffer whose bytes are left unset.
+struct Uninitialised { };
+inline constexpr Uninitialised kUninitialised{};
+
+// Bytes(n) holds n zeros, as a std::vector does; Bytes(n, kUninitialised)
+// leaves them unset, for a buffer written whole before it counts: zeroing
+// 100 MB first would cost as much as converting it. So does growing it with
+// resize(n), which the hot loops use; resize(n, 0) zeroes.
+class Bytes : public std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>> {
+    using Base = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
+
+public:
+    using Base::Base;
+    explicit Bytes(size_type count) : Base(count, 0) { }
+    Bytes(size_type count, Uninitialised) : Base(count) { }
+};
 using ByteView = std::span<const std::uint8_t>;
 
 } // namespace varnook

@@ -399,14 +399,14 @@ void ReplacementFile::commit(bool replace)
 Bytes readFileBytes(const std::filesystem::path& path)
 {
     InputFile file(path);
-    Bytes bytes(static_cast<std::size_t>(file.size()));
+    Bytes bytes(static_cast<std::size_t>(file.size()), kUninitialised);
     file.read(bytes.data(), bytes.size());
     return bytes;
 }
 
 Bytes readStreamBytes(int fd)
 {
-    Bytes bytes(64 * 1024);
+    Bytes bytes(64 * 1024, kUninitialised);
     std::size_t size = 0;
     for (;;) {
         if (size == bytes.size()) {

@@ -352,7 +352,8 @@ Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry)
     InputFile file(image);
     file.lockShared();
     requireInsideImage(entry, static_cast<std::uint64_t>(file.size()));
-    Bytes bytes(static_cast<std::size_t>(checkedSize(std::uint64_t{entry.blocks} * kBlockSize, "the file")));
+    Bytes bytes(static_cast<std::size_t>(checkedSize(std::uint64_t{entry.blocks} * kBlockSize, "the file")),
+                kUninitialised);
     file.readAt(std::uint64_t{entry.start} * kBlockSize, bytes.data(), bytes.size());
     return bytes;
 }
@@ -835,7 +836,7 @@ void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date
 
 void VolumeUpdate::replaceWhole(const std::function<void(Bytes&)>& change)
 {
-    Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")));
+    Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")), kUninitialised);
     readAll(0, image.data(), image.size());
     change(image);
     replaceFile(path_, image);

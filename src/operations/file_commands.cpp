@@ -35,7 +35,7 @@ std::string shownName(const std::string& path)
 // shorter meanwhile fails.
 Bytes readWithProgress(WindowOperations& window, const std::string& name, std::size_t count)
 {
-    Bytes bytes(count);
+    Bytes bytes(count, kUninitialised);
     InputFile file = beforePhase(window, status::kNowReading, [&] { return InputFile(name); });
     window.setStatusText(status::kNowReading);
     window.setProgressMaximum(static_cast<double>(count) - 1);
