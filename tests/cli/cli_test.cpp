@@ -174,7 +174,8 @@ TEST(ConvertCommand, OutputsAndTheirFailures)
     // A file size limit is a clean failure; a reader that goes away ends the output quietly.
     dir.write("big.txt", program(100000));
     run = convert(dir, "--to txt --from txt big.txt -o ro.txt", "", "ulimit -f 8; ");
-    EXPECT_EQ(std::to_string(run.status) + run.err, "1varnook-convert: ro.txt: cannot write: File too large\n");
+    EXPECT_THAT(std::to_string(run.status) + run.err, // the coverage build's profile then fails to write too
+                ::testing::StartsWith("1varnook-convert: ro.txt: cannot write: File too large\n"));
     const std::string piped = "cd '" + dir.path().string() + "' && '" VARNOOK_CONVERT "' --to txt --from txt big.txt " +
                               "2>err.txt | head -c 1 >/dev/null";
     EXPECT_EQ(std::system(piped.c_str()), 0);
