@@ -120,8 +120,8 @@ TEST(CodePages, NothingIsSubstituted)
             << text << ": " << got;
     };
     for (const auto& [page, text, bytes, single] : texts) {
-        expect(outcome([&] { return page->fromUtf8(text); }), bytes, text);
-        expect(outcome([&] {
+        expect(outcome([&, page = page, &text = text] { return page->fromUtf8(text); }), bytes, text);
+        expect(outcome([&, page = page, &text = text] {
                    const SingleByteText check = page->toSingleBytes(text);
                    EXPECT_TRUE(!check.offending || check.bytes.empty());
                    return check.offending ? bytesOf(describe(*check.offending)) : check.bytes;

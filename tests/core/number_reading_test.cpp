@@ -43,7 +43,7 @@ TEST(WholeNumberReading, RoundsHalfToEvenInThe32BitRange)
         {"2147483647.5", "failure"},
     };
     for (const auto& [text, value] : cases) {
-        const std::string got = outcome([&] { return bytesOf(std::to_string(readWholeNumber(text))); });
+        const std::string got = outcome([&text = text] { return bytesOf(std::to_string(readWholeNumber(text))); });
         EXPECT_EQ(value == "failure" ? got.substr(0, 7) : got, value) << text;
     }
 }
