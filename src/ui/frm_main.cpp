@@ -109,6 +109,19 @@ QGroupBox* frmMain::optionGroup(const QString& title, const QRect& place, const 
 
 void frmMain::createControls()
 {
+    setUpWindow();
+    createOptionGroups();
+    createDocumentArea();
+    createStatusBar();
+    nameControls();
+    setUpKeyboard();
+    connectHandlers();
+    LayoutControls();
+}
+
+// The window itself: title, font, icon, size.
+void frmMain::setUpWindow()
+{
     initialiseResources();
     setWindowTitle(QStringLiteral("Varnook[*]"));
     QFont standard = font();
@@ -121,7 +134,11 @@ void frmMain::createControls()
     setAcceptDrops(true);
     resize(px(kClientWidth), px(kClientHeight));
     setMinimumSize(px(kClientWidth), px(kClientHeight));
+}
 
+// Read (with the numbering group), Write and the version button.
+void frmMain::createOptionGroups()
+{
     Frame1 = optionGroup(QStringLiteral("Read"), twipRect(120, 120, 3255, 1395), QStringLiteral("Read File"), opReadHp,
                          opReadTxt, cmdRead);
 
@@ -158,7 +175,10 @@ void frmMain::createControls()
 
     cmdVer = new QPushButton(QStringLiteral("Ver.Info"), this);
     cmdVer->setGeometry(twipRect(6960, 600, 855, 255));
+}
 
+void frmMain::createDocumentArea()
+{
     txtData = new QPlainTextEdit(this);
     txtData->setGeometry(twipRect(120, 1620, 7755, 3795));
     QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -170,7 +190,11 @@ void frmMain::createControls()
     txtData->viewport()->installEventFilter(this);
     connect(txtData, &QPlainTextEdit::textChanged, this, [this] { documentCopy_.reset(); });
     connect(txtData->document(), &QTextDocument::modificationChanged, this, &QWidget::setWindowModified);
+}
 
+// The status bar's panel, the progress bar over it, and the timer that moves it.
+void frmMain::createStatusBar()
+{
     StatusBar1 = new QFrame(this);
     StatusBar1Panel1 = new QLabel(StatusBar1);
     StatusBar1Panel1->setFrameShape(QFrame::Panel);
@@ -185,7 +209,10 @@ void frmMain::createControls()
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(250);
+}
 
+void frmMain::nameControls()
+{
     // Named as the program knows them, for accessibility tools and tests.
     const std::pair<QObject*, const char*> names[] = {
         {Frame1, "Frame1"},         {opReadHp, "opReadHp"},         {opReadTxt, "opReadTxt"}, {cmdRead, "cmdRead"},
@@ -196,7 +223,11 @@ void frmMain::createControls()
     for (const auto& [object, name] : names) {
         object->setObjectName(QLatin1String(name));
     }
+}
 
+// Default buttons, focus, the tab order and the shortcuts.
+void frmMain::setUpKeyboard()
+{
     for (QPushButton* button : {cmdRead, cmdWrite, cmdVer}) {
         button->setAutoDefault(false);
         button->setDefault(false);
@@ -222,6 +253,10 @@ void frmMain::createControls()
     cmdRead->setToolTip(QStringLiteral("Read a program file into the document (Ctrl+O)"));
     cmdWrite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     cmdWrite->setToolTip(QStringLiteral("Write the document to a file (Ctrl+S)"));
+}
+
+void frmMain::connectHandlers()
+{
     connect(cmdRead, &QPushButton::clicked, this, &frmMain::cmdRead_Click);
     connect(cmdWrite, &QPushButton::clicked, this, &frmMain::cmdWrite_Click);
     connect(cmdVer, &QPushButton::clicked, this, &frmMain::cmdVer_Click);
@@ -249,7 +284,6 @@ void frmMain::createControls()
     }
     connect(chkLineNum, &QCheckBox::stateChanged, this, &frmMain::chkLineNum_Click);
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
-    LayoutControls();
 }
 
 // ---- enabling rules --------------------------------------------------------

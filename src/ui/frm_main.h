@@ -140,6 +140,13 @@ protected:
 
 private:
     void createControls();
+    void setUpWindow();
+    void createOptionGroups();
+    void createDocumentArea();
+    void createStatusBar();
+    void nameControls();
+    void setUpKeyboard();
+    void connectHandlers();
     QGroupBox* optionGroup(const QString& title, const QRect& place, const QString& command, QRadioButton*& hp,
                            QRadioButton*& txt, QPushButton*& button);
     void Form_Load();
