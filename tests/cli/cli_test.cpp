@@ -84,6 +84,7 @@ TEST(ConvertCommand, Runs)
     dir.write("plain.txt", "PRINT 1\r\n\r\nEND");
     dir.write("kanji.txt", "10 A\r\n20 \x93\xFA\r\n");
     dir.write("ff.txt", "10 A\r\n20 \xFF\r\n");
+    dir.write("nul.txt", std::string("10 A\r\n20 B\0\r\n", 13));
     dir.write("empty.asc", "");
     dir.write("-odd.txt", "10 A");
     dir.write("disk.lif", lif::newVolumeImage("", 20, 1, {}));
@@ -101,6 +102,7 @@ TEST(ConvertCommand, Runs)
         {"--to txt --from txt --code-page windows-932 kanji.txt", "", 0, "10 A\r\n20 \x93\xFA\r\n", ""},
         {"--to txt --from txt ff.txt", "", 0, "10 A\r\n20 \xFF\r\n", ""},
         {"--version", "", 0, "varnook-convert " VARNOOK_VERSION "\n", ""},
+        {"--to hp --code-page windows-1252 nul.txt", "", 1, "", "nul.txt: Error!! The character at line 2, column 5"},
         {"--to hp --code-page windows-932 kanji.txt", "", 1, "",
          "kanji.txt: Error!! 2 byte character is contained! The character at line 2, column 4 is not a single "
          "byte in code page windows-932"},
@@ -262,6 +264,7 @@ TEST(ConvertCommand, DiskImages)
         {"--to hp --volume PROG.asc PROG", "", 1, "", "PROG.asc: not a LIF volume"},
         {"--to hp --volume disk.lif -o disk.lif PROG", "", 1, "", "would overwrite the volume image"},
         {"--to lif --volume disk.lif --from hp bad.asc", "", 1, "", "bad.asc: offset 259: byte FF inside a record"},
+        {"--to lif --volume disk.lif --name 9LIVES PROG.asc", "", 1, "", "give one with --name"},
         {"--to lif --volume disk.lif prog.txt b/prog.bas", "", 1, "", "b/prog.bas: has the LIF name prog, as prog.txt"},
         {"--new-volume disk.lif", "", 1, "", "disk.lif: already exists"},
         {"--new-volume hd.lif --medium 9122-hd", "", 0, "", ""},
@@ -293,6 +296,7 @@ TEST(ConvertCommand, DiskImages)
         {"--extract PROG", "", 2, "", "--extract needs --volume IMAGE"},
         {"--list disk.lif --bare", "", 2, "", "--bare cannot be used with anything but --extract"},
     };
+    EXPECT_THAT(convert(dir, "--check bad.asc").out, HasSubstr("bad.asc: offset 259: byte FF inside a record\n"));
     for (const auto& run : runs) {
         const std::string image = textOf(dir.read("disk.lif"));
         expectRun(dir, run);
@@ -448,6 +452,7 @@ TEST(ConvertCommand, VolumeCommands)
         {"--insert --volume v.lif --bare --name D --type FFFF b.bin", 2, "invalid --type value 'FFFF'"},
         {"--insert --volume v.lif PROG.asc", 1, "PROG.asc: is not a LIF file as LIF tools exchange them"},
         {"--pack --volume packed.td0", 1, "make a plain image of it with --export-image"},
+        {"--insert --volume v.lif v.lif", 1, "v.lif: the input is the volume image itself"},
     };
     for (const auto& run : runs) {
         dir.write("v.lif", base);
@@ -492,14 +497,22 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     dir.write("PROG.asc", kWorked);
     dir.write("notes.txt", "a\r\nb");
     dir.write("broken.lif", Bytes{0x80, 0x00, 'X'});
+    dir.write("cut.asc", hpFile("00 02 41 42 00"));
     Bytes disk = lif::newVolumeImage("WORK", 40, 1, {});
-    lif::putFile(disk, "PROG", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    for (const char* name : {"PROG", "DATA"}) {
+        lif::putFile(disk, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    }
+    disk[512 + 32 + 10] = 0xE9; // DATA is BDAT, shown in the catalogue only
+    disk[512 + 32 + 11] = 0x61;
     dir.write("disk.lif", disk);
     const Invocation runs[] = {
         {"--textconv PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},
         {"--textconv --line-ending crlf PROG.asc", "", 0, "10 BEEP\r\n20 END\r\n", ""},
-        {"--textconv disk.lif", "", 0,
-         "PROG        ASCII         1  -\nVolume WORK: 1 files, 36 blocks free\n=== PROG ===\n10 BEEP\n20 END\n", ""},
+        {"--textconv --line-ending crlf disk.lif", "", 0,
+         "PROG        ASCII         1  -\r\nDATA        BDAT          1  -\r\nVolume WORK: 2 files, 35 blocks "
+         "free\r\n=== PROG ===\r\n10 BEEP\r\n20 END\r\n",
+         ""},
+        {"--textconv cut.asc", "", 0, textOf(hpFile("00 02 41 42 00")), ""},
         {"--textconv notes.txt", "", 0, "a\r\nb", ""},
         {"--textconv broken.lif", "", 0, std::string("\x80\0X", 3), ""},
         {"--to txt --line-ending lf PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},

@@ -185,17 +185,25 @@ private slots:
         }
     }
 
-    // Typing takes characters of two bytes in the code page, and Delete
-    // (which X11 and Wayland send with the text U+007F) edits.
+    // Typing takes digits and characters of two bytes in the code page, up
+    // to the length; Delete (which X11 and Wayland send with the text U+007F)
+    // edits; a stored text is taken whole; focus selects all.
     void numberFieldsTakeDoubleByteCharactersAndDelete()
     {
         NumberField field(6, CodePage::named("windows-932"), nullptr);
-        type(&field, QStringLiteral("1\u3042\u65E5\u8A9E"));
-        QCOMPARE(field.text(), QStringLiteral("1\u3042\u65E5\u8A9E"));
+        type(&field, QStringLiteral("1a\u3042\u65E5\u8A9E-234"));
+        QCOMPARE(field.text(), QStringLiteral("1\u3042\u65E5\u8A9E23"));
         field.setCursorPosition(0);
         QKeyEvent deleteWithText(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
         QApplication::sendEvent(&field, &deleteWithText);
-        QCOMPARE(field.text(), QStringLiteral("\u3042\u65E5\u8A9E"));
+        QCOMPARE(field.text(), QStringLiteral("\u3042\u65E5\u8A9E23"));
+        field.setStoredText(QStringLiteral("1234567"));
+        field.end(false);
+        type(&field, QStringLiteral("\b89"));
+        QCOMPARE(field.text(), QStringLiteral("123456"));
+        QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(&field, &focus);
+        QCOMPARE(field.selectedText(), QStringLiteral("123456"));
     }
 
     void dropsTakeTheFirstFileAsACopy()
