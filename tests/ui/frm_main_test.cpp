@@ -201,9 +201,16 @@ private slots:
         field.end(false);
         type(&field, QStringLiteral("\b89"));
         QCOMPARE(field.text(), QStringLiteral("123456"));
-        QFocusEvent focus(QEvent::FocusIn, Qt::TabFocusReason);
-        QApplication::sendEvent(&field, &focus);
-        QCOMPARE(field.selectedText(), QStringLiteral("123456"));
+        NumberField western(6, CodePage::named("windows-1252"), nullptr);
+        type(&western, QStringLiteral("\u00E9\u3042\u8A9E3")); // what the page lacks is no character of one byte
+        QCOMPARE(western.text(), QStringLiteral("3"));
+        frmMain w;
+        showSettled(w);
+        w.opReadTxt->setChecked(true);
+        w.chkLineNum->setChecked(true);
+        w.txtStep->setText(QStringLiteral("25"));
+        QTest::mouseClick(w.txtStep, Qt::LeftButton, {}, QPoint(2, 5)); // focus by a click selects all too
+        QTRY_COMPARE(w.txtStep->selectedText(), QStringLiteral("25"));
     }
 
     void dropsTakeTheFirstFileAsACopy()
@@ -219,11 +226,19 @@ private slots:
         QApplication::sendEvent(&w, &textDrop);
         QApplication::processEvents();
         QVERIFY(w.txtData->toPlainText().isEmpty());
-        QDragEnterEvent moveOnly(QPoint(10, 10), Qt::MoveAction, &list, Qt::LeftButton, {});
-        QApplication::sendEvent(&w, &moveOnly);
-        QVERIFY(!moveOnly.isAccepted()); // files are copied, never moved
-        QDragEnterEvent copy(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &list, Qt::LeftButton, {});
-        QApplication::sendEvent(&w, &copy);
+        // Target, data, allowed actions, whether the drag is taken.
+        const std::tuple<QWidget*, QMimeData*, Qt::DropActions, bool> drags[] = {
+            {&w, &list, Qt::MoveAction, false}, // files are copied, never moved
+            {&w, &text, Qt::CopyAction, false},
+            {w.txtData->viewport(), &list, Qt::CopyAction, true}, // passed on to the window
+            {w.txtData->viewport(), &text, Qt::CopyAction, true}, // the editor's own
+            {&w, &list, Qt::CopyAction | Qt::MoveAction, true},
+        };
+        for (const auto& [target, data, actions, taken] : drags) {
+            QDragEnterEvent drag(QPoint(10, 10), actions, data, Qt::LeftButton, {});
+            QApplication::sendEvent(target, &drag);
+            QCOMPARE(drag.isAccepted(), taken);
+        }
         QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &list, Qt::LeftButton, {});
         QApplication::sendEvent(&w, &drop);
         QTRY_COMPARE(QString::fromStdString(w.documentText()), QStringLiteral("10 A\r\n"));
