@@ -240,7 +240,7 @@ private slots:
             QCOMPARE(drag.isAccepted(), taken);
         }
         QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &list, Qt::LeftButton, {});
-        QApplication::sendEvent(&w, &drop);
+        QApplication::sendEvent(w.txtData->viewport(), &drop); // on the document area, read as on the window
         QTRY_COMPARE(QString::fromStdString(w.documentText()), QStringLiteral("10 A\r\n"));
         QCOMPARE(setting("Load", "Dir"), file("one.asc"));
     }
