@@ -228,11 +228,11 @@ private slots:
         QVERIFY(w.txtData->toPlainText().isEmpty());
         // Target, data, allowed actions, whether the drag is taken.
         const std::tuple<QWidget*, QMimeData*, Qt::DropActions, bool> drags[] = {
+            {&w, &list, Qt::CopyAction | Qt::MoveAction, true},
             {&w, &list, Qt::MoveAction, false}, // files are copied, never moved
             {&w, &text, Qt::CopyAction, false},
             {w.txtData->viewport(), &list, Qt::CopyAction, true}, // passed on to the window
             {w.txtData->viewport(), &text, Qt::CopyAction, true}, // the editor's own
-            {&w, &list, Qt::CopyAction | Qt::MoveAction, true},
         };
         for (const auto& [target, data, actions, taken] : drags) {
             QDragEnterEvent drag(QPoint(10, 10), actions, data, Qt::LeftButton, {});
@@ -240,7 +240,7 @@ private slots:
             QCOMPARE(drag.isAccepted(), taken);
         }
         QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &list, Qt::LeftButton, {});
-        QApplication::sendEvent(w.txtData->viewport(), &drop); // on the document area, read as on the window
+        QApplication::sendEvent(&w, &drop);
         QTRY_COMPARE(QString::fromStdString(w.documentText()), QStringLiteral("10 A\r\n"));
         QCOMPARE(setting("Load", "Dir"), file("one.asc"));
     }
