@@ -491,11 +491,3 @@ TEST(CommonDialogFilters, ListStringsBecomeQtFilters)
     EXPECT_EQ(txt[0].toStdString(), "txtファイル(*.txt) (*.txt)");
     EXPECT_TRUE(ui::CommonDialog::qtFilters(QString()).isEmpty());
 }
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleMock(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -26,11 +26,23 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include <gtest/gtest.h>
+
 #include <deque>
 
 using namespace varnook;
 using namespace varnook::ui;
 using namespace varnook::test;
+
+// Qt's strings as text in failure messages.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+// Waits, handling events, until the condition holds (5 s at most).
+#define EXPECT_SOON(condition) EXPECT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(condition); }))
+#define EXPECT_SOON_EQ(got, expected) EXPECT_SOON((got) == (expected)) << ::testing::PrintToString(got)
 
 namespace {
 
@@ -53,7 +65,7 @@ QString enabling(frmMain& w)
 void showSettled(frmMain& w)
 {
     w.showRestored();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
     QApplication::processEvents();
 }
 
@@ -128,348 +140,339 @@ Step reply(QMessageBox::StandardButton button)
 
 } // namespace
 
-class FrmMainTest : public QObject {
-    Q_OBJECT
-
-private:
-    std::optional<SettingsFolder> settings_;
+class FrmMain : public ::testing::Test {
+protected:
+    SettingsFolder settings_;
     TempDir files_;
     QString file(const char* name) const { return QString::fromStdString((files_ / name).string()); }
-
-private slots:
-    void init() { settings_.emplace(); }
-    void cleanup() { settings_.reset(); }
-
-    // The defaults of a first start; Tab visits each stop once, an option
-    // group's selected button only, and leaves the document area.
-    void firstStartAndTabStops()
-    {
-        frmMain w;
-        showSettled(w);
-        QVERIFY(w.opReadHp->isChecked() && !w.opReadTxt->isChecked() && w.opWriteTxt->isChecked());
-        QVERIFY(!w.opWriteHp->isChecked() && !w.chkLineNum->isChecked() && !w.windowIcon().isNull());
-        QCOMPARE(enabling(w) + w.txtStart->text() + w.txtStep->text() + w.windowHandle()->title(), "- -1010Varnook");
-        QTRY_COMPARE(w.frameGeometry().size(), QSize(537, 418)); // the minimum, 8055 x 6270 twips
-        QVERIFY(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
-        QStringList stops{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < 6; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            stops << QApplication::focusWidget()->objectName();
-        }
-        QCOMPARE(stops.join(' '), QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt txtData cmdVer"));
-        w.opReadTxt->setChecked(true);
-        w.cmdRead->setFocus();
-        QTest::keyClick(w.cmdRead, Qt::Key_Tab);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
-        QVERIFY(w.opReadTxt->hasFocus() && w.opReadTxt->isChecked()); // Space keeps the choice
-    }
-
-    // Each row: what the user does, then which numbering controls are enabled.
-    void enablingRulesFollowEveryAction()
-    {
-        frmMain w;
-        w.show();
-        const std::pair<std::function<void()>, const char*> steps[] = {
-            {[&] { w.chkLineNum->setChecked(true); }, "- group"}, // rule 3 does not look at the read option
-            {[&] { w.opReadTxt->setChecked(true); }, "chk group"},
-            {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "chk -"},
-            {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "chk group"},
-            {[&] { QTest::mouseClick(w.opReadHp, Qt::LeftButton, {}, QPoint(5, 8)); }, "- -"},
-            {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "- -"}, // disabled: nothing happens
-            {[&] { w.chkLineNum->setChecked(false); }, "- -"},
-            {[&] { QTest::mouseClick(w.opReadTxt, Qt::LeftButton, {}, QPoint(5, 8)); }, "chk -"},
-        };
-        for (const auto& [step, expected] : steps) {
-            step();
-            QCOMPARE(enabling(w), QString::fromLatin1(expected));
-        }
-    }
-
-    // Typing takes digits and characters of two bytes in the code page, up
-    // to the length; Delete (which X11 and Wayland send with the text U+007F)
-    // edits; a stored text is taken whole; focus selects all.
-    void numberFieldsTakeDoubleByteCharactersAndDelete()
-    {
-        NumberField field(6, CodePage::named("windows-932"), nullptr);
-        type(&field, QStringLiteral("1a\u3042\u65E5\u8A9E-234"));
-        QCOMPARE(field.text(), QStringLiteral("1\u3042\u65E5\u8A9E23"));
-        field.setCursorPosition(0);
-        QKeyEvent deleteWithText(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
-        QApplication::sendEvent(&field, &deleteWithText);
-        QCOMPARE(field.text(), QStringLiteral("\u3042\u65E5\u8A9E23"));
-        field.setStoredText(QStringLiteral("1234567"));
-        field.end(false);
-        type(&field, QStringLiteral("\b89"));
-        QCOMPARE(field.text(), QStringLiteral("123456"));
-        NumberField western(6, CodePage::named("windows-1252"), nullptr);
-        type(&western, QStringLiteral("\u00E9\u3042\u8A9E3")); // what the page lacks is no character of one byte
-        QCOMPARE(western.text(), QStringLiteral("3"));
-        frmMain w;
-        showSettled(w);
-        w.opReadTxt->setChecked(true);
-        w.chkLineNum->setChecked(true);
-        w.txtStep->setText(QStringLiteral("25"));
-        QTest::mouseClick(w.txtStep, Qt::LeftButton, {}, QPoint(2, 5)); // focus by a click selects all too
-        QTRY_COMPARE(w.txtStep->selectedText(), QStringLiteral("25"));
-    }
-
-    void dropsTakeTheFirstFileAsACopy()
-    {
-        files_.write("one.asc", hpFile("00 04 31 30 20 41 00 FF FF"));
-        frmMain w;
-        w.show();
-        QMimeData list;
-        list.setUrls({QUrl::fromLocalFile(file("one.asc")), QUrl::fromLocalFile(file("two.asc"))});
-        QMimeData text;
-        text.setText(QStringLiteral("10 PRINT"));
-        QDropEvent textDrop(QPointF(50, 50), Qt::CopyAction, &text, Qt::LeftButton, {});
-        QApplication::sendEvent(&w, &textDrop);
-        QApplication::processEvents();
-        QVERIFY(w.txtData->toPlainText().isEmpty());
-        // Target, data, allowed actions, whether the drag is taken.
-        const std::tuple<QWidget*, QMimeData*, Qt::DropActions, bool> drags[] = {
-            {&w, &list, Qt::CopyAction | Qt::MoveAction, true},
-            {&w, &list, Qt::MoveAction, false}, // files are copied, never moved
-            {&w, &text, Qt::CopyAction, false},
-            {w.txtData->viewport(), &list, Qt::CopyAction, true}, // passed on to the window
-            {w.txtData->viewport(), &text, Qt::CopyAction, true}, // the editor's own
-        };
-        for (const auto& [target, data, actions, taken] : drags) {
-            QDragEnterEvent drag(QPoint(10, 10), actions, data, Qt::LeftButton, {});
-            QApplication::sendEvent(target, &drag);
-            QCOMPARE(drag.isAccepted(), taken);
-        }
-        QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &list, Qt::LeftButton, {});
-        QApplication::sendEvent(&w, &drop);
-        QTRY_COMPARE(QString::fromStdString(w.documentText()), QStringLiteral("10 A\r\n"));
-        QCOMPARE(setting("Load", "Dir"), file("one.asc"));
-    }
-
-    // The twelve values, the normal rectangle of a maximized window, a
-    // minimized window stored as normal.
-    void remembersTheWindow()
-    {
-        QRect outer;
-        {
-            frmMain w;
-            showSettled(w);
-            w.move(60, 45);
-            w.resize(640, 480);
-            w.opReadTxt->setChecked(true);
-            w.opWriteHp->setChecked(true);
-            w.chkLineNum->setChecked(true);
-            w.txtStart->setText(QStringLiteral("1000"));
-            w.txtStep->setText(QString());
-            QApplication::processEvents();
-            outer = w.frameGeometry();
-            w.showMaximized();
-            QTRY_VERIFY(w.isMaximized());
-            w.close();
-        }
-        QStringList stored;
-        for (const char* key : {"State", "Top", "Left", "Height", "Width"}) {
-            stored << setting("Window", key);
-        }
-        for (const char* key : {"ReadHP", "ReadTXT", "WriteHP", "WriteTXT", "AddLineNum", "Start", "Step"}) {
-            stored << setting("Option", key);
-        }
-        QCOMPARE(stored.join(' '), QStringLiteral("2 %1 %2 %3 %4 False True True False 1 1000 (none)")
-                                       .arg(outer.top() * 15)
-                                       .arg(outer.left() * 15)
-                                       .arg(outer.height() * 15)
-                                       .arg(outer.width() * 15));
-        {
-            frmMain w;
-            w.showRestored();
-            QTRY_VERIFY(w.isMaximized());
-            QVERIFY(w.opReadTxt->isChecked() && w.opWriteHp->isChecked() && !w.opWriteTxt->isChecked());
-            QCOMPARE(enabling(w) + " " + w.txtStart->text() + " " + w.txtStep->text(), "chk group 1000 10");
-            w.showNormal();
-            QTRY_COMPARE(w.frameGeometry(), outer);
-            w.showMinimized();
-            QTRY_VERIFY(w.isMinimized());
-            w.close();
-        }
-        QCOMPARE(setting("Window", "State"), QStringLiteral("0"));
-        Module1::WriteSetting("Window", "State", "1");
-        frmMain w;
-        w.showRestored();
-        QTRY_VERIFY(w.isMinimized());
-    }
-
-    // Entirely off every screen, or measures no screen could hold: the
-    // primary screen. Partly off: as stored.
-    void windowOffEveryScreenOpensOnThePrimaryOne()
-    {
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-        for (const char* left : {"-900000", "1e400", "-1e30", "nan", "2147483648", "-1500"}) {
-            Module1::WriteSetting("Window", "Left", left);
-            Module1::WriteSetting("Window", "Top", left == std::string("-1500") ? "30" : "900000");
-            frmMain w;
-            w.show();
-            QTRY_VERIFY2(w.frameGeometry().top() == 2 || screen.contains(w.frameGeometry().topLeft()), left);
-        }
-    }
-
-    void aboutShowsTheVersion()
-    {
-        frmMain w;
-        w.show();
-        QTimer::singleShot(0, [] {
-            auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
-            QVERIFY(about != nullptr && about->cmdOK->isDefault());
-            QCOMPARE(about->lblVersion->text() + " " + about->windowTitle(),
-                     "Ver. " VARNOOK_VERSION " Version Information");
-            about->cmdOK->click();
-        });
-        w.cmdVer_Click();
-    }
-
-    // Every byte of every single-byte Windows code page the locale can choose
-    // (undefined ones included) through the real document area, written and
-    // read back by the buttons.
-    void everyByteSurvivesTheDocumentArea()
-    {
-        for (const QByteArray locale : {"th", "cs", "ru", "en_US", "el", "tr", "he", "ar", "lt", "vi"}) {
-            qputenv("LC_ALL", locale + ".UTF-8");
-            const CodePage page = CodePage::fromEnvironment();
-            frmMain w;
-            qunsetenv("LC_ALL");
-            w.show();
-            Bytes all = lineBytes();
-            for (const int b : {0x0D, 0x0A, 0xA0, 0x0D, 0x0A}) {
-                all.push_back(static_cast<std::uint8_t>(b));
-            }
-            const Bytes big = program(300000); // more than one piece of the document area
-            all.insert(all.end(), big.begin(), big.end());
-            w.setDocumentText(page.toUtf8(all));
-            w.opWriteHp->setChecked(true);
-            w.CommonDialog1.answer = [&](bool) { return file("ALL.asc"); };
-            QTest::mouseClick(w.cmdWrite, Qt::LeftButton);
-            QCOMPARE(w.CommonDialog1.Filter + QString::number(w.CommonDialog1.FilterIndex),
-                     QString::fromUtf8(kHpFileTypes) + "5");
-            w.txtData->clear();
-            w.opReadHp->setChecked(true);
-            QTest::mouseClick(w.cmdRead, Qt::LeftButton);
-            // An edit, undone, makes the window read the text area itself.
-            QTest::keyClick(w.txtData, Qt::Key_X);
-            QTest::keyClick(w.txtData, Qt::Key_Backspace);
-            QCOMPARE(page.fromUtf8(w.documentText()), all);
-            QCOMPARE(w.StatusBar1Panel1->text(), QStringLiteral("Complete"));
-            QVERIFY(w.ProgressBar1->value() == 0 && !w.Timer1->isActive() && w.isEnabled());
-        }
-    }
-
-    // Saving over a file asks first, and No goes back to the dialog; saving
-    // HP BASIC ASCII into a disk image asks nothing, as the image is kept.
-    void saveDialogAsksOnlyBeforeReplacing()
-    {
-        files_.write("old.txt", "old");
-        files_.write("disk.lif", lif::newVolumeImage("", 40, 1, {}));
-        frmMain w;
-        w.show();
-        w.txtData->setPlainText(QStringLiteral("10 NEW"));
-        QVERIFY(
-            answering({pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")), reply(QMessageBox::Yes)},
-                      [&] { w.cmdWrite_Click(); }));
-        QCOMPARE(files_.read("old.txt"), bytesOf("10 NEW"));
-        w.opWriteHp->setChecked(true);
-        w.volumeAnswer = [](const std::string&) { return std::optional<std::string>("NEW"); };
-        QVERIFY(answering({pick(file("disk.lif"))}, [&] { w.cmdWrite_Click(); }));
-        QCOMPARE(lif::readVolume(files_ / "disk.lif").files.size(), 1u);
-    }
-
-    // Only ASCII files of a volume can be chosen; the name dialog says
-    // whether it adds or replaces a file, and refuses a name of another type.
-    void volumeDialogs()
-    {
-        Bytes image = lif::newVolumeImage("WORK", 40, 1, {});
-        for (const char* name : {"PROG", "BIN", "NEXT"}) {
-            lif::putFile(image, name, lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
-        }
-        image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
-        files_.write("work.lif", image);
-        const lif::Volume volume = lif::readVolume(files_ / "work.lif");
-        QString seen;
-        std::optional<std::string> chosen;
-        const Step chooseNext = [&](QWidget* modal) {
-            auto* list = modal->findChild<QTreeWidget*>(QStringLiteral("volumeFiles"));
-            seen = list->currentItem()->text(0) + (list->topLevelItem(1)->flags() & Qt::ItemIsEnabled ? " BIN" : "");
-            list->setCurrentItem(list->topLevelItem(2));
-            QTest::keyClick(list, Qt::Key_Return);
-            return true;
-        };
-        QVERIFY(answering({chooseNext}, [&] { chosen = ui::chooseVolumeFile(nullptr, volume); }));
-        QCOMPARE(chosen, std::optional<std::string>("NEXT"));
-        QCOMPARE(seen, QStringLiteral("PROG"));
-        const auto nameAnswer = [&](const QString& typed) -> Step {
-            return [&seen, typed](QWidget* modal) {
-                auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));
-                auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-                seen = name->text();
-                const auto* verdict = modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"));
-                for (const char* text : {"PROG", "BIN", "NEW_1", "9X", "prog"}) {
-                    name->setText(QString::fromLatin1(text));
-                    seen += " | " + verdict->text() + (ok->isEnabled() ? " (ok)" : "");
-                }
-                QTest::keyClicks(name, QStringLiteral("-"));
-                seen += " | " + name->text() + ": " + verdict->text();
-                name->setText(typed);
-                typed.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
-                return true;
-            };
-        };
-        QVERIFY(answering({nameAnswer(QStringLiteral("NEW_1"))},
-                          [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
-        QCOMPARE(chosen, std::optional<std::string>("NEW_1"));
-        QCOMPARE(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
-                                      "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
-                                      "to the volume. (ok) |  | A new file prog will be added to the volume. It "
-                                      "differs from PROG only in case. (ok) | prog: A name has at most 10 letters, "
-                                      "digits and _, and starts with a letter: that character cannot be typed here."));
-        QVERIFY(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
-        QCOMPARE(chosen, std::nullopt);
-    }
-
-    // Unwritten edits: closing and Read File ask first; Cancel keeps
-    // everything, Write goes on only once the edits are written, Discard
-    // goes on. The title names the file and marks the edits.
-    void editsAreNeverLostWithoutAQuestion()
-    {
-        frmMain w;
-        w.show();
-        w.opReadTxt->setChecked(true); // writing TXT, no numbering: as on a first start
-        QTest::keyClicks(w.txtData, QStringLiteral("10 END"));
-        files_.write("other.txt", "20 OTHER");
-        QVERIFY(answering({reply(QMessageBox::Cancel)}, [&] { QVERIFY(!w.close()); }));
-        QVERIFY(answering({reply(QMessageBox::Save), reply(QMessageBox::Cancel)}, [&] { w.ReadFile(file("x.txt")); }));
-        QCOMPARE(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("10 ENDVarnook*"));
-        QVERIFY(answering({reply(QMessageBox::Save), pick(file("edit.txt")), pick(file("other.txt"))},
-                          [&] { w.cmdRead_Click(); }));
-        QCOMPARE(files_.read("edit.txt"), bytesOf("10 END"));
-        QCOMPARE(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("20 OTHERother.txt - Varnook"));
-        QVERIFY(answering({}, [&] { QVERIFY(w.close()); })); // nothing unwritten: no question
-        w.show();
-        QTest::keyClicks(w.txtData, QStringLiteral("X"));
-        QVERIFY(answering({reply(QMessageBox::Discard)}, [&] { QVERIFY(w.close()); }));
-    }
-
-    void progressAndClosingWhileBusy()
-    {
-        frmMain w;
-        w.show();
-        w.setProgressMaximum(0);
-        QVERIFY(w.ProgressBar1->maximum() > w.ProgressBar1->minimum()); // no busy animation for an empty range
-        w.setProgressMaximum(1000);
-        ProgressCount = 250;
-        w.Timer1_Timer();
-        QCOMPARE(w.ProgressBar1->value(), 250);
-        w.setBusy();
-        QVERIFY(!w.close()); // closing waits while a command works
-        w.setIdle();
-        QVERIFY(w.close());
-    }
 };
 
-QTEST_MAIN(FrmMainTest)
-#include "frm_main_test.moc"
+// The defaults of a first start; Tab visits each stop once, an option
+// group's selected button only, and leaves the document area.
+TEST_F(FrmMain, firstStartAndTabStops)
+{
+    frmMain w;
+    showSettled(w);
+    EXPECT_TRUE(w.opReadHp->isChecked() && !w.opReadTxt->isChecked() && w.opWriteTxt->isChecked());
+    EXPECT_TRUE(!w.opWriteHp->isChecked() && !w.chkLineNum->isChecked() && !w.windowIcon().isNull());
+    EXPECT_EQ(enabling(w) + w.txtStart->text() + w.txtStep->text() + w.windowHandle()->title(), "- -1010Varnook");
+    EXPECT_SOON_EQ(w.frameGeometry().size(), QSize(537, 418)); // the minimum, 8055 x 6270 twips
+    EXPECT_TRUE(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
+    QStringList stops{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 6; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        stops << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(stops.join(' '), QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt txtData cmdVer"));
+    w.opReadTxt->setChecked(true);
+    w.cmdRead->setFocus();
+    QTest::keyClick(w.cmdRead, Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_TRUE(w.opReadTxt->hasFocus() && w.opReadTxt->isChecked()); // Space keeps the choice
+}
+
+// Each row: what the user does, then which numbering controls are enabled.
+TEST_F(FrmMain, enablingRulesFollowEveryAction)
+{
+    frmMain w;
+    w.show();
+    const std::pair<std::function<void()>, const char*> steps[] = {
+        {[&] { w.chkLineNum->setChecked(true); }, "- group"}, // rule 3 does not look at the read option
+        {[&] { w.opReadTxt->setChecked(true); }, "chk group"},
+        {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "chk -"},
+        {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "chk group"},
+        {[&] { QTest::mouseClick(w.opReadHp, Qt::LeftButton, {}, QPoint(5, 8)); }, "- -"},
+        {[&] { QTest::mouseClick(w.chkLineNum, Qt::LeftButton); }, "- -"}, // disabled: nothing happens
+        {[&] { w.chkLineNum->setChecked(false); }, "- -"},
+        {[&] { QTest::mouseClick(w.opReadTxt, Qt::LeftButton, {}, QPoint(5, 8)); }, "chk -"},
+    };
+    for (const auto& [step, expected] : steps) {
+        step();
+        EXPECT_EQ(enabling(w), QString::fromLatin1(expected));
+    }
+}
+
+// Typing takes digits and characters of two bytes in the code page, up
+// to the length; Delete (which X11 and Wayland send with the text U+007F)
+// edits; a stored text is taken whole; focus selects all.
+TEST_F(FrmMain, numberFieldsTakeDoubleByteCharactersAndDelete)
+{
+    NumberField field(6, CodePage::named("windows-932"), nullptr);
+    type(&field, QStringLiteral("1a\u3042\u65E5\u8A9E-234"));
+    EXPECT_EQ(field.text(), QStringLiteral("1\u3042\u65E5\u8A9E23"));
+    field.setCursorPosition(0);
+    QKeyEvent deleteWithText(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+    QApplication::sendEvent(&field, &deleteWithText);
+    EXPECT_EQ(field.text(), QStringLiteral("\u3042\u65E5\u8A9E23"));
+    field.setStoredText(QStringLiteral("1234567"));
+    field.end(false);
+    type(&field, QStringLiteral("\b89"));
+    EXPECT_EQ(field.text(), QStringLiteral("123456"));
+    NumberField western(6, CodePage::named("windows-1252"), nullptr);
+    type(&western, QStringLiteral("\u00E9\u3042\u8A9E3")); // what the page lacks is no character of one byte
+    EXPECT_EQ(western.text(), QStringLiteral("3"));
+    frmMain w;
+    showSettled(w);
+    w.opReadTxt->setChecked(true);
+    w.chkLineNum->setChecked(true);
+    w.txtStep->setText(QStringLiteral("25"));
+    QTest::mouseClick(w.txtStep, Qt::LeftButton, {}, QPoint(2, 5)); // focus by a click selects all too
+    EXPECT_SOON_EQ(w.txtStep->selectedText(), QStringLiteral("25"));
+}
+
+TEST_F(FrmMain, dropsTakeTheFirstFileAsACopy)
+{
+    files_.write("one.asc", hpFile("00 04 31 30 20 41 00 FF FF"));
+    frmMain w;
+    w.show();
+    QMimeData list;
+    list.setUrls({QUrl::fromLocalFile(file("one.asc")), QUrl::fromLocalFile(file("two.asc"))});
+    QMimeData text;
+    text.setText(QStringLiteral("10 PRINT"));
+    QDropEvent textDrop(QPointF(50, 50), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &textDrop);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.txtData->toPlainText().isEmpty());
+    // Target, data, allowed actions, whether the drag is taken.
+    const std::tuple<QWidget*, QMimeData*, Qt::DropActions, bool> drags[] = {
+        {&w, &list, Qt::CopyAction | Qt::MoveAction, true},
+        {&w, &list, Qt::MoveAction, false}, // files are copied, never moved
+        {&w, &text, Qt::CopyAction, false},
+        {w.txtData->viewport(), &list, Qt::CopyAction, true}, // passed on to the window
+        {w.txtData->viewport(), &text, Qt::CopyAction, true}, // the editor's own
+    };
+    for (const auto& [target, data, actions, taken] : drags) {
+        QDragEnterEvent drag(QPoint(10, 10), actions, data, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &drag);
+        EXPECT_EQ(drag.isAccepted(), taken);
+    }
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &list, Qt::LeftButton, {});
+    QApplication::sendEvent(&w, &drop);
+    EXPECT_SOON_EQ(QString::fromStdString(w.documentText()), QStringLiteral("10 A\r\n"));
+    EXPECT_EQ(setting("Load", "Dir"), file("one.asc"));
+}
+
+// The twelve values, the normal rectangle of a maximized window, a
+// minimized window stored as normal.
+TEST_F(FrmMain, remembersTheWindow)
+{
+    QRect outer;
+    {
+        frmMain w;
+        showSettled(w);
+        w.move(60, 45);
+        w.resize(640, 480);
+        w.opReadTxt->setChecked(true);
+        w.opWriteHp->setChecked(true);
+        w.chkLineNum->setChecked(true);
+        w.txtStart->setText(QStringLiteral("1000"));
+        w.txtStep->setText(QString());
+        QApplication::processEvents();
+        outer = w.frameGeometry();
+        w.showMaximized();
+        EXPECT_SOON(w.isMaximized());
+        w.close();
+    }
+    QStringList stored;
+    for (const char* key : {"State", "Top", "Left", "Height", "Width"}) {
+        stored << setting("Window", key);
+    }
+    for (const char* key : {"ReadHP", "ReadTXT", "WriteHP", "WriteTXT", "AddLineNum", "Start", "Step"}) {
+        stored << setting("Option", key);
+    }
+    EXPECT_EQ(stored.join(' '), QStringLiteral("2 %1 %2 %3 %4 False True True False 1 1000 (none)")
+                                    .arg(outer.top() * 15)
+                                    .arg(outer.left() * 15)
+                                    .arg(outer.height() * 15)
+                                    .arg(outer.width() * 15));
+    {
+        frmMain w;
+        w.showRestored();
+        EXPECT_SOON(w.isMaximized());
+        EXPECT_TRUE(w.opReadTxt->isChecked() && w.opWriteHp->isChecked() && !w.opWriteTxt->isChecked());
+        EXPECT_EQ(enabling(w) + " " + w.txtStart->text() + " " + w.txtStep->text(), "chk group 1000 10");
+        w.showNormal();
+        EXPECT_SOON_EQ(w.frameGeometry(), outer);
+        w.showMinimized();
+        EXPECT_SOON(w.isMinimized());
+        w.close();
+    }
+    EXPECT_EQ(setting("Window", "State"), QStringLiteral("0"));
+    Module1::WriteSetting("Window", "State", "1");
+    frmMain w;
+    w.showRestored();
+    EXPECT_SOON(w.isMinimized());
+}
+
+// Entirely off every screen, or measures no screen could hold: the
+// primary screen. Partly off: as stored.
+TEST_F(FrmMain, windowOffEveryScreenOpensOnThePrimaryOne)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const char* left : {"-900000", "1e400", "-1e30", "nan", "2147483648", "-1500"}) {
+        Module1::WriteSetting("Window", "Left", left);
+        Module1::WriteSetting("Window", "Top", left == std::string("-1500") ? "30" : "900000");
+        frmMain w;
+        w.show();
+        EXPECT_SOON(w.frameGeometry().top() == 2 || screen.contains(w.frameGeometry().topLeft())) << left;
+    }
+}
+
+TEST_F(FrmMain, aboutShowsTheVersion)
+{
+    frmMain w;
+    w.show();
+    QTimer::singleShot(0, [] {
+        auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+        EXPECT_TRUE(about != nullptr && about->cmdOK->isDefault());
+        EXPECT_EQ(about->lblVersion->text() + " " + about->windowTitle(),
+                  "Ver. " VARNOOK_VERSION " Version Information");
+        about->cmdOK->click();
+    });
+    w.cmdVer_Click();
+}
+
+// Every byte of every single-byte Windows code page the locale can choose
+// (undefined ones included) through the real document area, written and
+// read back by the buttons.
+TEST_F(FrmMain, everyByteSurvivesTheDocumentArea)
+{
+    for (const QByteArray locale : {"th", "cs", "ru", "en_US", "el", "tr", "he", "ar", "lt", "vi"}) {
+        qputenv("LC_ALL", locale + ".UTF-8");
+        const CodePage page = CodePage::fromEnvironment();
+        frmMain w;
+        qunsetenv("LC_ALL");
+        w.show();
+        Bytes all = lineBytes();
+        for (const int b : {0x0D, 0x0A, 0xA0, 0x0D, 0x0A}) {
+            all.push_back(static_cast<std::uint8_t>(b));
+        }
+        const Bytes big = program(300000); // more than one piece of the document area
+        all.insert(all.end(), big.begin(), big.end());
+        w.setDocumentText(page.toUtf8(all));
+        w.opWriteHp->setChecked(true);
+        w.CommonDialog1.answer = [&](bool) { return file("ALL.asc"); };
+        QTest::mouseClick(w.cmdWrite, Qt::LeftButton);
+        EXPECT_EQ(w.CommonDialog1.Filter + QString::number(w.CommonDialog1.FilterIndex),
+                  QString::fromUtf8(kHpFileTypes) + "5");
+        w.txtData->clear();
+        w.opReadHp->setChecked(true);
+        QTest::mouseClick(w.cmdRead, Qt::LeftButton);
+        // An edit, undone, makes the window read the text area itself.
+        QTest::keyClick(w.txtData, Qt::Key_X);
+        QTest::keyClick(w.txtData, Qt::Key_Backspace);
+        EXPECT_EQ(page.fromUtf8(w.documentText()), all);
+        EXPECT_EQ(w.StatusBar1Panel1->text(), QStringLiteral("Complete"));
+        EXPECT_TRUE(w.ProgressBar1->value() == 0 && !w.Timer1->isActive() && w.isEnabled());
+    }
+}
+
+// Saving over a file asks first, and No goes back to the dialog; saving
+// HP BASIC ASCII into a disk image asks nothing, as the image is kept.
+TEST_F(FrmMain, saveDialogAsksOnlyBeforeReplacing)
+{
+    files_.write("old.txt", "old");
+    files_.write("disk.lif", lif::newVolumeImage("", 40, 1, {}));
+    frmMain w;
+    w.show();
+    w.txtData->setPlainText(QStringLiteral("10 NEW"));
+    EXPECT_TRUE(
+        answering({pick(file("old.txt")), reply(QMessageBox::No), pick(file("old.txt")), reply(QMessageBox::Yes)},
+                  [&] { w.cmdWrite_Click(); }));
+    EXPECT_EQ(files_.read("old.txt"), bytesOf("10 NEW"));
+    w.opWriteHp->setChecked(true);
+    w.volumeAnswer = [](const std::string&) { return std::optional<std::string>("NEW"); };
+    EXPECT_TRUE(answering({pick(file("disk.lif"))}, [&] { w.cmdWrite_Click(); }));
+    EXPECT_EQ(lif::readVolume(files_ / "disk.lif").files.size(), 1u);
+}
+
+// Only ASCII files of a volume can be chosen; the name dialog says
+// whether it adds or replaces a file, and refuses a name of another type.
+TEST_F(FrmMain, volumeDialogs)
+{
+    Bytes image = lif::newVolumeImage("WORK", 40, 1, {});
+    for (const char* name : {"PROG", "BIN", "NEXT"}) {
+        lif::putFile(image, name, lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
+    }
+    image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
+    files_.write("work.lif", image);
+    const lif::Volume volume = lif::readVolume(files_ / "work.lif");
+    QString seen;
+    std::optional<std::string> chosen;
+    const Step chooseNext = [&](QWidget* modal) {
+        auto* list = modal->findChild<QTreeWidget*>(QStringLiteral("volumeFiles"));
+        seen = list->currentItem()->text(0) + (list->topLevelItem(1)->flags() & Qt::ItemIsEnabled ? " BIN" : "");
+        list->setCurrentItem(list->topLevelItem(2));
+        QTest::keyClick(list, Qt::Key_Return);
+        return true;
+    };
+    EXPECT_TRUE(answering({chooseNext}, [&] { chosen = ui::chooseVolumeFile(nullptr, volume); }));
+    EXPECT_EQ(chosen, std::optional<std::string>("NEXT"));
+    EXPECT_EQ(seen, QStringLiteral("PROG"));
+    const auto nameAnswer = [&](const QString& typed) -> Step {
+        return [&seen, typed](QWidget* modal) {
+            auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));
+            auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+            seen = name->text();
+            const auto* verdict = modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"));
+            for (const char* text : {"PROG", "BIN", "NEW_1", "9X", "prog"}) {
+                name->setText(QString::fromLatin1(text));
+                seen += " | " + verdict->text() + (ok->isEnabled() ? " (ok)" : "");
+            }
+            QTest::keyClicks(name, QStringLiteral("-"));
+            seen += " | " + name->text() + ": " + verdict->text();
+            name->setText(typed);
+            typed.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
+            return true;
+        };
+    };
+    EXPECT_TRUE(answering({nameAnswer(QStringLiteral("NEW_1"))},
+                          [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
+    EXPECT_EQ(chosen, std::optional<std::string>("NEW_1"));
+    EXPECT_EQ(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
+                                   "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
+                                   "to the volume. (ok) |  | A new file prog will be added to the volume. It "
+                                   "differs from PROG only in case. (ok) | prog: A name has at most 10 letters, "
+                                   "digits and _, and starts with a letter: that character cannot be typed here."));
+    EXPECT_TRUE(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
+    EXPECT_EQ(chosen, std::nullopt);
+}
+
+// Unwritten edits: closing and Read File ask first; Cancel keeps
+// everything, Write goes on only once the edits are written, Discard
+// goes on. The title names the file and marks the edits.
+TEST_F(FrmMain, editsAreNeverLostWithoutAQuestion)
+{
+    frmMain w;
+    w.show();
+    w.opReadTxt->setChecked(true); // writing TXT, no numbering: as on a first start
+    QTest::keyClicks(w.txtData, QStringLiteral("10 END"));
+    files_.write("other.txt", "20 OTHER");
+    EXPECT_TRUE(answering({reply(QMessageBox::Cancel)}, [&] { EXPECT_TRUE(!w.close()); }));
+    EXPECT_TRUE(answering({reply(QMessageBox::Save), reply(QMessageBox::Cancel)}, [&] { w.ReadFile(file("x.txt")); }));
+    EXPECT_EQ(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("10 ENDVarnook*"));
+    EXPECT_TRUE(answering({reply(QMessageBox::Save), pick(file("edit.txt")), pick(file("other.txt"))},
+                          [&] { w.cmdRead_Click(); }));
+    EXPECT_EQ(files_.read("edit.txt"), bytesOf("10 END"));
+    EXPECT_EQ(w.txtData->toPlainText() + w.windowHandle()->title(), QStringLiteral("20 OTHERother.txt - Varnook"));
+    EXPECT_TRUE(answering({}, [&] { EXPECT_TRUE(w.close()); })); // nothing unwritten: no question
+    w.show();
+    QTest::keyClicks(w.txtData, QStringLiteral("X"));
+    EXPECT_TRUE(answering({reply(QMessageBox::Discard)}, [&] { EXPECT_TRUE(w.close()); }));
+}
+
+TEST_F(FrmMain, progressAndClosingWhileBusy)
+{
+    frmMain w;
+    w.show();
+    w.setProgressMaximum(0);
+    EXPECT_TRUE(w.ProgressBar1->maximum() > w.ProgressBar1->minimum()); // no busy animation for an empty range
+    w.setProgressMaximum(1000);
+    ProgressCount = 250;
+    w.Timer1_Timer();
+    EXPECT_EQ(w.ProgressBar1->value(), 250);
+    w.setBusy();
+    EXPECT_TRUE(!w.close()); // closing waits while a command works
+    w.setIdle();
+    EXPECT_TRUE(w.close());
+}
