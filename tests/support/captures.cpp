@@ -209,10 +209,18 @@ Bytes lzwPacked(const Bytes& data)
     return out;
 }
 
+// The image with its last track filled with zeros.
+Bytes wholeTracks(Bytes image)
+{
+    image.resize((image.size() + 16 * 256 - 1) / (16 * 256) * (16 * 256), 0x00);
+    return image;
+}
+
 } // namespace
 
-Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, std::size_t bad)
+Bytes imageDiskOf(const Bytes& image, std::uint8_t first, std::size_t missing, std::size_t bad)
 {
+    const Bytes plain = wholeTracks(image);
     Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
     for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
         out.insert(out.end(), {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
@@ -232,8 +240,9 @@ Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, s
     return out;
 }
 
-Bytes teleDiskOf(const Bytes& plain, std::size_t missing, std::size_t bad, Packing packing)
+Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packing packing)
 {
+    const Bytes plain = wholeTracks(image);
     Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
     if (packing != Packing::None) {
         out[0] = 't';

@@ -10,7 +10,7 @@
 
 namespace varnook::test {
 
-// An ImageDisk capture: 16 sectors of 256 bytes a track on two heads,
+// An ImageDisk capture (the last track filled with zeros): 16 sectors of 256 bytes a track on two heads,
 // numbered from first and interleaved 2:1, one-value sectors compressed;
 // the block missing recorded as unavailable, bad as read with an error.
 Bytes imageDiskOf(const Bytes& plain, std::uint8_t first, std::size_t missing, std::size_t bad);
