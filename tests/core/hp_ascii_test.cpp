@@ -130,10 +130,10 @@ TEST(HpAsciiDecoder, ReportsProgressFromTheFirstCharacterAtLeastEvery64KiB)
 
 // Random programs (every byte but CR, lines of 0 to 255 characters, empty
 // lines after even and odd lines, zeros after the end mark) come back with
-// a final line break; the
-// vectorised decoder agrees with the byte-at-a-time one on them and on
-// garbage with many zeros and FF at every alignment, failures included.
-TEST(HpAsciiRoundTrip, RandomProgramsAndGarbage)
+// a final line break. (That the vectorised decoder agrees with the
+// byte-at-a-time one on garbage is the decode fuzz target's property, over
+// seeds with many zeros and FF at every alignment.)
+TEST(HpAsciiRoundTrip, RandomPrograms)
 {
     std::mt19937 random(20261206);
     for (int round = 0; round < 500; ++round) {
@@ -153,14 +153,5 @@ TEST(HpAsciiRoundTrip, RandomProgramsAndGarbage)
             file.resize(file.size() + random() % 600, 0x00);
             ASSERT_EQ(textOf(decodeProgramFile(file)), text.ends_with("\r\n") ? text : text + "\r\n");
         }
-        Bytes garbage(258 + random() % 2000);
-        const int zeroShare = static_cast<int>(random() % 40);
-        for (auto& byte : garbage) {
-            const int pick = static_cast<int>(random() % 100);
-            byte = pick < zeroShare ? 0x00 : pick < zeroShare + 5 ? 0xFF : static_cast<std::uint8_t>(random());
-        }
-        ASSERT_EQ(outcome([&] { return decodeHpAsciiBytes(garbage); }),
-                  outcome([&] { return detail::decodeHpAsciiBytesScalar(garbage); }))
-            << "round " << round;
     }
 }
