@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -77,8 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(textOfFile(image, "OTHER") == expected);
 
-    // The volume commands, on the image as a file (in memory, on tmpfs).
-    static const std::string path = "/dev/shm/varnook-fuzz-" + std::to_string(::getpid()) + ".lif";
+    // The volume commands, on the image as a file (in memory where tmpfs is).
+    static const std::string path =
+        (std::filesystem::is_directory("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                   : std::filesystem::temp_directory_path()) /
+        ("varnook-fuzz-" + std::to_string(::getpid()) + ".lif");
     static const bool removedAtExit = std::atexit([] { ::unlink(path.c_str()); }) == 0;
     (void)removedAtExit;
     replaceFile(path, image);
