@@ -76,10 +76,7 @@ namespace {
 // The file of the volume named as the volume holds it or as --list shows it.
 const lif::Entry& fileNamed(const lif::Volume& volume, const Options& options, const std::string& name)
 {
-    const lif::Entry* entry = volume.find(name);
-    for (const auto& file : volume.files) {
-        entry = entry != nullptr || lif::shownName(file.name) != name ? entry : &file;
-    }
+    const lif::Entry* entry = volume.findNamed(name);
     if (entry == nullptr) {
         throw Failure("no such file in the volume " + options.volume);
     }

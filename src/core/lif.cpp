@@ -123,6 +123,16 @@ const Entry* Volume::find(std::string_view name) const
     return found == files.end() ? nullptr : &*found;
 }
 
+const Entry* Volume::findNamed(std::string_view name) const
+{
+    if (const Entry* exact = find(name)) {
+        return exact;
+    }
+    const auto shown =
+        std::find_if(files.begin(), files.end(), [&](const Entry& e) { return shownName(e.name) == name; });
+    return shown == files.end() ? nullptr : &*shown;
+}
+
 bool hasVolumeMark(ByteView start)
 {
     return start.size() >= 2 && start[0] == 0x80 && start[1] == 0x00;
@@ -891,10 +901,7 @@ void VolumeUpdate::changeEntry(std::size_t slot, const std::function<void(EntryB
 
 const Entry& VolumeUpdate::fileNamed(std::string_view name) const
 {
-    const Entry* entry = volume_.find(name);
-    for (const auto& file : volume_.files) {
-        entry = entry != nullptr || shownName(file.name) != name ? entry : &file;
-    }
+    const Entry* entry = volume_.findNamed(name);
     if (entry == nullptr) {
         throw Failure("no such file in the volume");
     }

@@ -64,6 +64,8 @@ struct Volume {
     std::uint64_t firstDataBlock() const { return std::uint64_t{directoryStart} + directoryBlocks; }
     std::uint64_t freeBlocks() const;
     const Entry* find(std::string_view name) const;
+    // The file named as the volume holds it or, failing that, as shownName shows it.
+    const Entry* findNamed(std::string_view name) const;
     // The first damaged entry's damage; empty when there is none.
     std::string damage() const;
 };
