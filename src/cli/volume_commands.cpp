@@ -59,6 +59,31 @@ std::string catalogue(const lif::Volume& volume)
     return text + line;
 }
 
+// A volume as a diff shows it: its catalogue, then each ASCII program's
+// text under a line "=== NAME ===" (CR LF lines).
+Bytes volumeText(const Options& options, const lif::Volume& volume)
+{
+    std::string text;
+    for (const char c : catalogue(volume)) {
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    const std::string& file = options.inputs.front();
+    for (const auto& entry : volume.files) {
+        if (entry.type != lif::kTypeAscii || !entry.damage.empty()) {
+            continue;
+        }
+        text += "=== " + lif::shownName(entry.name) + " ===\r\n";
+        try {
+            const Bytes program = convert(lif::textFromLines(lif::readRecords(lif::readFileBlocks(file, entry))),
+                                          {Format::Txt, Format::Txt}, options.codePage);
+            text.append(program.begin(), program.end());
+        } catch (const Failure& e) {
+            text += std::string("(not shown: ") + e.what() + ")\r\n";
+        }
+    }
+    return Bytes(text.begin(), text.end());
+}
+
 } // namespace
 
 int listVolume(const Options& options)
@@ -391,57 +416,25 @@ int changeVolume(const Options& options)
 int textConv(const Options& options)
 {
     const std::string& file = options.inputs.front();
-    Bytes shown;
+    Bytes bytes;
     try {
-        switch (kindOfFile(file)) {
-        case FileKind::ProgramFile:
-            try {
-                shown = convert(readFileBytes(file), {Format::Hp, Format::Txt}, options.codePage);
-            } catch (const Failure&) {
-                shown = readFileBytes(file); // a damaged program shows as it is
-            }
-            break;
-        case FileKind::Volume: {
-            const lif::Volume volume = lif::readVolume(file);
-            std::string text = catalogue(volume);
-            for (const auto& entry : volume.files) {
-                if (entry.type != lif::kTypeAscii || !entry.damage.empty()) {
-                    continue;
-                }
-                text += "=== " + lif::shownName(entry.name) + " ===\n";
-                try {
-                    const Bytes program =
-                        withLineEnds(convert(lif::textFromLines(lif::readRecords(lif::readFileBlocks(file, entry))),
-                                             {Format::Txt, Format::Txt}, options.codePage),
-                                     true);
-                    text.append(program.begin(), program.end());
-                } catch (const Failure& e) {
-                    text += std::string("(not shown: ") + e.what() + ")\n";
-                }
-            }
-            for (const char c : text) { // LF line ends here: CR LF when asked
-                if (c == '\n' && !options.lf) {
-                    shown.push_back('\r');
-                }
-                shown.push_back(static_cast<std::uint8_t>(c));
-            }
-            break;
-        }
-        case FileKind::Other:
-            shown = readFileBytes(file);
-            writeResult("", shown);
-            return finishOutput(kExitOk);
-        }
+        bytes = readFileBytes(file);
     } catch (const Failure& e) {
-        // A volume that cannot be read shows as its bytes: a diff still works.
-        try {
-            shown = readFileBytes(file);
-        } catch (const Failure&) {
-            reportFailure(file, e.what());
-            return kExitFailed;
-        }
+        reportFailure(file, e.what());
+        return kExitFailed;
     }
-    writeResult("", withLineEnds(std::move(shown), options.lf));
+    // Anything else, and what cannot be read as what it is, shows as it is:
+    // a diff still works.
+    Bytes shown = bytes;
+    try {
+        if (kindOf(bytes) == FileKind::ProgramFile) {
+            shown = withLineEnds(convert(bytes, {Format::Hp, Format::Txt}, options.codePage), options.lf);
+        } else if (kindOf(bytes) == FileKind::Volume) {
+            shown = withLineEnds(volumeText(options, lif::readVolume(file)), options.lf);
+        }
+    } catch (const Failure&) {
+    }
+    writeResult("", shown);
     return finishOutput(kExitOk);
 }
 

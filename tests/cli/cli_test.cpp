@@ -524,7 +524,7 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     dir.write("PROG.asc", kWorked);
     dir.write("notes.txt", "a\r\nb");
     dir.write("broken.lif", Bytes{0x80, 0x00, 'X'});
-    dir.write("cut.asc", hpFile("00 02 41 42 00"));
+    dir.write("cut.asc", hpFile("00 04 0D 0A 41 42 00")); // a CR LF inside stays
     Bytes disk = lif::newVolumeImage("WORK", 40, 1, {});
     for (const char* name : {"PROG", "DATA"}) {
         lif::putFile(disk, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
@@ -539,7 +539,7 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
          "PROG        ASCII         1  -\r\nDATA        BDAT          1  -\r\nVolume WORK: 2 files, 35 blocks "
          "free\r\n=== PROG ===\r\n10 BEEP\r\n20 END\r\n",
          ""},
-        {"--textconv cut.asc", "", 0, textOf(hpFile("00 02 41 42 00")), ""},
+        {"--textconv cut.asc", "", 0, textOf(hpFile("00 04 0D 0A 41 42 00")), ""},
         {"--textconv notes.txt", "", 0, "a\r\nb", ""},
         {"--textconv broken.lif", "", 0, std::string("\x80\0X", 3), ""},
         {"--to txt --line-ending lf PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},
