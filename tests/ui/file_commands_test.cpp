@@ -292,107 +292,83 @@ TEST_F(FileCommands, SaveDialogOffersTheWriteFormatsName)
     EXPECT_EQ(w.only({"busy", "status"}) + files.listing(), "");
 }
 
-TEST_F(FileCommands, WritesTxtAndHpAsciiExactly)
+// Each row: code page, document, target, written as TXT; then what the user
+// sees (the folder left out here) and the target's content after. What HP
+// BASIC ASCII cannot hold (characters of two bytes, a NUL, a character stored
+// as FF) is refused before any dialog; every failure leaves the file there
+// as it was.
+TEST_F(FileCommands, WritesSayWhatTheyDo)
 {
     files.write("out.txt", std::string(100, 'x'));
-    w.choose(true, true);
-    w.setDocumentText("10 BEEP\r\n20 END");
-    w.calls.clear();
-    w.file = path("out.txt");
-    write();
-    EXPECT_EQ(textOf(files.read("out.txt")), "10 BEEP\r\n20 END") << "nothing added, old tail gone";
-    EXPECT_EQ(w.only({"status", "busy", "save dialog"}), "save dialog|status Writing|status Complete");
-    EXPECT_EQ(filter(), std::string(kTxtFileTypes) + "2");
-    w.setDocumentText("10 PRINT \"\u65E5\u672C\"");
-    WriteProgramFile(w, CodePage::named("windows-932"), w.documentText());
-    EXPECT_EQ(files.read("out.txt"), bytesOf("10 PRINT \"\x93\xFA\x96\x7B\"")) << "TXT takes double-byte text";
-
-    w.setDocumentText("10 BEEP\r\n20 END");
-    w.calls.clear();
-    w.choose(true, false);
-    w.file = path("PROG.asc");
-    write();
-    EXPECT_EQ(files.read("PROG.asc"), kWorked);
-    EXPECT_EQ(w.only({"status", "busy", "idle", "save dialog"}),
-              "save dialog|busy|status Now Converting|status Now Writing|status Complete|idle");
-    expectProgressDone();
-    EXPECT_EQ(filter(), std::string(kHpFileTypes) + "5");
-    EXPECT_EQ(files.listing(), "PROG.asc out.txt");
-}
-
-// What HP BASIC ASCII cannot hold is refused with a warning before any
-// dialog: characters of two bytes, a NUL, a character stored as FF.
-TEST_F(FileCommands, UncarriableTextIsRefusedBeforeAnyDialog)
-{
-    files.write("old.asc", kWorked);
-    w.file = path("old.asc");
-    w.choose(true, false);
-    const std::string noByte = "Error!! 2 byte character is contained!";
-    const std::string place = "Error!! The character at line 2, column 5 (a NUL, or a character stored as byte FF) "
-                              "cannot be kept in an HP BASIC ASCII file.";
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {"windows-932", "10 PRINT \"\u65E5\"", noByte + "\nline 1, column 11"},
-        {"windows-1252", "\r\n\u2264", noByte + "\nline 2, column 1"},
-        {"windows-1252", std::string("10 A\r\n20 B\0", 11), place},
-        {"windows-1252", "10 A\r\n20 B\u00FF", place},
-    };
-    for (const auto& [name, document, warning] : cases) {
-        w.calls.clear();
-        WriteProgramFile(w, CodePage::named(name), document);
-        EXPECT_THAT(w.calls, ElementsAre("warning " + warning));
-    }
-    EXPECT_EQ(files.read("old.asc"), kWorked);
-    w.choose(true, true);
-    w.setDocumentText("10 A\r\n20 B\u00FF");
-    write();
-    EXPECT_EQ(textOf(files.read("old.asc")), "10 A\r\n20 B\xFF") << "TXT carries them";
-}
-
-TEST_F(FileCommands, WriteFailuresLeaveExistingFilesAlone)
-{
     files.write("old.asc", kWorked);
     files.write("old.txt", "10 OLD\r\n");
-    fs::create_directory(files / "out");
     files.write("out/in.asc", kWorked);
     const std::string big = textOf(program(200000));
-    // Document, target, written as TXT, the status it ends in, the reason shown.
-    const std::tuple<std::string, std::string, bool, std::string, std::string> cases[] = {
-        {"", "old.asc", false, "Now Converting", "The document is empty"},
-        {"10 A\r\n" + std::string(256, 'x'), "old.asc", false, "Now Converting", "Line 2 is 256 characters long"},
-        // and every target the replacement refuses
-        {"10 A", "gone/new.asc", false, "Now Writing", "The folder " + path("gone") + " does not exist"},
-        // the folder moves away while it is written
-        {"10 A", "out/in.asc", false, "Now Writing", "The folder " + path("out") + " does not exist"},
-        {big, "old.asc", false, "Now Writing", "Cannot write: File too large"}, // the disk fills up
-        {big, "old.txt", true, "Writing", "Cannot write: File too large"},
+    const std::string worked = textOf(kWorked);
+    const std::string noByte = "warning Error!! 2 byte character is contained!";
+    const std::string place = "warning Error!! The character at line 2, column 5 (a NUL, or a character stored as byte "
+                              "FF) cannot be kept in an HP BASIC ASCII file.";
+    const std::string hp = "save dialog|busy|status Now Converting|status Now Writing|";
+    const std::string writing = "Now Converting|status Now Writing|";
+    const std::string txtDone = "save dialog|status Writing|status Complete|idle";
+    const auto failed = [](const std::string& phases, const std::string& file, const std::string& reason) {
+        return "save dialog|busy|status " + phases + "idle|warning Could not write " + file + ".\n" + reason + ".";
     };
-    for (const auto& [document, target, txt, status, reason] : cases) {
+    const std::tuple<const char*, std::string, std::string, bool, std::string, std::string> writes[] = {
+        {"windows-932", "10 PRINT \"\u65E5\"", "old.asc", false, noByte + "\nline 1, column 11", worked},
+        {"windows-1252", "\r\n\u2264", "old.asc", false, noByte + "\nline 2, column 1", worked},
+        {"windows-1252", std::string("10 A\r\n20 B\0", 11), "old.asc", false, place, worked},
+        {"windows-1252", "10 A\r\n20 B\u00FF", "old.asc", false, place, worked},
+        {"windows-1252", "", "old.asc", false, failed("Now Converting|", "old.asc", "The document is empty"), worked},
+        {"windows-1252", "10 A\r\n" + std::string(256, 'x'), "old.asc", false,
+         failed("Now Converting|", "old.asc", "Line 2 is 256 characters long; HP BASIC ASCII allows at most 255"),
+         worked},
+        {"windows-1252", "10 A", "gone/new.asc", false,
+         failed(writing, "gone/new.asc", "The folder gone does not exist"),
+         ""}, // and every target the replacement refuses
+        {"windows-1252", "10 A", "out/in.asc", false, failed(writing, "out/in.asc", "The folder out does not exist"),
+         ""}, // the folder moves away while it is written
+        {"windows-1252", big, "old.asc", false, failed(writing, "old.asc", "Cannot write: File too large"),
+         worked}, // the disk fills up
+        {"windows-1252", big, "old.txt", true,
+         "save dialog|status Writing|idle|warning Could not write old.txt.\nCannot write: File too large.",
+         "10 OLD\r\n"},
+        {"windows-1252", "10 BEEP\r\n20 END", "out.txt", true, txtDone,
+         "10 BEEP\r\n20 END"}, // nothing added, the old tail gone
+        {"windows-932", "10 PRINT \"\u65E5\u672C\"", "out.txt", true, txtDone, "10 PRINT \"\x93\xFA\x96\x7B\""},
+        {"windows-1252", "10 A\r\n20 B\u00FF", "out.txt", true, txtDone, "10 A\r\n20 B\xFF"}, // TXT carries them
+        {"windows-1252", "10 BEEP\r\n20 END", "PROG.asc", false, hp + "status Complete|idle", worked},
+        {"windows-1252", big, "old.asc", false, hp + "status Complete|idle", textOf(encodeHpAsciiBytes(bytesOf(big)))},
+    };
+    for (const auto& [name, document, target, txt, seen, after] : writes) {
+        SCOPED_TRACE(target + " " + document.substr(0, 12));
         w.setDocumentText(document);
+        w.calls.clear();
         w.choose(true, txt);
         w.file = path(target);
-        if (target == "out/in.asc") {
-            w.onYield = [&] { fs::rename(files / "out", files / "moved"); };
-        }
+        w.onYield = target == "out/in.asc" ? std::function<void()>([&] { fs::rename(files / "out", files / "moved"); })
+                                           : nullptr;
         {
             std::optional<FileSizeLimit> full;
-            if (document == big) {
+            if (document == big && seen.find("warning") != std::string::npos) {
                 full.emplace(4096);
             }
-            write();
+            WriteProgramFile(w, CodePage::named(name), document);
         }
-        expectCleanEnd(status, target, reason);
+        std::string got = w.only({"save dialog", "busy", "idle", "status", "warning"});
+        for (std::size_t at; (at = got.find(files.path().string() + "/")) != std::string::npos;) {
+            got.erase(at, files.path().string().size() + 1);
+        }
+        EXPECT_EQ(got, seen);
+        EXPECT_EQ(textOf(files.read(target)), after);
+        EXPECT_TRUE(w.isEnabled());
+        expectProgressDone();
+        if (seen.starts_with("save dialog")) {
+            EXPECT_EQ(filter(), std::string(txt ? kTxtFileTypes : kHpFileTypes) + (txt ? "2" : "5"));
+        }
     }
-    EXPECT_EQ(files.read("old.asc"), kWorked);
     EXPECT_EQ(files.read("moved/in.asc"), kWorked);
-    EXPECT_EQ(textOf(files.read("old.txt")), "10 OLD\r\n");
-    EXPECT_EQ(files.listing(), "moved old.asc old.txt");
-
-    // With room again, the same write goes through.
-    w.choose(true, false);
-    w.file = path("old.asc");
-    write();
-    EXPECT_EQ(w.status(), "Complete");
-    EXPECT_GT(files.read("old.asc").size(), 200000u);
+    EXPECT_EQ(files.listing(), "PROG.asc moved old.asc old.txt out.txt");
 }
 
 // A LIF disk image: a program is read out of it byte for byte as an HP BASIC
