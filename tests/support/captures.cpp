@@ -24,21 +24,19 @@ std::uint16_t crcOf(const std::uint8_t* p, std::size_t n)
     return c;
 }
 
-class BitWriter {
-public:
+// Bits, the highest of each byte first; the last byte filled with zeros.
+struct BitWriter {
     void put(unsigned value, int count)
     {
-        while (count-- > 0) {
-            if (bits_++ % 8 == 0) {
+        for (; count-- > 0; ++bits) {
+            if (bits % 8 == 0) {
                 bytes.push_back(0);
             }
-            bytes.back() = static_cast<std::uint8_t>(bytes.back() | ((value >> count) & 1u) << (7 - (bits_ - 1) % 8));
+            bytes.back() = static_cast<std::uint8_t>(bytes.back() | ((value >> count) & 1u) << (7 - bits % 8));
         }
     }
     Bytes bytes;
-
-private:
-    std::size_t bits_ = 0;
+    std::size_t bits = 0;
 };
 
 // The adaptive Huffman tree of 314 symbols (256 bytes, match lengths 3 to
@@ -209,40 +207,45 @@ Bytes lzwPacked(const Bytes& data)
     return out;
 }
 
-// The image with its last track filled with zeros.
-Bytes wholeTracks(Bytes image)
+// Calls visit(track, k, block, data, same) for each sector of each track of
+// the image (its last track filled with zeros), in the interleaved order;
+// same: all its bytes are one value.
+template <class Visit> void forEachSector(Bytes plain, Visit visit)
 {
-    image.resize((image.size() + 16 * 256 - 1) / (16 * 256) * (16 * 256), 0x00);
-    return image;
+    plain.resize((plain.size() + 16 * 256 - 1) / (16 * 256) * (16 * 256), 0x00);
+    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+        for (const std::uint8_t k : kInterleaved) {
+            const std::uint8_t* data = plain.data() + (track * 16 + k) * 256;
+            visit(track, k, track * 16 + k, data,
+                  std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; }));
+        }
+    }
 }
 
 } // namespace
 
 Bytes imageDiskOf(const Bytes& image, std::uint8_t first, std::size_t missing, std::size_t bad)
 {
-    const Bytes plain = wholeTracks(image);
     Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
-    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
-        out.insert(out.end(), {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
-        for (const std::uint8_t k : kInterleaved) {
-            out.push_back(static_cast<std::uint8_t>(first + k));
-        }
-        for (const std::uint8_t k : kInterleaved) {
-            const std::size_t block = track * 16 + k;
-            const auto data = plain.begin() + static_cast<std::ptrdiff_t>(block * 256);
-            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; });
+    forEachSector(
+        image, [&](std::size_t track, std::uint8_t k, std::size_t block, const std::uint8_t* data, bool same) {
+            if (k == kInterleaved[0]) { // the track header and its numbering map
+                out.insert(out.end(),
+                           {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
+                for (const std::uint8_t n : kInterleaved) {
+                    out.push_back(static_cast<std::uint8_t>(first + n));
+                }
+            }
             out.push_back(block == missing ? 0 : static_cast<std::uint8_t>((same ? 2 : 1) + (block == bad ? 4 : 0)));
             if (block != missing) {
                 out.insert(out.end(), data, same ? data + 1 : data + 256);
             }
-        }
-    }
+        });
     return out;
 }
 
 Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packing packing)
 {
-    const Bytes plain = wholeTracks(image);
     Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
     if (packing != Packing::None) {
         out[0] = 't';
@@ -252,37 +255,36 @@ Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packi
     const std::uint16_t headerCrc = crcOf(out.data(), 10);
     out.insert(out.end(), {static_cast<std::uint8_t>(headerCrc), static_cast<std::uint8_t>(headerCrc >> 8)});
     Bytes body;
-    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
+    forEachSector(image, [&](std::size_t track, std::uint8_t k, std::size_t block, const std::uint8_t* data,
+                             bool same) {
         const auto cyl = static_cast<std::uint8_t>(track / 2), head = static_cast<std::uint8_t>(track % 2);
-        const bool bogus = track == 1;
-        body.insert(body.end(), {static_cast<std::uint8_t>(16 + bogus - (missing / 16 == track)), cyl, head});
-        body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
-        if (bogus) {
-            body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5}); // data, no ID
-        }
-        for (const std::uint8_t k : kInterleaved) {
-            const std::size_t block = track * 16 + k;
-            if (block == missing) {
-                continue;
+        if (k == kInterleaved[0]) { // the track header, and a sector with data but no ID on the second track
+            const bool bogus = track == 1;
+            body.insert(body.end(), {static_cast<std::uint8_t>(16 + bogus - (missing / 16 == track)), cyl, head});
+            body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
+            if (bogus) {
+                body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5});
             }
-            const std::uint8_t* data = plain.data() + block * 256;
-            const bool same = std::all_of(data, data + 256, [&](std::uint8_t b) { return b == data[0]; });
-            body.insert(body.end(), {cyl, head, static_cast<std::uint8_t>(k + 1), 1,
-                                     static_cast<std::uint8_t>(block == bad ? 0x02 : 0),
-                                     static_cast<std::uint8_t>(crcOf(data, 256))});
-            Bytes encoded =
-                same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
-            for (int half = 0; !same && half < 2; ++half) {
-                if (k % 2 != 0) {
-                    encoded.insert(encoded.end(), {0, 128});
-                }
-                encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
-            }
-            body.insert(body.end(),
-                        {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
-            body.insert(body.end(), encoded.begin(), encoded.end());
         }
-    }
+        if (block == missing) {
+            return;
+        }
+        body.insert(body.end(),
+                    {cyl, head, static_cast<std::uint8_t>(k + 1), 1, static_cast<std::uint8_t>(block == bad ? 0x02 : 0),
+                     static_cast<std::uint8_t>(crcOf(data, 256))});
+        // One value as a repeated pattern; the others raw and as runs by turns.
+        Bytes encoded =
+            same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
+        for (int half = 0; !same && half < 2; ++half) {
+            if (k % 2 != 0) {
+                encoded.insert(encoded.end(), {0, 128});
+            }
+            encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
+        }
+        body.insert(body.end(),
+                    {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
+        body.insert(body.end(), encoded.begin(), encoded.end());
+    });
     body.push_back(0xFF);
     const Bytes packed = packing == Packing::Lzh ? lzhPacked(body) : packing == Packing::Lzw ? lzwPacked(body) : body;
     out.insert(out.end(), packed.begin(), packed.end());
