@@ -561,37 +561,6 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     EXPECT_THAT(textOf(dir.read("diff.txt")), HasSubstr("-20 END\n+20 STOP\n"));
 }
 
-// The shortcut over bytes must give what the steps through the document
-// text give, for every option and for bytes the code page lacks.
-TEST(Converter, ByteShortcutMatchesTheTextSteps)
-{
-    std::mt19937 random(11);
-    std::vector<CodePage> pages{CodePage::named("windows-932")};
-    for (const char* name : kSingleByteWindowsPages) {
-        pages.push_back(CodePage::named(name));
-    }
-    for (int round = 0; round < 400; ++round) {
-        Bytes input(random() % 600);
-        for (auto& byte : input) {
-            const auto pick = random() % 20;
-            byte = pick == 0   ? '\r'
-                   : pick == 1 ? '\n'
-                   : pick == 2 ? static_cast<std::uint8_t>(1 + random() % 254)
-                               : static_cast<std::uint8_t>('A' + random() % 26);
-        }
-        Conversion conversion;
-        conversion.from = random() % 3 == 0 ? Format::Hp : Format::Txt;
-        conversion.to = random() % 2 == 0 ? Format::Hp : Format::Txt;
-        conversion.lineNumbers = conversion.from == Format::Txt && random() % 2 == 0;
-        conversion.start = static_cast<std::int32_t>(random() % 1000) - 500;
-        conversion.step = static_cast<std::int32_t>(random() % 50);
-        const CodePage& page = pages[random() % pages.size()];
-        ASSERT_EQ(outcome([&] { return convert(input, conversion, page); }),
-                  outcome([&] { return convertThroughText(input, conversion, page); }))
-            << "round " << round << " in " << page.name();
-    }
-}
-
 // The example programs: each .asc is what the converter makes of its .txt,
 // and reads back as that text; the example disk image holds each .asc.
 TEST(Converter, ExamplesMatchTheirTextForms)
