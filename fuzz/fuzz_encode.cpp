@@ -1,6 +1,7 @@
 // The encoder on any text: a text it accepts comes back through the decoder
-// as the normalised text with a final CR LF. (00 and FF cannot be carried in
-// the format, so they are left out of the texts.)
+// as the normalised text with a final CR LF, and so it does read as a
+// program file with zeros after its end mark. (00 and FF cannot be carried
+// in the format, so they are left out of the texts.)
 
 #include "check.h"
 
@@ -30,5 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes decoded = decodeHpAsciiBytes(file);
     const std::string expected = text.ends_with("\r\n") ? text : text + "\r\n";
     FUZZ_CHECK(std::string(decoded.begin(), decoded.end()) == expected);
+    file.resize(file.size() + size * 7 % 600, 0x00); // as files copied off volumes have them
+    const Bytes program = decodeProgramFile(file);
+    FUZZ_CHECK(std::string(program.begin(), program.end()) == expected);
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <vector>
 
 using namespace varnook;
@@ -126,32 +125,4 @@ TEST(HpAsciiDecoder, ReportsProgressFromTheFirstCharacterAtLeastEvery64KiB)
         last = position;
     }
     EXPECT_GE(last, 300000 - kProgressStride - 16);
-}
-
-// Random programs (every byte but CR, lines of 0 to 255 characters, empty
-// lines after even and odd lines, zeros after the end mark) come back with
-// a final line break. (That the vectorised decoder agrees with the
-// byte-at-a-time one on garbage is the decode fuzz target's property, over
-// seeds with many zeros and FF at every alignment.)
-TEST(HpAsciiRoundTrip, RandomPrograms)
-{
-    std::mt19937 random(20261206);
-    for (int round = 0; round < 500; ++round) {
-        std::string text;
-        const int lines = 1 + static_cast<int>(random() % 60);
-        for (int line = 0; line < lines; ++line) {
-            const int kind = static_cast<int>(random() % 10);
-            const std::size_t length = kind == 0 ? 0 : kind == 1 ? 255 : random() % 80;
-            for (std::size_t k = 0; k < length; ++k) {
-                const auto c = static_cast<char>(1 + random() % 254);
-                text += c == '\r' ? 'x' : c;
-            }
-            text += line + 1 < lines || random() % 2 == 0 ? "\r\n" : "";
-        }
-        if (!text.empty()) { // zeros after the end mark, as files copied off volumes have, change nothing
-            Bytes file = encodeHpAsciiBytes(bytesOf(text));
-            file.resize(file.size() + random() % 600, 0x00);
-            ASSERT_EQ(textOf(decodeProgramFile(file)), text.ends_with("\r\n") ? text : text + "\r\n");
-        }
-    }
 }
