@@ -5,27 +5,12 @@
 #include "check.h"
 
 #include "cli/converter.h"
-#include "core/failure.h"
 
 #include <string>
 #include <vector>
 
 using namespace varnook;
 using namespace varnook::cli;
-
-namespace {
-
-template <class Action> std::string outcome(Action&& action)
-{
-    try {
-        const Bytes bytes = action();
-        return "ok " + std::string(bytes.begin(), bytes.end());
-    } catch (const Failure& e) {
-        return std::string("failure ") + e.what();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
