@@ -99,8 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     step([](lif::VolumeUpdate& v) { v.rename("OTHER", "COPY"); });
     FUZZ_CHECK(textOfFile(image, "COPY") == expected);
-    const lif::Volume before = lif::parseImage(image);
-    const Bytes single = lif::singleFileForm(path, before, *before.find("PROG"));
+    const Bytes single = [] {
+        const lif::VolumeReader reader(path); // its shared lock goes before the next change
+        return reader.singleFileForm(*reader.volume().find("PROG"));
+    }();
     step([&](lif::VolumeUpdate& v) {
         const auto [entry, fileBlocks] = lif::splitSingleFile(single);
         v.insert(entry, fileBlocks, true);

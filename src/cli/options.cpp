@@ -86,6 +86,9 @@ const char* kFooter = "Examples:\n"
                       "disk.lif\n"
                       "  git config diff.hpbasic.textconv \"varnook-convert --textconv\"\n"
                       "\n"
+                      "A NAME in a volume is written as --list shows it: a byte that is unsafe in a file\n"
+                      "name (a blank, /, %, a control or high byte) as %XX, so A/B is A%2FB.\n"
+                      "\n"
                       "Exit status: 0 when every input was converted (every checked file is clean),\n"
                       "1 when any failed, 2 for a usage error.";
 

@@ -22,24 +22,29 @@ namespace fs = std::filesystem;
 namespace varnook::cli {
 namespace {
 
-// The image opened for changes, or nothing when it cannot be (said).
-std::unique_ptr<lif::VolumeUpdate> openForChanges(const std::string& image)
+// Says that opening the image rolled back a change that was cut off.
+template <class Opened> const Opened& told(const std::string& image, const Opened& opened)
+{
+    if (!opened.recovery().empty()) {
+        std::fprintf(stderr, "%s: %s: note: %s\n", kProgram, image.c_str(), opened.recovery().c_str());
+    }
+    return opened;
+}
+
+// The image opened for changes or for reading, or nothing when it cannot be
+// (said). One to add files to must be sound.
+template <class Opened> std::unique_ptr<Opened> openImage(const std::string& image, bool toAddTo = false)
 {
     try {
-        return std::make_unique<lif::VolumeUpdate>(image);
+        auto opened = std::make_unique<Opened>(image);
+        told(image, *opened);
+        if (const std::string damage = opened->volume().damage(); toAddTo && !damage.empty()) {
+            throw Failure(damage + "; nothing is written into a damaged volume");
+        }
+        return opened;
     } catch (const Failure& e) {
         reportFailure(image, e.what());
         return nullptr;
-    }
-}
-
-std::optional<lif::Volume> openVolume(const std::string& image)
-{
-    try {
-        return lif::readVolume(image);
-    } catch (const Failure& e) {
-        reportFailure(image, e.what());
-        return std::nullopt;
     }
 }
 
@@ -61,20 +66,20 @@ std::string catalogue(const lif::Volume& volume)
 
 // A volume as a diff shows it: its catalogue, then each ASCII program's
 // text under a line "=== NAME ===" (CR LF lines).
-Bytes volumeText(const Options& options, const lif::Volume& volume)
+Bytes volumeText(const Options& options, const lif::VolumeReader& reader)
 {
+    const lif::Volume& volume = reader.volume();
     std::string text;
     for (const char c : catalogue(volume)) {
         text += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
-    const std::string& file = options.inputs.front();
     for (const auto& entry : volume.files) {
         if (entry.type != lif::kTypeAscii || !entry.damage.empty()) {
             continue;
         }
         text += "=== " + lif::shownName(entry.name) + " ===\r\n";
         try {
-            const Bytes program = convert(lif::textFromLines(lif::readRecords(lif::readFileBlocks(file, entry))),
+            const Bytes program = convert(lif::textFromLines(lif::readRecords(reader.fileBlocks(entry))),
                                           {Format::Txt, Format::Txt}, options.codePage);
             text.append(program.begin(), program.end());
         } catch (const Failure& e) {
@@ -88,27 +93,27 @@ Bytes volumeText(const Options& options, const lif::Volume& volume)
 
 int listVolume(const Options& options)
 {
-    const auto volume = openVolume(options.volume);
-    if (!volume) {
+    const auto reader = openImage<lif::VolumeReader>(options.volume);
+    if (!reader) {
         return kExitFailed;
     }
-    std::fputs(catalogue(*volume).c_str(), stdout);
+    std::fputs(catalogue(reader->volume()).c_str(), stdout);
     return finishOutput(kExitOk);
 }
 
 namespace {
 
-// The file of the volume named as the volume holds it or as --list shows it.
+// The file of the volume named as --list shows it, or by its entry (@N).
 const lif::Entry& fileNamed(const lif::Volume& volume, const Options& options, const std::string& name)
 {
-    const lif::Entry* entry = volume.findNamed(name);
-    if (entry == nullptr) {
+    if (volume.findNamed(name) == nullptr && !name.starts_with('@')) {
         throw Failure("no such file in the volume " + options.volume);
     }
-    if (!entry->damage.empty()) {
-        throw Failure(entry->damage + "; it cannot be read");
+    const lif::Entry& entry = volume.named(name);
+    if (!entry.damage.empty()) {
+        throw Failure(entry.damage + "; it cannot be read");
     }
-    return *entry;
+    return entry;
 }
 
 // Where the result for the file goes: the -o file, a file named after it in
@@ -126,18 +131,19 @@ std::string targetFor(const Options& options, const lif::Entry& entry, const cha
     return target;
 }
 
-// Runs the step for each NAME, reporting failures as they come; the exit status.
+// Runs the step for each NAME, reporting failures as they come, all under
+// one shared lock; the exit status.
 template <class Step> int forEachName(const Options& options, Step step)
 {
-    const auto volume = openVolume(options.volume);
-    if (!volume) {
+    const auto reader = openImage<lif::VolumeReader>(options.volume);
+    if (!reader) {
         return kExitFailed;
     }
     int status = kExitOk;
     for (const auto& name : options.inputs) {
         std::string about = name;
         try {
-            step(*volume, fileNamed(*volume, options, name), about);
+            step(*reader, fileNamed(reader->volume(), options, name), about);
         } catch (const Failure& e) {
             reportFailure(about, e.what());
             status = kExitFailed;
@@ -151,12 +157,12 @@ template <class Step> int forEachName(const Options& options, Step step)
 int readFromVolume(const Options& options)
 {
     const bool toHp = options.conversion.to == Format::Hp;
-    return forEachName(options, [&](const lif::Volume&, const lif::Entry& entry, std::string& about) {
+    return forEachName(options, [&](const lif::VolumeReader& reader, const lif::Entry& entry, std::string& about) {
         if (entry.type != lif::kTypeAscii) {
             throw Failure(lif::notTextReason(entry.type));
         }
         const std::string target = targetFor(options, entry, toHp ? ".asc" : ".txt");
-        const Bytes blocks = lif::readFileBlocks(options.volume, entry);
+        const Bytes blocks = reader.fileBlocks(entry);
         const auto lines = lif::readRecords(blocks);
         const Bytes result =
             toHp ? lif::programFileFromLines(lines)
@@ -169,10 +175,9 @@ int readFromVolume(const Options& options)
 
 int extractFromVolume(const Options& options)
 {
-    return forEachName(options, [&](const lif::Volume& volume, const lif::Entry& entry, std::string& about) {
+    return forEachName(options, [&](const lif::VolumeReader& reader, const lif::Entry& entry, std::string& about) {
         const std::string target = targetFor(options, entry, "");
-        const Bytes result = options.bare ? lif::readFileBlocks(options.volume, entry)
-                                          : lif::singleFileForm(options.volume, volume, entry);
+        const Bytes result = options.bare ? reader.fileBlocks(entry) : reader.singleFileForm(entry);
         about = target.empty() ? "standard output" : target;
         writeResult(target, result);
     });
@@ -208,7 +213,7 @@ Bytes volumeFileFor(const Options& options, const std::string& input)
 
 int writeIntoVolume(const Options& options)
 {
-    if (!openVolume(options.volume)) {
+    if (!openImage<lif::VolumeReader>(options.volume, true)) {
         return kExitFailed;
     }
     // Two inputs of one name would leave only the second: nothing is written.
@@ -241,7 +246,7 @@ int writeIntoVolume(const Options& options)
     if (files.empty()) {
         return status;
     }
-    const auto update = openForChanges(options.volume);
+    const auto update = openImage<lif::VolumeUpdate>(options.volume, true);
     if (!update) {
         return kExitFailed;
     }
@@ -262,8 +267,10 @@ int exportImage(const Options& options)
         if (samePlace(options.output, options.volume)) {
             throw Failure("the result would overwrite the image itself; choose another -o");
         }
-        const auto decoded = lif::readContainer(options.volume);
-        const Bytes image = decoded ? decoded->blocks : readFileBytes(options.volume);
+        const lif::VolumeReader reader(options.volume);
+        told(options.volume, reader);
+        const auto& decoded = reader.capture();
+        const Bytes image = reader.image();
         const lif::Volume volume = lif::parseImage(image);
         const std::uint64_t size = volume.blocks * lif::kBlockSize;
         ReplacementFile output(options.output);
@@ -353,7 +360,7 @@ Bytes withLineEnds(Bytes text, bool lf)
 
 int insertIntoVolume(const Options& options)
 {
-    const auto update = openForChanges(options.volume);
+    const auto update = openImage<lif::VolumeUpdate>(options.volume, true);
     if (!update) {
         return kExitFailed;
     }
@@ -384,6 +391,7 @@ int changeVolume(const Options& options)
 {
     try {
         lif::VolumeUpdate update(options.volume);
+        told(options.volume, update);
         switch (options.mode) {
         case Mode::Rename:
             update.rename(options.inputs[0], options.inputs[1]);
@@ -430,7 +438,7 @@ int textConv(const Options& options)
         if (kindOf(bytes) == FileKind::ProgramFile) {
             shown = withLineEnds(convert(bytes, {Format::Hp, Format::Txt}, options.codePage), options.lf);
         } else if (kindOf(bytes) == FileKind::Volume) {
-            shown = withLineEnds(volumeText(options, lif::readVolume(file)), options.lf);
+            shown = withLineEnds(volumeText(options, lif::VolumeReader(file)), options.lf);
         }
     } catch (const Failure&) {
     }

@@ -568,34 +568,6 @@ DecodedImage decodeTeleDisk(ByteView file)
     return placeSectors(Container::TeleDisk, sectors, file.size());
 }
 
-std::optional<DecodedImage> readContainer(const std::filesystem::path& path)
-{
-    std::uint8_t start[4] = {};
-    InputFile file(path);
-    const std::size_t count = std::min<std::size_t>(sizeof start, static_cast<std::size_t>(file.size()));
-    file.readAt(0, start, count);
-    const Container container = containerOf(ByteView(start, count));
-    if (container == Container::None) {
-        return std::nullopt;
-    }
-    // Listing and then reading a file decode the same capture twice: keep
-    // the last one while the file stays as it was.
-    using Identity = std::tuple<std::filesystem::path, std::uint64_t, std::filesystem::file_time_type>;
-    static std::mutex lock;
-    static Identity lastFile;
-    static DecodedImage last;
-    std::error_code unknown;
-    const Identity identity(std::filesystem::absolute(path, unknown), static_cast<std::uint64_t>(file.size()),
-                            std::filesystem::last_write_time(path, unknown));
-    const std::lock_guard hold(lock);
-    if (unknown || identity != lastFile) {
-        const Bytes bytes = readFileBytes(path);
-        last = container == Container::ImageDisk ? decodeImageDisk(bytes) : decodeTeleDisk(bytes);
-        lastFile = unknown ? Identity() : identity;
-    }
-    return last;
-}
-
 std::string describeBlocks(const std::vector<std::uint32_t>& blocks)
 {
     std::string text;

@@ -45,10 +45,6 @@ std::uint16_t teleDiskCrc(ByteView bytes);
 // Throws Failure for one it cannot read.
 DecodedImage decodeTeleDisk(ByteView file);
 
-// The decoded volume of a container file; nothing for a plain image.
-// Throws Failure when the file cannot be read or decoded.
-std::optional<DecodedImage> readContainer(const std::filesystem::path& path);
-
 // The blocks "first to last" (or "first") of a list of absent blocks, runs
 // joined: "12 to 15, 40".
 std::string describeBlocks(const std::vector<std::uint32_t>& blocks);

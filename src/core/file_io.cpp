@@ -161,8 +161,8 @@ std::filesystem::path followLinks(std::filesystem::path path)
     failErrno("cannot follow the link", ELOOP);
 }
 
-// Flushes a folder's entries to disk. File systems that cannot sync a folder
-// (EINVAL) keep their entries by other means.
+} // namespace
+
 void syncFolder(const std::filesystem::path& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -173,11 +173,9 @@ void syncFolder(const std::filesystem::path& folder)
     const int error = errno;
     ::close(fd);
     if (result != 0 && error != EINVAL) {
-        failErrno("the file was replaced but the folder could not be flushed to disk", error);
+        failErrno("the folder " + folder.string() + " could not be flushed to disk", error);
     }
 }
-
-} // namespace
 
 InputFile::InputFile(const std::filesystem::path& path)
 {

@@ -101,6 +101,10 @@ void useNamedTemporaryFiles(bool named);
 // Where the file system has no locks, nothing is locked.
 void lockOpenFile(int fd, bool exclusive);
 
+// Flushes a folder's entries (files made, renamed, removed) to disk. File
+// systems that cannot sync a folder (EINVAL) keep their entries by other means.
+void syncFolder(const std::filesystem::path& folder);
+
 // Reads a whole regular file (see InputFile).
 Bytes readFileBytes(const std::filesystem::path& path);
 

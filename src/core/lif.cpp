@@ -1,5 +1,6 @@
 #include "lif.h"
 
+#include "byte_order.h"
 #include "checked.h"
 #include "failure.h"
 #include "file_io.h"
@@ -23,28 +24,6 @@
 
 namespace varnook::lif {
 namespace {
-
-std::uint16_t be16(const std::uint8_t* p)
-{
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
-
-std::uint32_t be32(const std::uint8_t* p)
-{
-    return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
-}
-
-void put16(std::uint8_t* p, std::uint32_t value)
-{
-    p[0] = static_cast<std::uint8_t>(value >> 8);
-    p[1] = static_cast<std::uint8_t>(value);
-}
-
-void put32(std::uint8_t* p, std::uint32_t value)
-{
-    put16(p, value >> 16);
-    put16(p + 2, value);
-}
 
 // A blank-padded field without its padding (some tools pad with NULs).
 std::string unpadded(const std::uint8_t* p, std::size_t size)
@@ -109,6 +88,15 @@ std::uint64_t Volume::freeBlocks() const
 
 std::string Volume::damage() const
 {
+    if (!defect.empty()) {
+        return defect;
+    }
+    for (const auto& file : files) {
+        if (file.sharesName) {
+            return "file " + shownName(file.name) + " stands twice in the directory (" + entriesNamed(file.name) +
+                   "); rename or purge one of them by its entry";
+        }
+    }
     for (const auto& file : files) {
         if (!file.damage.empty()) {
             return file.damage;
@@ -123,11 +111,43 @@ const Entry* Volume::find(std::string_view name) const
     return found == files.end() ? nullptr : &*found;
 }
 
+std::string Volume::entriesNamed(std::string_view name) const
+{
+    std::string text;
+    for (const auto& file : files) {
+        if (file.name == name) {
+            text += (text.empty() ? "" : " and ") + ("@" + std::to_string(file.slot + 1));
+        }
+    }
+    return text;
+}
+
+const Entry& Volume::named(std::string_view name) const
+{
+    // @N: the file of the Nth entry, for names two entries share.
+    if (name.size() > 1 && name[0] == '@' && name.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+        const std::size_t slot = std::strtoull(std::string(name.substr(1)).c_str(), nullptr, 10);
+        const auto at = std::find_if(files.begin(), files.end(), [&](const Entry& e) { return e.slot + 1 == slot; });
+        if (at == files.end()) {
+            throw Failure("entry " + std::string(name) + " of the volume holds no file");
+        }
+        return *at;
+    }
+    const Entry* entry = findNamed(name);
+    if (entry == nullptr) {
+        throw Failure("no such file in the volume");
+    }
+    if (entry->sharesName) {
+        throw Failure("two entries of the volume are named " + std::string(name) + " (" + entriesNamed(entry->name) +
+                      "); name the one you mean by its entry");
+    }
+    return *entry;
+}
+
 const Entry* Volume::findNamed(std::string_view name) const
 {
-    if (const Entry* exact = find(name)) {
-        return exact;
-    }
+    // Only the shown form: the escape is one-to-one, the raw name is not
+    // (a file named "A%2FB" would shadow the one shown so).
     const auto shown =
         std::find_if(files.begin(), files.end(), [&](const Entry& e) { return shownName(e.name) == name; });
     return shown == files.end() ? nullptr : &*shown;
@@ -157,6 +177,11 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     const bool wraps = __builtin_mul_overflow(tracks, surfaces, &capacity) ||
                        __builtin_mul_overflow(capacity, perTrack, &capacity); // 2^96 blocks would wrap
     volume.blocks = wraps ? kMostBlocks : std::min(capacity == 0 ? imageBlocks : capacity, kMostBlocks);
+    if (wraps || capacity > kMostBlocks) {
+        volume.defect = "impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a "
+                        "directory entry can address (set it right with another LIF tool, or copy the files to a new "
+                        "volume)";
+    }
     const std::uint64_t directoryEnd = volume.firstDataBlock();
     if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
         directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {
@@ -190,6 +215,17 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             entry.damage = text;
         }
     };
+    // Names two entries share: each of them is named only by its entry.
+    std::vector<Entry*> byName;
+    for (auto& entry : volume.files) {
+        byName.push_back(&entry);
+    }
+    std::stable_sort(byName.begin(), byName.end(), [](const Entry* a, const Entry* b) { return a->name < b->name; });
+    for (std::size_t i = 1; i < byName.size(); ++i) {
+        if (byName[i]->name == byName[i - 1]->name) {
+            byName[i]->sharesName = byName[i - 1]->sharesName = true;
+        }
+    }
     std::vector<Entry*> byStart;
     for (auto& entry : volume.files) {
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
@@ -260,7 +296,8 @@ std::string shownName(std::string_view name)
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
         const bool dotName = c == '.' && name.find_first_not_of('.') == std::string_view::npos && name.size() <= 2;
-        if (c <= 0x20 || c >= 0x7F || c == '/' || c == '\\' || c == '%' || dotName || (i == 0 && c == '-')) {
+        if (c <= 0x20 || c >= 0x7F || c == '/' || c == '\\' || c == '%' || dotName ||
+            (i == 0 && (c == '-' || c == '@'))) {
             shown += {'%', digits[c >> 4], digits[c & 0x0F]};
         } else {
             shown += static_cast<char>(c);
@@ -317,31 +354,67 @@ std::string notTextReason(std::uint16_t type)
     return "not an ASCII file (type " + typeName(type) + "): only ASCII files hold program text";
 }
 
-Volume readVolume(const std::filesystem::path& image)
+VolumeReader::VolumeReader(const std::filesystem::path& image) : file_(image, false)
 {
-    if (const auto decoded = readContainer(image)) {
-        Volume volume = parseImage(decoded->blocks);
-        volume.container = decoded->container;
-        markAbsentBlocks(volume, *decoded);
-        return volume;
+    std::uint8_t start[4] = {};
+    file_.read(0, start, sizeof start);
+    if (const Container container = containerOf(ByteView(start, std::min<std::uint64_t>(4, file_.size())));
+        container != Container::None) {
+        const Bytes bytes = file_.readAll();
+        capture_ = container == Container::ImageDisk ? decodeImageDisk(bytes) : decodeTeleDisk(bytes);
+        volume_ = parseImage(capture_->blocks);
+        volume_.container = container;
+        markAbsentBlocks(volume_, *capture_);
+        return;
     }
-    InputFile file(image);
-    file.lockShared();
-    Bytes label(kBlockSize);
-    if (static_cast<std::size_t>(file.size()) < kBlockSize) {
+    if (file_.size() < kBlockSize) {
         throw Failure(kNotAVolume);
     }
-    file.readAt(0, label.data(), kBlockSize);
+    const Bytes label = file_.read(0, kBlockSize);
     Bytes directory;
     if (hasVolumeMark(label)) {
-        const std::uint64_t start = be32(label.data() + 8);
-        const std::uint64_t bytes = std::uint64_t{be32(label.data() + 16)} * kBlockSize;
-        if ((start + bytes / kBlockSize) * kBlockSize <= static_cast<std::uint64_t>(file.size())) {
-            directory.resize(bytes);
-            file.readAt(start * kBlockSize, directory.data(), directory.size());
+        const std::uint64_t first = be32(label.data() + 8);
+        const std::uint64_t blocks = be32(label.data() + 16);
+        if ((first + blocks) * kBlockSize <= file_.size()) {
+            directory = file_.read(first * kBlockSize, static_cast<std::size_t>(blocks * kBlockSize));
         }
     }
-    return parseVolume(label, directory, static_cast<std::uint64_t>(file.size()));
+    volume_ = parseVolume(label, directory, file_.size());
+}
+
+Bytes VolumeReader::fileBlocks(const Entry& entry) const
+{
+    const std::uint64_t from = std::uint64_t{entry.start} * kBlockSize;
+    const std::size_t count =
+        static_cast<std::size_t>(checkedSize(std::uint64_t{entry.blocks} * kBlockSize, "the file"));
+    if (capture_) {
+        requireInsideImage(entry, capture_->blocks.size());
+        const auto at = capture_->blocks.begin() + static_cast<std::ptrdiff_t>(from);
+        return Bytes(at, at + static_cast<std::ptrdiff_t>(count));
+    }
+    requireInsideImage(entry, file_.size());
+    return file_.read(from, count);
+}
+
+Bytes VolumeReader::singleFileForm(const Entry& entry) const
+{
+    const std::uint64_t at = entryOffset(volume_, entry.slot);
+    Bytes file = capture_ ? Bytes(capture_->blocks.begin() + static_cast<std::ptrdiff_t>(at),
+                                  capture_->blocks.begin() + static_cast<std::ptrdiff_t>(at + kEntrySize))
+                          : file_.read(at, kEntrySize);
+    const Bytes blocks = fileBlocks(entry);
+    file.insert(file.end(), blocks.begin(), blocks.end());
+    return file;
+}
+
+Bytes VolumeReader::image() const
+{
+    return capture_ ? capture_->blocks : file_.readAll();
+}
+
+Volume readVolume(const std::filesystem::path& image)
+{
+    return VolumeReader(image).volume();
 }
 
 void requireInsideImage(const Entry& entry, std::uint64_t imageSize)
@@ -349,37 +422,6 @@ void requireInsideImage(const Entry& entry, std::uint64_t imageSize)
     if ((std::uint64_t{entry.start} + entry.blocks) * kBlockSize > imageSize) {
         throw Failure("the image ends inside " + shownName(entry.name) + ": it was cut off");
     }
-}
-
-Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry)
-{
-    if (const auto decoded = readContainer(image)) {
-        requireInsideImage(entry, decoded->blocks.size());
-        const auto from =
-            decoded->blocks.begin() + static_cast<std::ptrdiff_t>(std::uint64_t{entry.start} * kBlockSize);
-        return Bytes(from, from + static_cast<std::ptrdiff_t>(std::uint64_t{entry.blocks} * kBlockSize));
-    }
-    InputFile file(image);
-    file.lockShared();
-    requireInsideImage(entry, static_cast<std::uint64_t>(file.size()));
-    Bytes bytes(static_cast<std::size_t>(checkedSize(std::uint64_t{entry.blocks} * kBlockSize, "the file")),
-                kUninitialised);
-    file.readAt(std::uint64_t{entry.start} * kBlockSize, bytes.data(), bytes.size());
-    return bytes;
-}
-
-Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, const Entry& entry)
-{
-    const Bytes blocks = readFileBlocks(image, entry);
-    Bytes file(kEntrySize);
-    if (const auto decoded = readContainer(image)) {
-        std::copy_n(decoded->blocks.begin() + static_cast<std::ptrdiff_t>(entryOffset(volume, entry.slot)), kEntrySize,
-                    file.begin());
-    } else {
-        InputFile(image).readAt(entryOffset(volume, entry.slot), file.data(), kEntrySize);
-    }
-    file.insert(file.end(), blocks.begin(), blocks.end());
-    return file;
 }
 
 std::vector<ByteView> readRecords(ByteView stream, bool programFile)
@@ -546,7 +588,10 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
         throw Failure("a volume of " + std::to_string(blocks) + " blocks cannot hold a directory of " +
                       std::to_string(directoryBlocks) + " blocks and a file");
     }
-    checkedSize((std::uint64_t{directoryBlocks} + 2) * kBlockSize, "the directory");
+    if (std::uint64_t{blocks} * kBlockSize > static_cast<std::uint64_t>(kInt32Max)) {
+        throw Failure("a volume of " + std::to_string(blocks) +
+                      " blocks is 2 GiB or larger; the limit is 8388607 blocks (2147483647 bytes)");
+    }
     Bytes image((std::size_t{directoryBlocks} + 2) * kBlockSize, 0x00);
     std::uint8_t* l = image.data();
     put16(l, 0x8000);
@@ -568,14 +613,12 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
 namespace {
 
 // Where a new file goes: its first block, the directory entry it takes (a
-// new end entry after it when it takes the end entry), and the entry of the
-// version it replaces, purged once the new one is in place. overOld: it fits
-// nowhere but in the old version's blocks.
+// new end entry after it when it takes the end entry; the old version's when
+// it replaces one). overOld: it fits nowhere but in the old version's blocks.
 struct Placement {
     std::uint64_t start = 0;
     std::size_t slot = 0;
     bool newEnd = false;
-    std::optional<std::size_t> purge;
     bool overOld = false;
 };
 
@@ -588,14 +631,19 @@ void refuseInvalidName(std::string_view name)
     }
 }
 
+void refuseDamage(const Volume& volume)
+{
+    if (const std::string damage = volume.damage(); !damage.empty()) {
+        throw Failure(damage + "; nothing is written into a damaged volume");
+    }
+}
+
 // The first gap of free blocks large enough, among all files sorted by
 // their first block; the old version of the file counts as live.
 Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, std::uint64_t need, bool replace)
 {
     refuseInvalidName(name);
-    if (const std::string damage = volume.damage(); !damage.empty()) {
-        throw Failure(damage + "; nothing is written into a damaged volume");
-    }
+    refuseDamage(volume);
     const Entry* old = volume.find(name);
     if (old != nullptr && old->type != type) {
         throw Failure("the volume holds " + std::string(name) + " as a file of type " + typeName(old->type) + ", not " +
@@ -606,13 +654,14 @@ Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, 
         throw Failure("the volume already holds " + std::string(name) + "; give --replace to replace it");
     }
     Placement placement;
-    if (old != nullptr) {
-        placement.purge = old->slot;
-    }
-    // A free entry: a purged one, else the end entry.
-    const bool freeEntry = !volume.purgedSlots.empty() || volume.endSlot.has_value();
-    placement.slot = !volume.purgedSlots.empty() ? volume.purgedSlots.front() : volume.endSlot.value_or(0);
-    placement.newEnd = volume.purgedSlots.empty() && volume.endSlot && *volume.endSlot + 1 < volume.entryCount();
+    // The old version's entry, else a purged one, else the end entry (with
+    // a new end entry after it while the directory has room for one).
+    const bool freeEntry = old != nullptr || !volume.purgedSlots.empty() || volume.endSlot.has_value();
+    placement.slot = old != nullptr                ? old->slot
+                     : !volume.purgedSlots.empty() ? volume.purgedSlots.front()
+                                                   : volume.endSlot.value_or(0);
+    placement.newEnd =
+        old == nullptr && volume.purgedSlots.empty() && volume.endSlot && *volume.endSlot + 1 < volume.entryCount();
 
     std::uint64_t from = volume.firstDataBlock();
     std::uint64_t largest = 0;
@@ -634,9 +683,6 @@ Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, 
     }
     if (old != nullptr && need <= old->blocks) {
         placement.start = old->start;
-        placement.slot = old->slot;
-        placement.newEnd = false;
-        placement.purge.reset();
         placement.overOld = true;
         return placement;
     }
@@ -653,7 +699,6 @@ EntryBytes placed(EntryBytes e, std::uint64_t start, std::uint64_t blocks)
 {
     put32(e.data() + 12, static_cast<std::uint32_t>(start));
     put32(e.data() + 16, static_cast<std::uint32_t>(blocks));
-    put16(e.data() + 26, 0x8001);
     return e;
 }
 
@@ -680,6 +725,7 @@ EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date)
     std::copy(name.begin(), name.end(), e.begin());
     put16(e.data() + 10, type);
     std::copy(date.begin(), date.end(), e.begin() + 20);
+    put16(e.data() + 26, 0x8001); // volume 1, the last one
     return e;
 }
 
@@ -726,117 +772,56 @@ void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool repla
     }
     const auto e = placed(entry, p.start, need);
     std::copy(e.begin(), e.end(), entryAt(p.slot));
-    if (p.purge) {
-        put16(&*entryAt(*p.purge) + 10, kTypePurged);
-    }
 }
 
-namespace {
-
-// The first bytes of a file, as many as there are of 16.
-Bytes readFileStart(const std::filesystem::path& path)
+VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : file_(image, true)
 {
-    InputFile file(path);
-    Bytes start(std::min<std::size_t>(16, static_cast<std::size_t>(file.size())));
-    file.readAt(0, start.data(), start.size());
-    return start;
-}
-
-} // namespace
-
-VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : path_(image)
-{
-    open();
-}
-
-VolumeUpdate::~VolumeUpdate()
-{
-    ::close(fd_);
-}
-
-void VolumeUpdate::open()
-{
-    // The lock belongs to the open file: a writer that replaced the image
-    // meanwhile leaves this one a file that no longer has the name.
-    if (const auto container = containerOf(readFileStart(path_)); container != Container::None) {
-        throw Failure(std::string("an ") + containerName(container) +
+    std::uint8_t start[4] = {};
+    file_.read(0, start, sizeof start);
+    if (const auto container = containerOf(ByteView(start, std::min<std::uint64_t>(4, file_.size())));
+        container != Container::None) {
+        throw Failure(std::string(container == Container::ImageDisk ? "an " : "a ") + containerName(container) +
                       " image is read here, never written: make a plain image of it with --export-image first");
-    }
-    for (;;) {
-        fd_ = ::open(path_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-        if (fd_ < 0) {
-            throw Failure(std::string("cannot write: ") + std::strerror(errno));
-        }
-        lockOpenFile(fd_, true);
-        struct stat opened { };
-        struct stat named { };
-        if (::fstat(fd_, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 && opened.st_ino == named.st_ino &&
-            opened.st_dev == named.st_dev) {
-            break;
-        }
-        ::close(std::exchange(fd_, -1));
-    }
-    if (!S_ISREG(fileStatus().st_mode)) {
-        throw Failure("is not a regular file");
     }
     readDirectory();
 }
 
-struct stat VolumeUpdate::fileStatus() const
-{
-    struct stat info { };
-    if (::fstat(fd_, &info) != 0) {
-        throw Failure(std::string("cannot read: ") + std::strerror(errno));
-    }
-    return info;
-}
-
 void VolumeUpdate::readDirectory()
 {
-    size_ = static_cast<std::uint64_t>(fileStatus().st_size);
-    label_.assign(kBlockSize, 0x00);
-    if (size_ < kBlockSize) {
+    if (file_.size() < kBlockSize) {
         throw Failure(kNotAVolume);
     }
-    readAll(0, label_.data(), kBlockSize);
+    label_ = file_.read(0, kBlockSize);
     directory_.clear();
     if (hasVolumeMark(label_)) {
-        const std::uint64_t start = be32(label_.data() + 8);
+        const std::uint64_t first = be32(label_.data() + 8);
         const std::uint64_t blocks = be32(label_.data() + 16);
-        if ((start + blocks) * kBlockSize <= size_) {
-            directory_.resize(static_cast<std::size_t>(checkedSize(blocks * kBlockSize, "the directory")));
-            readAll(start * kBlockSize, directory_.data(), directory_.size());
+        if ((first + blocks) * kBlockSize <= file_.size()) {
+            directory_ = file_.read(first * kBlockSize, static_cast<std::size_t>(blocks * kBlockSize));
         }
     }
-    volume_ = parseVolume(label_, directory_, size_);
-    if (const std::string damage = volume_.damage(); !damage.empty()) {
-        throw Failure(damage + "; nothing is written into a damaged volume");
-    }
+    volume_ = parseVolume(label_, directory_, file_.size());
 }
 
-void VolumeUpdate::readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
+std::uint64_t VolumeUpdate::directoryAt() const
 {
-    if (transferAll("cannot read", count, [&](std::size_t done) {
-            return ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
-        }) < count) {
-        throw Failure("cannot read: the image ended");
-    }
+    return std::uint64_t{volume_.directoryStart} * kBlockSize;
 }
 
-void VolumeUpdate::writeAll(std::uint64_t offset, ByteView bytes)
+EntryBytes VolumeUpdate::entryAt(std::size_t slot) const
 {
-    if (transferAll("cannot write", bytes.size(), [&](std::size_t done) {
-            return ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        }) < bytes.size()) {
-        throw Failure(std::string("cannot write: ") + std::strerror(EIO));
-    }
+    EntryBytes e{};
+    std::copy_n(directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize), kEntrySize, e.begin());
+    return e;
 }
 
-void VolumeUpdate::flush()
+void VolumeUpdate::writeEntry(std::size_t slot, const EntryBytes& entry)
 {
-    if (::fdatasync(fd_) != 0) {
-        throw Failure(std::string("cannot write: ") + std::strerror(errno));
-    }
+    // One entry never crosses a sector: it is written whole or not at all.
+    file_.write(directoryAt() + slot * kEntrySize, entry);
+    file_.flush();
+    std::copy(entry.begin(), entry.end(), directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize));
+    volume_ = parseVolume(label_, directory_, file_.size());
 }
 
 void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date)
@@ -844,68 +829,45 @@ void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date
     insert(newEntry(name, kTypeAscii, date), content, true);
 }
 
-void VolumeUpdate::replaceWhole(const std::function<void(Bytes&)>& change)
-{
-    Bytes image(static_cast<std::size_t>(checkedSize(size_, "the image")), kUninitialised);
-    readAll(0, image.data(), image.size());
-    change(image);
-    replaceFile(path_, image);
-    ::close(std::exchange(fd_, -1));
-    open();
-}
-
 void VolumeUpdate::insert(const EntryBytes& entry, ByteView content, bool replace)
 {
     const std::uint64_t need = content.size() / kBlockSize;
     const Placement p = plan(volume_, nameOf(entry), be16(entry.data() + 10), need, replace);
-    if (p.overOld) {
-        // Only the old version's blocks can hold it: the whole image is
-        // replaced, so that a failure leaves the old one as it was.
-        replaceWhole([&](Bytes& image) { putFile(image, entry, content, replace); });
-        return;
+    const std::uint64_t at = p.start * kBlockSize;
+    try {
+        if (p.overOld) {
+            // Only the old version's blocks can hold it: they, and the
+            // directory block of its entry, are journaled first.
+            const std::uint64_t entryBlock = directoryAt() + p.slot * kEntrySize / kBlockSize * kBlockSize;
+            file_.beginOverwrite({{at, content.size()}, {entryBlock, kBlockSize}});
+            file_.write(at, content);
+            file_.flush();
+            writeEntry(p.slot, placed(entry, p.start, need));
+            file_.endOverwrite();
+            return;
+        }
+        // The blocks into free space, flushed, before any entry names them;
+        // a new end entry before the entry that moves the end past it.
+        file_.write(at, content);
+        file_.flush();
+        if (p.newEnd) {
+            writeEntry(p.slot + 1, endEntry());
+        }
+        writeEntry(p.slot, placed(entry, p.start, need));
+    } catch (const Failure&) {
+        file_.restoreSize();
+        throw;
     }
-    // The blocks first, into free space only, then the directory: the new
-    // entry (after a new end entry, which is invisible until then), then the
-    // old version purged. At any moment every earlier file is intact.
-    writeAll(p.start * kBlockSize, content);
-    flush();
-    const std::uint64_t directoryAt = std::uint64_t{volume_.directoryStart} * kBlockSize;
-    const auto putEntry = [&](std::size_t slot, const std::array<std::uint8_t, kEntrySize>& e) {
-        writeAll(directoryAt + slot * kEntrySize, e);
-        std::copy(e.begin(), e.end(), directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize));
-    };
-    if (p.newEnd) {
-        putEntry(p.slot + 1, endEntry());
-    }
-    putEntry(p.slot, placed(entry, p.start, need));
-    flush();
-    if (p.purge) {
-        changeEntry(*p.purge, [](EntryBytes& e) { put16(e.data() + 10, kTypePurged); });
-    }
-    size_ = std::max(size_, (p.start + need) * kBlockSize);
-    volume_ = parseVolume(label_, directory_, size_);
-}
-
-void VolumeUpdate::changeEntry(std::size_t slot, const std::function<void(EntryBytes&)>& change)
-{
-    EntryBytes e{};
-    const auto at = directory_.begin() + static_cast<std::ptrdiff_t>(slot * kEntrySize);
-    std::copy_n(at, kEntrySize, e.begin());
-    change(e);
-    // One entry never crosses a sector: it is written whole or not at all.
-    writeAll(std::uint64_t{volume_.directoryStart} * kBlockSize + slot * kEntrySize, e);
-    flush();
-    std::copy(e.begin(), e.end(), at);
-    volume_ = parseVolume(label_, directory_, size_);
 }
 
 const Entry& VolumeUpdate::fileNamed(std::string_view name) const
 {
-    const Entry* entry = volume_.findNamed(name);
-    if (entry == nullptr) {
-        throw Failure("no such file in the volume");
+    // A damaged volume may only be mended: a file named by its entry (@N)
+    // renamed or purged.
+    if (name.empty() || name[0] != '@') {
+        refuseDamage(volume_);
     }
-    return *entry;
+    return volume_.named(name);
 }
 
 void VolumeUpdate::rename(std::string_view from, std::string_view to)
@@ -915,70 +877,93 @@ void VolumeUpdate::rename(std::string_view from, std::string_view to)
     if (volume_.find(to) != nullptr) {
         throw Failure("the volume already holds " + std::string(to));
     }
-    changeEntry(entry.slot, [&](EntryBytes& e) {
-        std::fill_n(e.begin(), 10, ' ');
-        std::copy(to.begin(), to.end(), e.begin());
-    });
+    EntryBytes e = entryAt(entry.slot);
+    std::fill_n(e.begin(), 10, ' ');
+    std::copy(to.begin(), to.end(), e.begin());
+    writeEntry(entry.slot, e);
 }
 
 void VolumeUpdate::purge(std::string_view name)
 {
-    changeEntry(fileNamed(name).slot, [](EntryBytes& e) { put16(e.data() + 10, kTypePurged); });
+    const Entry& entry = fileNamed(name);
+    EntryBytes e = entryAt(entry.slot);
+    put16(e.data() + 10, kTypePurged);
+    writeEntry(entry.slot, e);
 }
 
 void VolumeUpdate::setLabel(std::string_view label)
 {
     refuseInvalidLabel(label);
+    refuseDamage(volume_);
     std::fill_n(label_.begin() + 2, 6, ' ');
     std::copy(label.begin(), label.end(), label_.begin() + 2);
-    writeAll(2, ByteView(label_).subspan(2, 6));
-    flush();
-    volume_ = parseVolume(label_, directory_, size_);
+    file_.write(2, ByteView(label_).subspan(2, 6));
+    file_.flush();
+    volume_ = parseVolume(label_, directory_, file_.size());
+}
+
+void VolumeUpdate::moveFile(const Entry& file, std::uint64_t to)
+{
+    const std::uint64_t from = std::uint64_t{file.start} * kBlockSize;
+    const std::uint64_t length = std::uint64_t{file.blocks} * kBlockSize;
+    const Bytes blocks = file_.read(from, static_cast<std::size_t>(checkedSize(length, "the file")));
+    EntryBytes e = entryAt(file.slot);
+    put32(e.data() + 12, static_cast<std::uint32_t>(to));
+    // Where the new place reaches into the file's own blocks, those are
+    // live until the entry is switched: journaled, with the entry's block.
+    const bool overItself = to * kBlockSize + length > from;
+    if (overItself) {
+        const std::uint64_t entryBlock = directoryAt() + file.slot * kEntrySize / kBlockSize * kBlockSize;
+        file_.beginOverwrite({{from, to * kBlockSize + length - from}, {entryBlock, kBlockSize}});
+    }
+    file_.write(to * kBlockSize, blocks);
+    file_.flush();
+    writeEntry(file.slot, e);
+    if (overItself) {
+        file_.endOverwrite();
+    }
 }
 
 void VolumeUpdate::pack()
 {
-    // Files move over each other's old blocks: the image is replaced whole,
-    // so that a kill leaves it as it was or packed, never half.
-    replaceWhole(packImage);
-}
-
-void packImage(Bytes& image)
-{
-    const Volume volume = parseImage(image);
-    if (const std::string damage = volume.damage(); !damage.empty()) {
+    if (const std::string damage = volume_.damage(); !damage.empty()) {
         throw Failure(damage + "; a damaged volume is not packed");
     }
-    const std::uint64_t directoryAt = std::uint64_t{volume.directoryStart} * kBlockSize;
-    std::vector<EntryBytes> entries;
-    std::uint64_t to = volume.firstDataBlock();
-    const std::uint64_t used = image.size() / kBlockSize;
-    for (const Entry* file : inStartOrder(volume)) {
-        EntryBytes e{};
-        std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(directoryAt + file->slot * kEntrySize), kEntrySize,
-                    e.begin());
-        // Towards the start only: the blocks of files not yet moved stay
-        // untouched. Blocks past the image's end are zeros.
-        const std::uint64_t have = file->start < used ? std::min<std::uint64_t>(file->blocks, used - file->start) : 0;
-        std::memmove(image.data() + to * kBlockSize, image.data() + std::uint64_t{file->start} * kBlockSize,
-                     have * kBlockSize);
-        std::memset(image.data() + (to + have) * kBlockSize, 0, (file->blocks - have) * kBlockSize);
-        put32(e.data() + 12, static_cast<std::uint32_t>(to));
-        entries.push_back(e);
+    // Each file towards the start, through the free space its predecessors
+    // left: before a file moves, every block below it up to the new place
+    // is free.
+    std::uint64_t to = volume_.firstDataBlock();
+    std::vector<std::size_t> order;
+    for (const Entry* file : inStartOrder(volume_)) {
+        order.push_back(file->slot);
+        if (file->blocks == 0 || file->start == to) {
+            to += file->blocks;
+            continue;
+        }
+        moveFile(*file, to);
         to += file->blocks;
     }
-    if (to < used) {
-        std::memset(image.data() + to * kBlockSize, 0, (used - to) * kBlockSize);
+    // The directory in the files' order, purged entries gone: rewritten
+    // whole under the journal.
+    Bytes directory(directory_.size(), 0x00);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const EntryBytes e = entryAt(order[i]);
+        std::copy(e.begin(), e.end(), directory.begin() + static_cast<std::ptrdiff_t>(i * kEntrySize));
     }
-    // The directory in the files' order, purged entries gone.
-    std::uint8_t* directory = image.data() + directoryAt;
-    std::memset(directory, 0, volume.entryCount() * kEntrySize);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        std::copy(entries[i].begin(), entries[i].end(), directory + i * kEntrySize);
+    if (order.size() < volume_.entryCount()) {
+        put16(directory.data() + order.size() * kEntrySize + 10, kTypeEnd);
     }
-    if (entries.size() < volume.entryCount()) {
-        put16(directory + entries.size() * kEntrySize + 10, kTypeEnd);
+    // Past the end entry the old bytes may stay: nothing reads them.
+    const std::size_t used = std::min(directory.size(), (order.size() + 1) * kEntrySize);
+    if (std::equal(directory.begin(), directory.begin() + static_cast<std::ptrdiff_t>(used), directory_.begin())) {
+        return;
     }
+    file_.beginOverwrite({{directoryAt(), used}});
+    file_.write(directoryAt(), ByteView(directory).first(used));
+    file_.flush();
+    file_.endOverwrite();
+    std::copy_n(directory.begin(), used, directory_.begin());
+    volume_ = parseVolume(label_, directory_, file_.size());
 }
 
 } // namespace varnook::lif

@@ -6,10 +6,9 @@
 
 #include "bytes.h"
 #include "disk_image.h"
+#include "image_file.h"
 
 #include <array>
-
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -43,11 +42,13 @@ struct Entry {
     std::uint32_t start = 0;
     std::uint32_t blocks = 0;
     Date date{};
-    std::size_t slot = 0; // place in the directory
+    std::size_t slot = 0; // place in the directory (shown counting from 1)
     // What is wrong with the entry (outside the volume, overlapping another
     // file, cut off by the image's end); empty when nothing is. A damaged
     // file is listed but not read, and nothing is written into its volume.
     std::string damage;
+    // Another entry has the same name: the file is named by its entry (@N).
+    bool sharesName = false;
 };
 
 struct Volume {
@@ -59,14 +60,23 @@ struct Volume {
     std::vector<Entry> files; // live entries, in directory order
     std::vector<std::size_t> purgedSlots;
     std::optional<std::size_t> endSlot; // none when the directory is full
+    // What makes the whole volume unfit for writing (an impossible
+    // geometry); empty when nothing does.
+    std::string defect;
 
     std::size_t entryCount() const { return std::size_t{directoryBlocks} * (kBlockSize / kEntrySize); }
     std::uint64_t firstDataBlock() const { return std::uint64_t{directoryStart} + directoryBlocks; }
     std::uint64_t freeBlocks() const;
     const Entry* find(std::string_view name) const;
-    // The file named as the volume holds it or, failing that, as shownName shows it.
+    // The file named as shownName shows it (and --list lists it).
     const Entry* findNamed(std::string_view name) const;
-    // The first damaged entry's damage; empty when there is none.
+    // The same, or by its entry's place (@1 for the first); throws Failure
+    // for no such file and for a name two entries share, naming both.
+    const Entry& named(std::string_view name) const;
+    // The entries of the files of that name: "@2 and @5".
+    std::string entriesNamed(std::string_view name) const;
+    // What stops writing into the volume: its defect, a name two entries
+    // share, else the first damaged entry's damage; empty when there is none.
     std::string damage() const;
 };
 
@@ -90,9 +100,34 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize,
 // The same for a whole image in memory.
 Volume parseImage(ByteView image, std::vector<Finding>* findings = nullptr);
 
-// Reads the label and the directory of the image, and nothing else; a
-// container is decoded, and a file that touches blocks missing from the
-// capture is marked damaged.
+// A volume opened for reading: a shared lock (writers take an exclusive
+// one) held through one open file from the directory to the last block
+// read, so that what is read is the volume before a change or after it,
+// never between. A container is decoded, and a file that touches blocks
+// missing from the capture is marked damaged.
+class VolumeReader {
+public:
+    explicit VolumeReader(const std::filesystem::path& image);
+
+    const Volume& volume() const { return volume_; }
+    // That an unfinished change was rolled back on opening; empty when none was.
+    const std::string& recovery() const { return file_.recovery(); }
+    // The blocks of one file; a file the image ends inside fails.
+    Bytes fileBlocks(const Entry& entry) const;
+    // The file as LIF tools exchange single files: its 32-byte directory
+    // entry exactly as it stands in the volume, then its blocks.
+    Bytes singleFileForm(const Entry& entry) const;
+    // The volume's blocks: the image as it is, or the capture decoded.
+    Bytes image() const;
+    const std::optional<DecodedImage>& capture() const { return capture_; }
+
+private:
+    ImageFile file_;
+    std::optional<DecodedImage> capture_;
+    Volume volume_;
+};
+
+// The label and the directory of the image (see VolumeReader).
 Volume readVolume(const std::filesystem::path& image);
 
 // Marks the files that touch blocks missing from a capture.
@@ -104,7 +139,7 @@ bool isVolumeFile(const std::filesystem::path& path);
 
 // The name as it is shown and as a file name: the same where it is safe as
 // one; otherwise every byte that is not (a blank, a control character, a
-// byte over 7E, /, \, %, the dots of "." and "..", a leading -) as %XX.
+// byte over 7E, /, \, %, the dots of "." and "..", a leading - or @) as %XX.
 std::string shownName(std::string_view name);
 
 // The type's name, one word ("ASCII", "PROG", "BDAT", ...), or its code in
@@ -117,13 +152,6 @@ std::string notTextReason(std::uint16_t type);
 
 // Refuses a file whose blocks run past the end of the image (cut off).
 void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
-
-// The blocks of one file of the image; a file the image ends inside fails.
-Bytes readFileBlocks(const std::filesystem::path& image, const Entry& entry);
-
-// The file as LIF tools exchange single files: its 32-byte directory entry
-// exactly as it stands in the volume, then its blocks.
-Bytes singleFileForm(const std::filesystem::path& image, const Volume& volume, const Entry& entry);
 
 // The lines of a record stream, in order; a null record (FFFE) is an empty
 // line. The stream ends at FFFF where a record would start (programFile
@@ -194,55 +222,48 @@ void putFile(Bytes& image, std::string_view name, ByteView content, const Date& 
 // when the file there is of another type).
 void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool replace);
 
-// Moves the files towards the start, in their order, so that the free
-// space is one gap after them; the directory lists them in that order, its
-// purged entries gone. Throws Failure for a damaged volume.
-void packImage(Bytes& image);
-
-// An image opened for changes, as a file system changes a disk: it holds an
-// exclusive lock (readers take a shared one) from reading the directory to
-// its end, so that no other writer's change is lost. Refuses an image that is
-// not a volume, is inconsistent, or was cut off inside a file.
+// An image opened for changes, as a file system changes a disk (see
+// ImageFile): in place, under an exclusive lock from reading the directory
+// to the last write. A kill or power loss at any moment leaves every other
+// file intact and the changed one whole or as it was. Refuses an image that
+// is not a volume, is inconsistent, or was cut off inside a file.
 class VolumeUpdate {
 public:
     explicit VolumeUpdate(const std::filesystem::path& image);
-    ~VolumeUpdate();
-    VolumeUpdate(const VolumeUpdate&) = delete;
-    VolumeUpdate& operator=(const VolumeUpdate&) = delete;
 
     const Volume& volume() const { return volume_; }
+    // That an unfinished change was rolled back on opening; empty when none was.
+    const std::string& recovery() const { return file_.recovery(); }
 
     // Adds the ASCII file (content from asciiFileFromLines), or replaces the
-    // ASCII file of that name, in place: its blocks go into free space and
-    // are flushed, then its entry, then the old version's entry is purged.
-    // A kill at any moment leaves every other file intact and the new one
-    // whole or absent. When it fits nowhere but in the old version's blocks,
-    // the image is replaced as a whole. Throws Failure as putFile does.
+    // ASCII file of that name: its blocks go into free space and are
+    // flushed, then its entry is written (over the old version's, in one
+    // block write). When it fits nowhere but in the old version's blocks,
+    // those are overwritten under a rollback journal. Throws Failure as
+    // putFile does.
     void put(std::string_view name, ByteView content, const Date& date);
     // The same for any file (see putFile).
     void insert(const EntryBytes& entry, ByteView content, bool replace);
-    // Each writes one entry (or the label) in place; a file is named as the
-    // volume holds it or as shownName shows it.
+    // Each writes one entry (or the label) in place; a file is named as
+    // shownName shows it.
     void rename(std::string_view from, std::string_view to);
     void purge(std::string_view name);
     void setLabel(std::string_view label);
-    // packImage, the image replaced whole under the lock.
+    // Moves the files towards the start, in their order, so that the free
+    // space is one gap after them; the directory lists them in that order,
+    // its purged entries gone. A file moves through free space where it can,
+    // else under the journal, as does the directory.
     void pack();
 
 private:
-    void open();
     void readDirectory();
-    struct stat fileStatus() const;
-    void readAll(std::uint64_t offset, std::uint8_t* into, std::size_t count) const;
-    void writeAll(std::uint64_t offset, ByteView bytes);
-    void flush();
-    void replaceWhole(const std::function<void(Bytes&)>& change);
-    void changeEntry(std::size_t slot, const std::function<void(EntryBytes&)>& change);
+    void writeEntry(std::size_t slot, const EntryBytes& entry);
+    EntryBytes entryAt(std::size_t slot) const;
+    std::uint64_t directoryAt() const;
     const Entry& fileNamed(std::string_view name) const;
+    void moveFile(const Entry& file, std::uint64_t to);
 
-    std::filesystem::path path_;
-    int fd_ = -1;
-    std::uint64_t size_ = 0;
+    ImageFile file_;
     Bytes label_;
     Bytes directory_;
     Volume volume_;

@@ -220,27 +220,38 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
 
 std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
 {
-    if (const auto decoded = lif::readContainer(path)) {
-        auto findings = checkVolumeImage(decoded->blocks);
-        lif::Volume volume = lif::parseImage(decoded->blocks);
-        lif::markAbsentBlocks(volume, *decoded);
-        for (const auto& file : volume.files) {
-            if (file.damage.find(" missing from the ") != std::string::npos) {
-                findings.push_back({std::uint64_t{file.start} * lif::kBlockSize, file.damage});
-            }
-        }
-        if (!decoded->absent.empty()) {
-            findings.push_back({0,
-                                std::string("blocks missing from the ") + lif::containerName(decoded->container) +
-                                    " capture: " + lif::describeBlocks(decoded->absent),
-                                true});
-        }
-        return findings;
+    // One open under the shared lock: a writer's change is never seen half done.
+    const lif::ImageFile file(path, false);
+    const Bytes bytes = file.readAll();
+    std::vector<lif::Finding> findings;
+    if (!file.recovery().empty()) {
+        findings.push_back({0, file.recovery(), true});
     }
-    InputFile held(path);
-    held.lockShared(); // a writer's change is never seen half done
-    const Bytes bytes = readFileBytes(path);
-    return lif::hasVolumeMark(bytes) ? checkVolumeImage(bytes) : checkProgramFile(bytes);
+    const auto add = [&](std::vector<lif::Finding> more) {
+        findings.insert(findings.end(), more.begin(), more.end());
+        return findings;
+    };
+    const lif::Container container = lif::containerOf(bytes);
+    if (container == lif::Container::None) {
+        return add(lif::hasVolumeMark(bytes) ? checkVolumeImage(bytes) : checkProgramFile(bytes));
+    }
+    const lif::DecodedImage decoded =
+        container == lif::Container::ImageDisk ? lif::decodeImageDisk(bytes) : lif::decodeTeleDisk(bytes);
+    add(checkVolumeImage(decoded.blocks));
+    lif::Volume volume = lif::parseImage(decoded.blocks);
+    lif::markAbsentBlocks(volume, decoded);
+    for (const auto& entry : volume.files) {
+        if (entry.damage.find(" missing from the ") != std::string::npos) {
+            findings.push_back({std::uint64_t{entry.start} * lif::kBlockSize, entry.damage});
+        }
+    }
+    if (!decoded.absent.empty()) {
+        findings.push_back({0,
+                            std::string("blocks missing from the ") + lif::containerName(decoded.container) +
+                                " capture: " + lif::describeBlocks(decoded.absent),
+                            true});
+    }
+    return findings;
 }
 
 } // namespace varnook

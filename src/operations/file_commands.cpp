@@ -71,10 +71,26 @@ bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind 
     return true;
 }
 
+// Says that opening the image rolled back a change that was cut off.
+void tellRecovery(WindowOperations& window, const std::string& image, const std::string& recovery)
+{
+    if (!recovery.empty()) {
+        window.showWarningMessage(shownName(image) + ": " + recovery + ".");
+    }
+}
+
+// The volume's catalogue as it is now.
+lif::Volume catalogueOf(WindowOperations& window, const std::string& image, std::string_view phase)
+{
+    const lif::VolumeReader reader = beforePhase(window, phase, [&] { return lif::VolumeReader(image); });
+    tellRecovery(window, image, reader.recovery());
+    return reader.volume();
+}
+
 // Lets the user choose one of the volume's files; nothing when the user cancels.
 std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
 {
-    const lif::Volume volume = beforePhase(window, status::kNowReading, [&] { return lif::readVolume(name); });
+    const lif::Volume volume = catalogueOf(window, name, status::kNowReading);
     const auto chosen = window.chooseVolumeFile(volume);
     const lif::Entry* entry = chosen ? volume.find(*chosen) : nullptr;
     if (entry == nullptr) {
@@ -93,7 +109,14 @@ void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
         window.setStatusText(status::kNowReading);
         window.setProgressMaximum(static_cast<double>(inVolume->blocks) * lif::kBlockSize - 1);
         window.startProgressTimer();
-        const Bytes blocks = lif::readFileBlocks(name, *inVolume);
+        // Opened again after the user's choice: the directory and the
+        // file's blocks are read under one lock.
+        const lif::VolumeReader reader(name);
+        const lif::Entry& entry = reader.volume().named(lif::shownName(inVolume->name));
+        if (!entry.damage.empty()) {
+            throw Failure(entry.damage + "; it cannot be read");
+        }
+        const Bytes blocks = reader.fileBlocks(entry);
         ProgressCount = static_cast<std::int32_t>(blocks.size()) - 1;
         window.yield();
         bytes = lif::programFileFromLines(lif::readRecords(blocks));
@@ -191,7 +214,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     std::optional<lif::Volume> volume = beforePhase(window, status::kNowWriting, [&]() -> std::optional<lif::Volume> {
         std::error_code error;
         if (std::filesystem::is_regular_file(target, error) && lif::isVolumeFile(target)) {
-            return lif::readVolume(target);
+            return catalogueOf(window, target, status::kNowWriting);
         }
         return std::nullopt;
     });

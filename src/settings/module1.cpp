@@ -153,7 +153,7 @@ std::vector<IniLine> parseLines(const std::vector<std::string>& lines)
         if (value.rfind("<<<", 0) == 0) {
             const std::string tag = value.substr(3);
             std::size_t end = i + 1;
-            while (end < lines.size() && withoutTrailingBlanks(lines[end]) != tag) {
+            while (end < lines.size() && !sameName(withoutTrailingBlanks(lines[end]), tag)) {
                 ++end;
             }
             entry.lastLine = std::min(end, lines.size() - 1);
@@ -188,8 +188,10 @@ std::optional<std::vector<std::string>> storedLines(const std::string& key, cons
         }
         from = end + 1;
     }
+    // The reader ends a block at its tag in any letter case.
     std::string tag = "END_OF_TEXT";
-    for (int n = 1; std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return trimmed(l) == tag; });
+    for (int n = 1;
+         std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return sameName(trimmed(l), tag); });
          ++n) {
         tag = "END_OF_TEXT_" + std::to_string(n);
     }

@@ -643,7 +643,8 @@ bool frmMain::readAsHpSelected()
 
 bool frmMain::lineNumbersWanted()
 {
-    return chkLineNum->checkState() == Qt::Checked;
+    // The box is greyed out while HP BASIC ASCII is read: then it asks for nothing.
+    return opReadTxt->isChecked() && chkLineNum->checkState() == Qt::Checked;
 }
 
 std::string frmMain::startText()

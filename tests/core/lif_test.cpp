@@ -65,8 +65,8 @@ void setEntry(Bytes& image, std::size_t slot, std::size_t offset, std::uint32_t 
 
 } // namespace
 
-// Adding, replacing (the new version in free space, the old entry purged),
-// purged gaps reused, names at 10 characters: every file reads back.
+// Adding, replacing (the new version in free space, its entry over the old
+// one's), freed gaps reused, names at 10 characters: every file reads back.
 TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
 {
     const std::string line = "10 " + std::string(250, 'b') + "\r\n";
@@ -74,16 +74,16 @@ TEST(LifVolume, FilesAreAddedReplacedAndReadBack)
     EXPECT_EQ(listing(image), "A@3+1 BBBBBBBBBB@4+3 C@7+1 free 32");
     EXPECT_EQ(textOfFile(image, "C"), "30 C\r\n\r\n40 D\r\n");
     lif::putFile(image, "BBBBBBBBBB", asciiFile("20 SHORT"), kDate); // never over the old version
-    EXPECT_EQ(listing(image), "A@3+1 C@7+1 BBBBBBBBBB@8+1 free 34");
-    lif::putFile(image, "A", asciiFile(line + line), kDate); // into the old B's gap, in B's purged entry
-    lif::putFile(image, "E", asciiFile("50 E"), kDate); // the old A's entry and gap
-    EXPECT_EQ(listing(image), "E@3+1 A@4+3 C@7+1 BBBBBBBBBB@8+1 free 31");
+    EXPECT_EQ(listing(image), "A@3+1 BBBBBBBBBB@8+1 C@7+1 free 34");
+    lif::putFile(image, "A", asciiFile(line + line), kDate); // into the old B's gap
+    lif::putFile(image, "E", asciiFile("50 E"), kDate); // the old A's gap
+    EXPECT_EQ(listing(image), "A@4+3 BBBBBBBBBB@8+1 C@7+1 E@3+1 free 31");
     // Another tool's file in a gap, its entry last: read, and its blocks kept free of new files.
     image.resize(40 * 256);
     setEntry(image, 2, 12, 10), setEntry(image, 4, 0, 0x58202020), setEntry(image, 4, 10, 0x0001, 2);
     setEntry(image, 4, 12, 7), setEntry(image, 4, 16, 1), setEntry(image, 5, 10, 0xFFFF, 2);
     lif::putFile(image, "F", asciiFile("60 F"), kDate);
-    EXPECT_EQ(listing(image), "E@3+1 A@4+3 C@10+1 BBBBBBBBBB@8+1 X@7+1 F@9+1 free 29");
+    EXPECT_EQ(listing(image), "A@4+3 BBBBBBBBBB@8+1 C@10+1 E@3+1 X@7+1 F@9+1 free 29");
     EXPECT_EQ(textOfFile(image, "A"), line + line);
     EXPECT_EQ(textOfFile(image, "BBBBBBBBBB"), "20 SHORT\r\n");
     const auto volume = lif::parseImage(image);
@@ -117,7 +117,8 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
         {[](Bytes& i) { setEntry(i, 0, 10, 0xE008, 2); }, "A", "10 A", "file of type E008, not an ASCII file"},
         {[](Bytes& i) { // eight live entries: no end entry, no free one
              for (std::size_t slot = 2; slot < 8; ++slot) {
-                 setEntry(i, slot, 10, 0x0001, 2), setEntry(i, slot, 12, 5), setEntry(i, slot, 16, 0);
+                 setEntry(i, slot, 0, 0x43300000 + (slot << 16)), setEntry(i, slot, 10, 0x0001, 2);
+                 setEntry(i, slot, 12, 5), setEntry(i, slot, 16, 0);
              }
          },
          "NEW", "10 A", "the volume's directory is full (8 entries)"},
@@ -237,12 +238,11 @@ TEST(LifVolume, ImagesAreReadInPlace)
     setEntry(image, 1, 0, 0x42202020), setEntry(image, 1, 10, 0x0001, 2), setEntry(image, 1, 12, 2000);
     setEntry(image, 1, 16, 1), setEntry(image, 2, 10, 0xFFFF, 2);
     dir.write("disk.lif", image);
-    const lif::Volume volume = lif::readVolume(dir / "disk.lif");
+    const lif::VolumeReader reader(dir / "disk.lif");
+    const lif::Volume& volume = reader.volume();
     ASSERT_EQ(volume.files.size(), 2u);
-    EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(lif::readFileBlocks(dir / "disk.lif", volume.files[0])))),
-              "10 A\r\n");
-    EXPECT_THAT(failureOf([&] { lif::readFileBlocks(dir / "disk.lif", volume.files[1]); }),
-                HasSubstr("the image ends inside B"));
+    EXPECT_EQ(textOf(lif::textFromLines(lif::readRecords(reader.fileBlocks(volume.files[0])))), "10 A\r\n");
+    EXPECT_THAT(failureOf([&] { reader.fileBlocks(volume.files[1]); }), HasSubstr("the image ends inside B"));
     std::fill(image.begin() + 24, image.begin() + 36, 0xFF); // a geometry of 2^96 blocks
     EXPECT_EQ(lif::parseImage(image).blocks, lif::kMostBlocks); // the most a directory entry can address
     dir.write("short.lif", Bytes(image.begin(), image.begin() + 300));
