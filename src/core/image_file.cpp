@@ -65,16 +65,36 @@ void writeAt(int fd, std::uint64_t offset, ByteView bytes)
     }
 }
 
-void syncFile(int fd)
+// Each storage step is told to the watcher as it is taken.
+void syncFile(int fd, detail::Store store)
 {
-    if (::fsync(fd) != 0) {
+    if (watcher != nullptr) {
+        watcher->flushed(store);
+    }
+    if ((store == detail::Store::Image ? ::fdatasync(fd) : ::fsync(fd)) != 0) {
         failErrno("cannot write", errno);
     }
+}
+
+void writeTo(int fd, detail::Store store, std::uint64_t offset, ByteView bytes)
+{
+    if (watcher != nullptr) {
+        watcher->wrote(store, offset, bytes);
+    }
+    writeAt(fd, offset, bytes);
 }
 
 std::filesystem::path folderOf(const std::filesystem::path& file)
 {
     return file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+}
+
+void syncFolderOf(const std::filesystem::path& file)
+{
+    if (watcher != nullptr) {
+        watcher->flushed(detail::Store::Folder);
+    }
+    syncFolder(folderOf(file));
 }
 
 // The journal's regions, when it is complete; nothing when it is not.
@@ -211,7 +231,7 @@ void ImageFile::rollBack()
             ::ftruncate(fd_, static_cast<off_t>(content->first)) != 0) {
             failErrno("cannot write", errno);
         }
-        syncFile(fd_);
+        syncFile(fd_, detail::Store::Image);
         recovery_ = "a change that was cut off was rolled back (its journal " + journal_.filename().string() +
                     " restored the image as it was before)";
     } else {
@@ -221,7 +241,7 @@ void ImageFile::rollBack()
     if (::unlink(journal_.c_str()) != 0 && errno != ENOENT) {
         failErrno("cannot remove the journal " + journal_.string(), errno);
     }
-    syncFolder(folderOf(journal_));
+    syncFolderOf(journal_);
 }
 
 void ImageFile::read(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
@@ -249,21 +269,13 @@ void ImageFile::write(std::uint64_t offset, ByteView bytes)
     if (offset + bytes.size() > static_cast<std::uint64_t>(kInt32Max)) {
         throw Failure("the image would reach 2 GiB; the limit is 2147483647 bytes");
     }
-    if (watcher != nullptr) {
-        watcher->wrote(detail::Store::Image, offset, bytes);
-    }
-    writeAt(fd_, offset, bytes);
+    writeTo(fd_, detail::Store::Image, offset, bytes);
     size_ = std::max(size_, offset + bytes.size());
 }
 
 void ImageFile::flush()
 {
-    if (watcher != nullptr) {
-        watcher->flushed(detail::Store::Image);
-    }
-    if (::fdatasync(fd_) != 0) {
-        failErrno("cannot write", errno);
-    }
+    syncFile(fd_, detail::Store::Image);
 }
 
 void ImageFile::restoreSize()
@@ -306,15 +318,12 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
                   errno);
     }
     if (watcher != nullptr) {
-        watcher->resized(detail::Store::Journal, 0);
-        watcher->wrote(detail::Store::Journal, 0, journal);
-        watcher->flushed(detail::Store::Journal);
-        watcher->flushed(detail::Store::Folder);
+        watcher->resized(detail::Store::Journal, 0); // made
     }
     try {
-        writeAt(file.fd, 0, journal);
-        syncFile(file.fd);
-        syncFolder(folderOf(journal_));
+        writeTo(file.fd, detail::Store::Journal, 0, journal);
+        syncFile(file.fd, detail::Store::Journal);
+        syncFolderOf(journal_);
     } catch (const Failure&) {
         ::unlink(journal_.c_str());
         throw;
@@ -325,12 +334,11 @@ void ImageFile::endOverwrite()
 {
     if (watcher != nullptr) {
         watcher->removed(detail::Store::Journal);
-        watcher->flushed(detail::Store::Folder);
     }
     if (::unlink(journal_.c_str()) != 0) {
         failErrno("cannot remove the journal " + journal_.string(), errno);
     }
-    syncFolder(folderOf(journal_));
+    syncFolderOf(journal_);
 }
 
 namespace detail {
