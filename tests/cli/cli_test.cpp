@@ -15,6 +15,8 @@
 #include <random>
 #include <sstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -443,7 +445,9 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
 
 // The volume commands on a copy of one volume (A, a purged gap, C): the
 // names, types and sizes after each, every file still read whole and the
-// volume clean; a refused command leaves the image byte for byte.
+// volume clean, the image changed in place (its inode, owner and links
+// kept, a program holding it open sees the change); a refused command
+// leaves the image byte for byte.
 TEST(ConvertCommand, VolumeCommands)
 {
     TempDir dir;
@@ -458,6 +462,7 @@ TEST(ConvertCommand, VolumeCommands)
         lif::putFile(base, std::string(1, name), lif::asciiFileFromProgramFile(bytesOf(programOf(name))), {});
     }
     base[512 + 32 + 11] = 0; // B purged
+    base[512 + 64 + 26] = base[512 + 64 + 27] = 0; // C's entry as another tool may write it
     dir.write("v.lif", base);
     dir.write("C.lif", convert(dir, "--extract --volume v.lif C").out);
     dir.write("packed.td0", teleDiskOf(base, SIZE_MAX, SIZE_MAX, Packing::Lzh));
@@ -486,8 +491,24 @@ TEST(ConvertCommand, VolumeCommands)
     };
     for (const auto& run : runs) {
         dir.write("v.lif", base);
+        fs::create_hard_link(dir / "v.lif", dir / "v.link");
+        const int held = ::open((dir / "v.lif").c_str(), O_RDONLY); // as an emulator holds it
+        const auto owner = [&] {
+            struct stat info { };
+            ::fstat(held, &info);
+            return std::to_string(info.st_ino) + " " + std::to_string(info.st_uid) + " " +
+                   std::to_string(info.st_nlink);
+        };
+        EXPECT_EQ(::geteuid() != 0 || ::fchown(held, 65534, 65534) == 0, true);
+        const std::string ownerBefore = owner();
         const Outcome got = convert(dir, run.arguments);
         EXPECT_EQ(got.status, run.status) << run.arguments << "\n" << got.err;
+        Bytes seen(base.size() + 4096);
+        seen.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::pread(held, seen.data(), seen.size(), 0))));
+        EXPECT_EQ(seen, dir.read("v.lif")) << run.arguments;
+        EXPECT_EQ(owner(), ownerBefore) << run.arguments;
+        ::close(held);
+        fs::remove(dir / "v.link");
         if (run.status != 0) {
             EXPECT_THAT(got.err, HasSubstr(run.after)) << run.arguments;
             EXPECT_EQ(dir.read("v.lif"), base) << run.arguments;
@@ -517,6 +538,19 @@ TEST(ConvertCommand, VolumeCommands)
     EXPECT_EQ(again[15], 4); // after A, where the packed volume's free space starts
     again[15] = before[15];
     EXPECT_EQ(again, before);
+    // In a folder the user may not write: changes in place go on; one that
+    // must overwrite live blocks needs a journal there, and says so.
+    dir.write("v.lif", base);
+    const std::string user = ordinaryUserPrefix(dir);
+    fs::permissions(dir.path(), fs::perms(0555));
+    const Outcome purged = convert(dir, "--purge --volume v.lif A", "", user);
+    const Outcome packed = convert(dir, "--pack --volume v.lif", "", user);
+    fs::permissions(dir.path(), fs::perms(0755));
+    EXPECT_EQ(purged.status, 0) << purged.err;
+    EXPECT_THAT(packed.err, HasSubstr("v.lif: this change overwrites blocks of a file in use, which is done only with "
+                                      "a rollback journal beside the image"));
+    EXPECT_EQ(convert(dir, "--list v.lif").out,
+              "C           ASCII         1  -\nVolume WORK: 1 files, 36 blocks free\n");
 }
 
 // What git diff shows of programs and disk images through --textconv: their
