@@ -379,6 +379,20 @@ TEST(ConvertCommand, VolumeWritesSurviveOtherWritersAndKills)
             EXPECT_EQ(convert(dir, "--to txt --volume s.lif " + name).out, "10 PRINT 1\r\n20 END\r\n") << name;
         }
     }
+    // A read beside a pack that moves Q where P was: P's text, or nothing.
+    dir.write("P.txt", "10 P\r\n");
+    dir.write("Q.txt", "10 Q\r\n");
+    fs::create_directory(dir / "out");
+    for (int i = 0; i < 8; ++i) {
+        fs::remove(dir / "r.lif");
+        const std::string setup = run + "--new-volume r.lif --blocks 40000 && " + run + "--to lif --volume r.lif " +
+                                  "--name G small.txt && " + run + "--to lif --volume r.lif big.txt P.txt Q.txt && " +
+                                  run + "--purge --volume r.lif G";
+        const std::string race = run + "--to txt --volume r.lif -o out big P & (sleep 0.0" + std::to_string(i) + "; " +
+                                 run + "--pack --volume r.lif) & wait";
+        ASSERT_EQ(std::system((setup + " && (" + race + ")").c_str()), 0);
+        EXPECT_EQ(textOf(dir.read("out/P.txt")), "10 P\r\n") << i;
+    }
 }
 
 // Captures list, read, check and export as the plain image they were made
