@@ -253,6 +253,12 @@ TEST(ConvertCommand, DiskImages)
     }
     damaged[512 + 32 + 15] = 5; // B starts where C does
     dir.write("damaged.lif", damaged);
+    damaged[512 + 32 + 15] = 4, damaged[512 + 32] = 'A'; // A twice
+    dir.write("twins.lif", damaged);
+    std::fill(damaged.begin() + 24, damaged.begin() + 36, 0xFF); // 2^96 blocks
+    dir.write("odd.lif", damaged);
+    dir.write("ro.lif", damaged);
+    fs::permissions(dir / "ro.lif", fs::perms(0444));
     ASSERT_EQ(convert(dir, "--new-volume disk.lif --label WORK").status, 0);
     const std::string numbered = textOf(hpFile("00 0B 31 30 30 20 50 52 49 4E 54 20 31 00 00 07 31 31 30 20 45 4E "
                                                "44 00 00 FF FF"));
@@ -281,6 +287,17 @@ TEST(ConvertCommand, DiskImages)
         {"--to txt --volume damaged.lif A", "", 0, "10 BEEP\r\n20 END\r\n", ""},
         {"--to txt --volume damaged.lif C", "", 1, "", "C: file C (blocks 5 to 6) overlaps file B; it cannot be read"},
         {"--to lif --volume damaged.lif prog.txt", "", 1, "", "damaged.lif: file B (blocks 5 to 6) overlaps file C"},
+        {"--to txt --volume twins.lif A", "", 1, "", "A: two entries of the volume are named A (@1 and @2)"},
+        {"--to lif --volume twins.lif prog.txt", "", 1, "",
+         "twins.lif: file A stands twice in the directory (@1 and @2)"},
+        {"--purge --volume twins.lif A", "", 1, "",
+         "file A stands twice in the directory (@1 and @2); rename or purge"},
+        {"--rename --volume twins.lif @2 B", "", 0, "", ""},
+        {"--to txt --volume twins.lif B", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--to lif --volume odd.lif prog.txt", "", 1, "", "odd.lif: impossible geometry"},
+        {"--set-label --volume ro.lif X", "", 1, "", "ro.lif: cannot write: the image is write-protected"},
+        {"--new-volume huge.lif --blocks 8388608", "", 1, "",
+         "huge.lif: a volume of 8388608 blocks is 2 GiB or larger"},
         {"--to txt --volume cut.lif PROG", "", 1, "",
          "PROG: file PROG: the image ends inside it (cut off); it cannot be read"},
         {"--check PROG.asc disk.lif", "", 0,
@@ -317,7 +334,8 @@ TEST(ConvertCommand, DiskImages)
     EXPECT_THAT(list.out, ::testing::MatchesRegex("PROG        ASCII         1  20..-..-.. ..:..:..\n"
                                                   "NUMBERED    ASCII         1  20..-..-.. ..:..:..\n"
                                                   "Volume WORK: 2 files, 2446 blocks free\n"));
-    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc cut.lif damaged.lif disk.lif hd.lif prog.txt types.lif");
+    EXPECT_EQ(dir.listing(), "PROG.asc b bad.asc cut.lif damaged.lif disk.lif hd.lif odd.lif prog.txt ro.lif twins.lif "
+                             "types.lif");
     EXPECT_EQ(fs::file_size(dir / "disk.lif") + fs::file_size(dir / "hd.lif"), 630784u + 1261568u) << "whole images";
 }
 
