@@ -56,7 +56,9 @@ std::string catalogue(const lif::Volume& volume)
     for (const auto& file : volume.files) {
         std::snprintf(line, sizeof line, "%-10s  %-5s  %8u  %s", lif::shownName(file.name).c_str(),
                       lif::typeName(file.type).c_str(), file.blocks, lif::formatDate(file.date).c_str());
-        text += line + (file.damage.empty() ? "" : "  ! " + file.damage) + "\n";
+        const std::string shared =
+            file.sharesName ? "  ! entry @" + std::to_string(file.slot + 1) + ": another entry has this name" : "";
+        text += line + (file.damage.empty() ? shared : "  ! " + file.damage) + "\n";
     }
     std::snprintf(line, sizeof line, "Volume %s: %zu files, %llu blocks free\n",
                   volume.label.empty() ? "(no label)" : lif::shownName(volume.label).c_str(), volume.files.size(),

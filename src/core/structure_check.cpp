@@ -205,7 +205,8 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
             std::uint64_t{volume.directoryStart} * lif::kBlockSize + file.slot * lif::kEntrySize;
         for (std::size_t j = 0; j < i; ++j) {
             if (volume.files[j].name == file.name) {
-                findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory"});
+                findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory (" +
+                                                 volume.entriesNamed(file.name) + ")"});
             }
         }
         if (lif::formatDate(file.date) == "unknown") {

@@ -288,6 +288,11 @@ TEST(ConvertCommand, DiskImages)
         {"--to txt --volume damaged.lif C", "", 1, "", "C: file C (blocks 5 to 6) overlaps file B; it cannot be read"},
         {"--to lif --volume damaged.lif prog.txt", "", 1, "", "damaged.lif: file B (blocks 5 to 6) overlaps file C"},
         {"--to txt --volume twins.lif A", "", 1, "", "A: two entries of the volume are named A (@1 and @2)"},
+        {"--list twins.lif", "", 0,
+         "A           ASCII         1  -  ! entry @1: another entry has this name\n"
+         "A           ASCII         1  -  ! entry @2: another entry has this name\n"
+         "C           ASCII         1  -\nVolume (no label): 3 files, 34 blocks free\n",
+         ""},
         {"--to lif --volume twins.lif prog.txt", "", 1, "",
          "twins.lif: file A stands twice in the directory (@1 and @2)"},
         {"--purge --volume twins.lif A", "", 1, "",

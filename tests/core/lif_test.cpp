@@ -217,7 +217,7 @@ TEST(StructureCheck, FindsEveryDeparture)
          "24: impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a directory "
          "entry can address | 532: file A: its date is not a BCD date | 770: ASCII file A: byte FF inside a record | "
          "773: ASCII file A: CR at the end of a record (dropped on reading) | 544: file A stands twice in the "
-         "directory"},
+         "directory (@1 and @2)"},
     };
     for (const auto& [file, expected] : cases) {
         std::string found;
