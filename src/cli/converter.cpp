@@ -31,7 +31,15 @@ Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress*
         throw Failure("the file is empty");
     }
     announce(progress, "reading", input.size());
-    return decodeProgramFile(input, progress);
+    try {
+        return decodeProgramFile(input, progress);
+    } catch (const DamagedRecords& e) {
+        if (!conversion.lenient) {
+            throw Failure(std::string(e.what()) + "; it is not read as it stands (--lenient reads it by the lenient "
+                                                  "rule, --check lists every departure)");
+        }
+    }
+    return decodeProgramFileLeniently(input, progress);
 }
 
 void refuseUncarriable(ByteView text)

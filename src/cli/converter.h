@@ -16,6 +16,7 @@ struct Conversion {
     bool lineNumbers = false;
     std::int32_t start = 10;
     std::int32_t step = 10;
+    bool lenient = false; // a damaged program file read by the lenient rule
 };
 
 // Progress of a conversion, told which phase the positions belong to.

@@ -267,6 +267,9 @@ Options parseOptions(int argc, char** argv)
     app.add_option("--from", from, "Format to read (default: the other one; txt for --to lif)")
         ->check(CLI::IsMember({"txt", "hp"}).description(""))
         ->type_name("{txt|hp}");
+    app.add_flag("--lenient", options.conversion.lenient,
+                 "With --from hp: read a damaged program file (cut off, broken length words, a byte "
+                 "a line cannot hold) by the lenient rule instead of refusing it");
     app.add_flag("--line-numbers", options.conversion.lineNumbers,
                  "Put a line number in front of every line of a TXT input");
     // Taken as text: CLI11 would read "010" as octal 8.
@@ -386,6 +389,9 @@ Options parseOptions(int argc, char** argv)
                              "digits other than 0000 and FFFF"};
         }
         options.type = *type;
+    }
+    if (conversion.lenient && (options.mode != Mode::Convert || conversion.from != Format::Hp)) {
+        throw UsageError{"--lenient reads damaged program files; it goes only with --from hp (--to txt or hp)"};
     }
     if (conversion.lineNumbers && conversion.from == Format::Hp) {
         throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};

@@ -423,6 +423,29 @@ int changeVolume(const Options& options)
     }
 }
 
+namespace {
+
+// A program file as a diff shows it: its text, then every departure from
+// the format, so that two files that differ in any byte do not look alike.
+Bytes programText(const Bytes& file, const CodePage& codePage)
+{
+    Conversion reading{Format::Hp, Format::Txt};
+    reading.lenient = true;
+    Bytes text = convert(file, reading, codePage);
+    const auto findings = checkProgramFile(file);
+    if (!findings.empty()) {
+        std::string list = "=== departures from the format ===\r\n";
+        for (const auto& finding : findings) {
+            list += "offset " + std::to_string(finding.offset) + ": " + (finding.note ? "note: " : "") + finding.text +
+                    "\r\n";
+        }
+        text.insert(text.end(), list.begin(), list.end());
+    }
+    return text;
+}
+
+} // namespace
+
 int textConv(const Options& options)
 {
     const std::string& file = options.inputs.front();
@@ -438,7 +461,7 @@ int textConv(const Options& options)
     Bytes shown = bytes;
     try {
         if (kindOf(bytes) == FileKind::ProgramFile) {
-            shown = withLineEnds(convert(bytes, {Format::Hp, Format::Txt}, options.codePage), options.lf);
+            shown = withLineEnds(programText(bytes, options.codePage), options.lf);
         } else if (kindOf(bytes) == FileKind::Volume) {
             shown = withLineEnds(volumeText(options, lif::VolumeReader(file)), options.lf);
         }

@@ -7,6 +7,7 @@
 #include "simd.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -217,10 +218,109 @@ void settleCarriageReturns(Bytes& text)
     text.resize(w);
 }
 
-Bytes decodeProgramFile(ByteView file, Progress* progress)
+Bytes decodeProgramFileLeniently(ByteView file, Progress* progress)
 {
     Bytes text = decodeHpAsciiBytes(file.first(wellFormedEnd(file)), progress);
     settleCarriageReturns(text);
+    return text;
+}
+
+namespace {
+
+// "line 12 (number 110)": its place, and the line number it starts with.
+std::string lineCalled(std::size_t place, ByteView record)
+{
+    const auto digits = std::find_if(record.begin(), record.end(), [](std::uint8_t c) { return c != ' '; });
+    const auto end = std::find_if(digits, record.end(), [](std::uint8_t c) { return c < '0' || c > '9'; });
+    return "line " + std::to_string(place) + (digits == end ? "" : " (number " + std::string(digits, end) + ")");
+}
+
+std::string hex(unsigned value, int digits)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+} // namespace
+
+std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, std::vector<ByteView>& lines,
+                            Progress* progress)
+{
+    const std::uint8_t* s = bytes.data();
+    const std::size_t n = bytes.size();
+    const char* endMark = programFile ? "00 FF FF" : "FFFF";
+    ProgressTicker ticker(progress);
+    for (std::size_t p = from;;) {
+        ticker.at(static_cast<std::int64_t>(p));
+        if (programFile && p + 3 <= n && s[p] == 0x00 && s[p + 1] == 0xFF && s[p + 2] == 0xFF) {
+            return p + 3;
+        }
+        const auto after = [&] {
+            return lines.empty() ? std::string("before the first line")
+                                 : "after " + lineCalled(lines.size(), lines.back());
+        };
+        if (p + 2 > n) {
+            throw DamagedRecords(p, p >= n ? "the records end without an end mark (" + std::string(endMark) + "), " +
+                                                 after()
+                                           : "the file ends inside a length word, " + after());
+        }
+        const std::size_t length = std::size_t{s[p]} << 8 | s[p + 1];
+        if (length == 0xFFFF && !programFile) {
+            return p + 2;
+        }
+        if (length == 0xFFFE) {
+            lines.emplace_back();
+            p += 2;
+            continue;
+        }
+        if (length > 255) {
+            throw DamagedRecords(p, "length word " + hex(static_cast<unsigned>(length), 4) + ", " + after() +
+                                        ", is no record length (0 to 255, or FFFE)");
+        }
+        if (p + 2 + length > n) {
+            throw DamagedRecords(p, "the file ends inside line " + std::to_string(lines.size() + 1) + " (" +
+                                        std::to_string(length) + " bytes from offset " + std::to_string(p + 2) + ")");
+        }
+        ByteView line = bytes.subspan(p + 2, length);
+        if (line.size() >= 2 && line[line.size() - 2] == 0x0D && line.back() == 0x0A) {
+            line = line.first(line.size() - 2);
+        } else if (!line.empty() && (line.back() == 0x0D || line.back() == 0x0A)) {
+            line = line.first(line.size() - 1);
+        }
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const std::uint8_t c = line[i];
+            if (c == 0x00 || c == 0xFF || c == 0x0D || c == 0x0A) {
+                const char* names[] = {"byte 00", "byte FF", "a CR", "a LF"};
+                throw DamagedRecords(p + 2 + i, lineCalled(lines.size() + 1, line) + " holds " +
+                                                    names[c == 0x00   ? 0
+                                                          : c == 0xFF ? 1
+                                                          : c == 0x0D ? 2
+                                                                      : 3] +
+                                                    ", which a text line cannot hold");
+            }
+        }
+        lines.push_back(line);
+        p += 2 + length + (length & 1);
+    }
+}
+
+Bytes decodeProgramFile(ByteView file, Progress* progress)
+{
+    checkedSize(file.size(), "the file");
+    if (file.size() < hp::kHeaderSize) {
+        throw DamagedRecords(file.size(), "the file ends inside its 256-byte header");
+    }
+    std::vector<ByteView> lines;
+    const std::size_t end = readRecordLines(file, hp::kHeaderSize, true, lines, progress);
+    Bytes text(end - hp::kHeaderSize + lines.size() * 2, kUninitialised);
+    std::uint8_t* w = text.data();
+    for (const ByteView line : lines) {
+        w = std::copy(line.begin(), line.end(), w);
+        *w++ = kCr;
+        *w++ = kLf;
+    }
+    text.resize(static_cast<std::size_t>(w - text.data()));
     return text;
 }
 

@@ -2,10 +2,13 @@
 
 #include "bytes.h"
 #include "code_page.h"
+#include "failure.h"
 #include "progress.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace varnook {
 
@@ -28,11 +31,43 @@ std::size_t wellFormedEnd(ByteView file);
 // naming the line.
 void settleCarriageReturns(Bytes& text);
 
-// Reads a program file as program text: well-formed records up to the end
-// mark decode as exactly those records, whatever follows (files copied off
-// volumes are padded to whole blocks); other files decode as
-// decodeHpAsciiBytes decodes them. CRs as settleCarriageReturns says.
+// A stream of records that is not read as it stands: the offset of its first
+// departure and what it is ("the file ends inside line 12").
+class DamagedRecords : public Failure {
+public:
+    DamagedRecords(std::uint64_t at, const std::string& text)
+        : Failure("offset " + std::to_string(at) + ": " + text),
+          offset(at),
+          departure(text)
+    {
+    }
+    std::uint64_t offset;
+    std::string departure;
+};
+
+// The one record grammar of HP BASIC ASCII program files and of LIF ASCII
+// files: from `from`, length words of 0 to 255 each followed by that many
+// bytes and, after an odd count, a pad byte (skipped whatever it holds); a
+// length word FFFE is an empty line. The records end at 00 FF FF
+// (programFile) or at the length FFFF. A CR, LF or CR LF ending a record is
+// no part of its line. Throws DamagedRecords for a stream that breaks the
+// grammar and for a record holding 00, FF, or a CR or LF before its end,
+// naming the line (its place and the line number it starts with). The end
+// of the records: after their end mark.
+std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, std::vector<ByteView>& lines,
+                            Progress* progress = nullptr);
+
+// Reads a program file exactly as it is stored: its records up to the end
+// mark, each a line with CR LF after it; what follows the end mark is no
+// part of it (files copied off volumes are padded to whole blocks). Throws
+// DamagedRecords for any other file (see readRecordLines).
 Bytes decodeProgramFile(ByteView file, Progress* progress = nullptr);
+
+// What the lenient rule makes of any file: the records as far as they are
+// well formed, the rest as decodeHpAsciiBytes decodes it (a NUL ends a line,
+// FF is dropped). CRs as settleCarriageReturns says. Only when the user asks
+// for it: it does not read a damaged file as it stands.
+Bytes decodeProgramFileLeniently(ByteView file, Progress* progress = nullptr);
 
 // Builds the complete HP BASIC ASCII file for program text given as bytes in
 // the code page, lines ended by CR (a LF right after a CR belongs to it).

@@ -427,42 +427,8 @@ void requireInsideImage(const Entry& entry, std::uint64_t imageSize)
 std::vector<ByteView> readRecords(ByteView stream, bool programFile)
 {
     std::vector<ByteView> lines;
-    const std::uint8_t* s = stream.data();
-    const std::size_t n = stream.size();
-    for (std::size_t p = 0;;) {
-        if (programFile && p + 3 <= n && s[p] == 0x00 && s[p + 1] == 0xFF && s[p + 2] == 0xFF) {
-            return lines;
-        }
-        if (p + 2 > n) {
-            throw Failure("offset " + std::to_string(p) + ": the records end without an end mark (" +
-                          (programFile ? "00 FF FF)" : "FFFF)"));
-        }
-        const std::size_t length = be16(s + p);
-        if (length == 0xFFFF && !programFile) {
-            return lines;
-        }
-        if (length == 0xFFFE) { // a null record
-            lines.emplace_back();
-            p += 2;
-            continue;
-        }
-        if (p + 2 + length > n) {
-            throw Failure("offset " + std::to_string(p) + ": a record of " + std::to_string(length) +
-                          " bytes runs past the end");
-        }
-        ByteView line = stream.subspan(p + 2, length);
-        // A CR that ends a record ends the line anyway (some tools store one
-        // in every record); one inside it cannot stand in a text line.
-        if (!line.empty() && line.back() == 0x0D) {
-            line = line.first(line.size() - 1);
-        }
-        if (std::find(line.begin(), line.end(), 0x0D) != line.end()) {
-            throw Failure("line " + std::to_string(lines.size() + 1) + " (offset " + std::to_string(p) +
-                          ") holds a CR inside it, which a text line cannot hold");
-        }
-        lines.push_back(line);
-        p += 2 + length + (length & 1);
-    }
+    readRecordLines(stream, 0, programFile, lines);
+    return lines;
 }
 
 namespace {

@@ -153,11 +153,9 @@ std::string notTextReason(std::uint16_t type);
 // Refuses a file whose blocks run past the end of the image (cut off).
 void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
 
-// The lines of a record stream, in order; a null record (FFFE) is an empty
-// line. The stream ends at FFFF where a record would start (programFile
-// false: a volume's ASCII file) or at 00 FF FF (programFile true: an HP
-// BASIC ASCII program file after its header). Throws Failure, with the offset, for a record that runs
-// past the end or a missing end mark.
+// The lines of a record stream, in order (see readRecordLines): an ASCII
+// file of a volume (programFile false), or the records of an HP BASIC ASCII
+// program file after its header.
 std::vector<ByteView> readRecords(ByteView stream, bool programFile = false);
 
 // The lines as the content of an ASCII file: their records, FFFF, and zeros

@@ -35,24 +35,39 @@ std::vector<std::size_t> differingHeaderBytes(ByteView file)
     return differing;
 }
 
-// What a 00, FF or CR inside a record is.
-std::string crOrByte(std::uint8_t byte, bool last)
+bool lineBreakByte(std::uint8_t byte)
 {
-    if (byte == 0x0D) {
-        return last ? "CR at the end of a record (dropped on reading)" : "CR inside a record (a line cannot hold it)";
+    return byte == 0x0D || byte == 0x0A;
+}
+
+// What a 00, FF, CR or LF in a record is; a CR, LF or CR LF ending it is
+// dropped on reading.
+std::string crOrByte(std::uint8_t byte, bool ending)
+{
+    if (lineBreakByte(byte)) {
+        const char* name = byte == 0x0D ? "CR" : "LF";
+        return ending ? std::string(name) + " at the end of a record (dropped on reading)"
+                      : std::string(name) + " inside a record (a line cannot hold it)";
     }
     return "byte " + hex2(byte) + " inside a record";
+}
+
+// Whether the byte at k of the record [from, end) ends it: the last byte, or
+// a CR right before a final LF.
+bool endsRecord(ByteView bytes, std::size_t k, std::size_t end)
+{
+    return k + 1 == end || (k + 2 == end && bytes[k] == 0x0D && bytes[k + 1] == 0x0A);
 }
 
 class Findings {
 public:
     bool full() const { return list_.size() >= kMostFindings; }
-    void add(std::uint64_t offset, std::string text)
+    void add(std::uint64_t offset, std::string text, bool note = false)
     {
         if (full()) {
             ++left_;
         } else {
-            list_.push_back({offset, std::move(text)});
+            list_.push_back({offset, std::move(text), note});
         }
     }
     std::vector<lif::Finding> take()
@@ -121,7 +136,12 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
             break;
         }
         const std::size_t length = std::size_t{file[p]} << 8 | file[p + 1];
-        if (file[p] != 0x00) {
+        if (length == 0xFFFE) {
+            found.add(p, "length word FFFE: an empty line, as LIF ASCII files have them", true);
+            p += 2;
+            continue;
+        }
+        if (length > hp::kMaxLineLength) {
             found.add(p, "length word " + hex2(file[p]) + hex2(file[p + 1]) + " is above 255");
         }
         if (p + 2 + length > n) {
@@ -129,14 +149,15 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
             break;
         }
         for (std::size_t k = p + 2; k < p + 2 + length && !found.full(); ++k) {
-            if (file[k] == 0x00 || file[k] == 0xFF || file[k] == 0x0D) {
-                found.add(k, crOrByte(file[k], k + 1 == p + 2 + length));
+            if (file[k] == 0x00 || file[k] == 0xFF || lineBreakByte(file[k])) {
+                const bool ending = lineBreakByte(file[k]) && endsRecord(file, k, p + 2 + length);
+                found.add(k, crOrByte(file[k], ending));
             }
         }
         p += 2 + length;
         if (length % 2 == 1) {
             if (p < n && file[p] != 0x00) {
-                found.add(p, "pad byte " + hex2(file[p]) + " is not zero");
+                found.add(p, "pad byte " + hex2(file[p]) + " is not zero (skipped on reading)", true);
             }
             ++p;
         }
@@ -172,8 +193,9 @@ void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView image, cons
                                                " bytes, longer than the 255 of an HP BASIC line"});
         }
         for (std::size_t k = p + 2; k < p + 2 + length; ++k) {
-            if (stream[k] == 0x00 || stream[k] == 0xFF || stream[k] == 0x0D) {
-                findings.push_back({start + k, name + crOrByte(stream[k], k + 1 == p + 2 + length)});
+            if (stream[k] == 0x00 || stream[k] == 0xFF || lineBreakByte(stream[k])) {
+                const bool ending = lineBreakByte(stream[k]) && endsRecord(stream, k, p + 2 + length);
+                findings.push_back({start + k, name + crOrByte(stream[k], ending)});
             }
         }
         p += 2 + length + (length & 1);

@@ -99,7 +99,8 @@ std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::
     return *entry;
 }
 
-void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& name,
+// False when the user declined to read a damaged file.
+bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& name,
                  const std::optional<lif::Entry>& inVolume)
 {
     Bytes bytes;
@@ -132,7 +133,7 @@ void readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
     window.setProgressValue(0);
-    DecodeHpAscii(window, codePage, bytes);
+    return DecodeHpAscii(window, codePage, bytes, shownName(name));
 }
 
 void readTxt(WindowOperations& window, const CodePage& codePage, const std::string& name)
@@ -285,7 +286,10 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         }
         window.setBusy();
         if (hp) {
-            readHpAscii(window, codePage, name, inVolume);
+            if (!readHpAscii(window, codePage, name, inVolume)) {
+                window.setIdle();
+                return;
+            }
         } else {
             readTxt(window, codePage, name);
         }

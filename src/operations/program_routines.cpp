@@ -7,20 +7,35 @@
 #include "core/line_numbers.h"
 #include "core/number_reading.h"
 
+#include <string>
+
 namespace varnook {
 
-void DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView bytes)
+bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView bytes, std::string_view fileName)
 {
     window.setStatusText(status::kNowAnalysing);
     window.setProgressMaximum(static_cast<double>(bytes.size()) - 1);
     window.startProgressTimer();
     YieldingProgress progress(window);
-    const Bytes decoded = decodeProgramFile(bytes, &progress);
+    Bytes decoded;
+    try {
+        decoded = decodeProgramFile(bytes, &progress);
+    } catch (const DamagedRecords& damage) {
+        window.stopProgressTimer();
+        if (!window.askYesNo(std::string(fileName) + " is damaged at offset " + std::to_string(damage.offset) + " (" +
+                             damage.departure + "). Read what the lenient rule makes of it?")) {
+            window.setProgressValue(0);
+            return false;
+        }
+        window.startProgressTimer();
+        decoded = decodeProgramFileLeniently(bytes, &progress);
+    }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
     window.setDocumentText(codePage.toUtf8(decoded));
     window.setProgressValue(0);
     window.setStatusText(status::kComplete);
+    return true;
 }
 
 Bytes EncodeHpAscii(WindowOperations& window, ByteView text)

@@ -13,8 +13,12 @@ namespace varnook {
 // maximum, timer and ProgressCount. They have no error path of their own:
 // a failure propagates to the command's.
 
-// Decodes the bytes of an HP BASIC ASCII file into the document.
-void DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView bytes);
+// Decodes the bytes of an HP BASIC ASCII file into the document, exactly
+// as they are stored. A damaged file (named by fileName) is read by the
+// lenient rule only when the user says so; false when the user declines
+// (the document stays as it was).
+bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView bytes,
+                   std::string_view fileName = "the file");
 
 // The bytes of the HP BASIC ASCII file for text that passed the single-byte
 // check (given as its bytes). Leaves the progress timer running.

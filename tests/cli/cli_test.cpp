@@ -158,7 +158,9 @@ TEST(ConvertCommand, OutputsAndTheirFailures)
     const std::string user = ordinaryUserPrefix(dir);
     const std::pair<std::string, std::string> cases[] = {
         {"", "missing.asc: cannot open: No such file or directory"},
-        {"", "broken.lif: the file ends inside a length word"},
+        {"",
+         "broken.lif: offset 262: the file ends inside a length word, after line 1 (number 10); it is not read as it "
+         "stands (--lenient reads it"},
         {"", "one.bas: the result would overwrite out/one.txt, the result of one.asc"},
         {"--to txt --from txt prog.txt -o prog.txt", "prog.txt: the result would overwrite the input prog.txt"},
         {"--to txt --from txt -o . prog.txt one.asc", "prog.txt: the result would overwrite the input prog.txt"},
@@ -599,6 +601,7 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     dir.write("notes.txt", "a\r\nb");
     dir.write("broken.lif", Bytes{0x80, 0x00, 'X'});
     dir.write("cut.asc", hpFile("00 04 0D 0A 41 42 00")); // a CR LF inside stays
+    dir.write("lost.asc", hpFile("00 02 41 42 00 05 31 30"));
     Bytes disk = lif::newVolumeImage("WORK", 40, 1, {});
     for (const char* name : {"PROG", "DATA"}) {
         lif::putFile(disk, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
@@ -615,6 +618,9 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
          ""},
         {"--textconv cut.asc", "", 0, textOf(hpFile("00 04 0D 0A 41 42 00")), ""},
         {"--textconv notes.txt", "", 0, "a\r\nb", ""},
+        {"--to txt lost.asc", "", 1, "", "lost.asc: offset 260: the file ends inside line 2 (5 bytes from offset 262)"},
+        {"--to txt --lenient lost.asc", "", 0, "AB\r\n10", ""},
+        {"--to txt --lenient --volume disk.lif PROG", "", 2, "", "--lenient reads damaged program files"},
         {"--textconv broken.lif", "", 0, std::string("\x80\0X", 3), ""},
         {"--to txt --line-ending lf PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},
         {"--to hp --line-ending lf prog.txt", "", 2, "", "--line-ending cannot be used with anything but --to txt"},
@@ -630,9 +636,14 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
                      git + "add . && " + git + "commit -qm one")
                         .c_str()),
         0);
-    dir.write("PROG.asc", textOf(hpFile("00 07 31 30 20 42 45 45 50 00 00 07 32 30 20 53 54 4F 50 00 FF FF")));
+    dir.write("PROG.asc", textOf(hpFile("00 07 31 30 20 42 45 45 50 00 00 07 32 30 20 53 54 4F 50 00 00 FF FF")));
     ASSERT_EQ(std::system((git + "diff PROG.asc > diff.txt").c_str()), 0);
     EXPECT_THAT(textOf(dir.read("diff.txt")), HasSubstr("-20 END\n+20 STOP\n"));
+    // A byte that reading skips still shows.
+    dir.write("PROG.asc", textOf(hpFile("00 07 31 30 20 42 45 45 50 2A 00 06 32 30 20 45 4E 44 00 FF FF")));
+    ASSERT_EQ(std::system((git + "diff PROG.asc > diff.txt").c_str()), 0);
+    EXPECT_THAT(textOf(dir.read("diff.txt")),
+                HasSubstr("+=== departures from the format ===\n+offset 265: note: pad byte 2A is not zero"));
 }
 
 // The example programs: each .asc is what the converter makes of its .txt,

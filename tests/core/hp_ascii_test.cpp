@@ -95,19 +95,43 @@ TEST(HpAsciiDecoder, FilesGiveTheirText)
     }
 }
 
-// Read as a program file: well-formed records are all there is, whatever
-// follows them; a CR ending a record is dropped, one inside it refused.
-TEST(HpAsciiDecoder, ProgramFilesReadAsTheirRecords)
+// Read as a program file: the records are all there is, whatever follows
+// them, each line exactly as stored (a CR, LF or CR LF ending it dropped,
+// its pad byte skipped, FFFE an empty line); anything else is refused at
+// its first departure, and read by the lenient rule only when asked.
+TEST(HpAsciiDecoder, ProgramFilesReadExactlyAsStored)
 {
-    const std::pair<Bytes, std::string> cases[] = {
-        {hpFile("00 02 41 0D 00 FF FF 00"), "A\r\n"},
-        {hpFile("00 03 41 0D 42 00 00 FF FF"), "failure: line 1 holds a CR inside it, which a text line cannot hold "
-                                               "(--check shows where)"},
-        {hpFile("00 02 41 42 00"), "failure: the file ends inside a length word (zero byte at offset 260, the last "
-                                   "byte)"}, // not well formed: decoded as before
+    const std::tuple<Bytes, std::string, std::string> cases[] = {
+        // file, read, read leniently ("=": the same)
+        {hpFile("00 02 41 0D 00 FF FF 00"), "A\r\n", "="},
+        {hpFile("00 04 31 30 0D 0A 00 03 32 30 0A 07 00 FF FF"), "10\r\n20\r\n", "10\r\n\r\n20\n\a\r\n"},
+        {hpFile("FF FE 00 01 41 20 00 FF FF"), "\r\nA\r\n", "\r\nA \r\n"},
+        {hpFile("00 06 31 30 20 41 00 42 00 FF FF"), "failure: offset 262: line 1 (number 10) holds byte 00...",
+         "10 A\r\n\r\n"},
+        {hpFile("00 03 41 0A 42 00 00 FF FF"), "failure: offset 259: line 1 holds a LF...", "A\nB\r\n"},
+        {hpFile("00 02 41 FF 00 FF FF"), "failure: offset 259: line 1 holds byte FF...", "A\r\n"},
+        {hpFile("00 02 41 0D 00 02 0D 42 00 FF FF"), "failure: offset 262: line 2 holds a CR...",
+         "failure: line 3 holds a CR..."},
+        {hpFile("00 02 41 42 00 05 31 30"),
+         "failure: offset 260: the file ends inside line 2 (5 bytes from offset 262)", "AB\r\n10"},
+        {hpFile("00 02 41 42 01 00 31 30"),
+         "failure: offset 260: length word 0100, after line 1, is no record length (0 to 255, or FFFE)", "AB\x01\r\n0"},
+        {hpFile("00 02 41 42 00"), "failure: offset 260: the file ends inside a length word, after line 1",
+         "failure: the file ends inside a length word..."},
+        {hpFile("00 02 41 42"), "failure: offset 260: the records end without an end mark (00 FF FF), after line 1",
+         "AB"},
+        {Bytes(100, 0x00), "failure: offset 100: the file ends inside its 256-byte header", ""},
     };
-    for (const auto& [file, text] : cases) {
-        EXPECT_EQ(outcome([&file = file] { return decodeProgramFile(file); }), text) << file.size() << " bytes";
+    // "..." at the end: the result starts so.
+    const auto expect = [](const std::string& got, const std::string& text, std::size_t row) {
+        const bool prefix = text.ends_with("...");
+        EXPECT_EQ(prefix ? got.substr(0, text.size() - 3) + "..." : got, text) << "row " << row;
+    };
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        const auto& [file, text, lenient] = cases[row];
+        expect(outcome([&file = file] { return decodeProgramFile(file); }), text, row);
+        expect(outcome([&file = file] { return decodeProgramFileLeniently(file); }), lenient == "=" ? text : lenient,
+               row);
     }
 }
 

@@ -133,7 +133,7 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
     }
 }
 
-// Null records, odd lengths and lines far beyond 255 read; a missing end
+// Null records and odd lengths read; a length beyond 255, a missing end
 // mark or a record past the end is refused, and so is what a program file
 // cannot hold.
 TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
@@ -143,12 +143,12 @@ TEST(LifRecords, ReadStrictlyAndWriteWithinTheLimits)
     longRecord.insert(longRecord.end(), {0xFF, 0xFF});
     const std::pair<Bytes, std::string> streams[] = {
         {hex("00 01 41 00 FF FE 00 00 00 02 42 43 FF FF 12 34"), "A\r\n\r\n\r\nBC\r\n"},
-        {longRecord, std::string(300, 'A') + "\r\n"},
-        {hex("00 01 41 00"), "failure: offset 4: the records end without an end mark (FFFF)"},
-        {hex("00 05 41 42 FF FF"), "failure: offset 0: a record of 5 bytes runs past the end"},
-        {hex("00 02 41 0D 00 01 0D 00 FF FF"), "A\r\n\r\n"}, // a CR ending a record: dropped
-        {hex("00 00 00 03 41 0D 42 00 FF FF"), "failure: line 2 (offset 2) holds a CR inside it, which a text line "
-                                               "cannot hold"},
+        {longRecord, "failure: offset 0: length word 012C, before the first line, is no record length (0 to 255, or "
+                     "FFFE)"},
+        {hex("00 01 41 00"), "failure: offset 4: the records end without an end mark (FFFF), after line 1"},
+        {hex("00 05 41 42 FF FF"), "failure: offset 0: the file ends inside line 1 (5 bytes from offset 2)"},
+        {hex("00 02 41 0D 00 01 0A 00 FF FF"), "A\r\n\r\n"}, // a CR or LF ending a record: dropped
+        {hex("00 00 00 03 41 0A 42 00 FF FF"), "failure: offset 5: line 2 holds a LF, which a text line cannot hold"},
     };
     for (const auto& [stream, text] : streams) {
         EXPECT_EQ(outcome([&stream = stream] { return lif::textFromLines(lif::readRecords(stream)); }), text);
@@ -203,16 +203,18 @@ TEST(StructureCheck, FindsEveryDeparture)
         {shortImage, "note 1280: the image ends at block 5: blocks 5 to 39 of the volume are not in it (free blocks "
                      "read as zeros)"},
         {hpFile("00 03 41 FF 00 07 00 FF FF 00 00"),
-         "259: byte FF inside a record | 260: byte 00 inside a record | 261: pad byte 07 is not zero | 265: 2 bytes "
-         "after the end mark"},
+         "259: byte FF inside a record | 260: byte 00 inside a record | note 261: pad byte 07 is not zero (skipped on "
+         "reading) | 265: 2 bytes after the end mark"},
         {hpFile("01 00 41"),
          "256: length word 0100 is above 255 | 256: the length word (256) runs past the end of the file"},
         {hpFile("00 01 41 00"), "260: no end mark (00 FF FF)"},
         {bytesOf("10 PRINT\r\n"),
          "0: not an HP BASIC ASCII program file: 10 of the first 10 bytes differ from the header"},
         {unterminated, "1280: ASCII file B: the records run past its blocks or have no end mark (FFFF)"},
-        {hpFile("00 03 41 0D 42 00 00 02 43 0D 00 FF FF"),
-         "259: CR inside a record (a line cannot hold it) | 265: CR at the end of a record (dropped on reading)"},
+        {hpFile("00 03 41 0D 42 00 00 02 43 0D 00 03 44 0A 45 00 00 02 46 0A FF FE 00 FF FF"),
+         "259: CR inside a record (a line cannot hold it) | 265: CR at the end of a record (dropped on reading) | "
+         "269: LF inside a record (a line cannot hold it) | 275: LF at the end of a record (dropped on reading) | "
+         "note 276: length word FFFE: an empty line, as LIF ASCII files have them"},
         {odd,
          "24: impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 blocks a directory "
          "entry can address | 532: file A: its date is not a BCD date | 770: ASCII file A: byte FF inside a record | "

@@ -193,6 +193,7 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     files.write("plain.txt", "PRINT 1\n\nEND");
     files.write("empty.txt", Bytes{});
     files.write("cut.asc", hpFile("00 02 41 42 00"));
+    files.write("lost.asc", hpFile("00 02 41 42 00 05 31 30"));
     files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
     files.write("disk.lif", lif::newVolumeImage("DISK", 12, 1, {}));
     lif::VolumeUpdate(files / "disk.lif").put("PROG", lif::asciiFileFromProgramFile(kWorked), {});
@@ -200,13 +201,21 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
     const std::string notHp = "plain.txt is not an HP BASIC ASCII program file. Read it as text?";
+    const std::string damaged = "cut.asc is damaged at offset 260 (the file ends inside a length word, after line 1). "
+                                "Read what the lenient rule makes of it?";
     const std::tuple<std::string, bool, QString, QString, QMessageBox::StandardButton, std::string, std::string>
         reads[] = {
             {"missing.asc", true, "", "", no, "kept",
              "status Now Reading|idle|warning Could not read missing.asc.\nCannot open: No such file or directory."},
             {"cut.asc", true, "", "", no, "kept",
-             "busy|status Now Reading|status Now Analysing|idle|warning Could not read cut.asc.\nThe file ends inside "
-             "a length word (zero byte at offset 260, the last byte)."},
+             "busy|status Now Reading|status Now Analysing|question " + damaged + "|idle"},
+            {"cut.asc", true, "", "", yes, "kept",
+             "busy|status Now Reading|status Now Analysing|question " + damaged +
+                 "|idle|warning Could not read cut.asc.\nThe file ends inside a length word (zero byte at offset 260, "
+                 "the last byte)."},
+            {"lost.asc", true, "", "", yes, "AB\r\n10",
+             "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
+             "inside line 2 (5 bytes from offset 262)). Read what the lenient rule makes of it?|status Complete|idle"},
             {"BIG.asc", true, "", "", no, "kept",
              "busy|status Now Reading|idle|warning Could not read BIG.asc.\nThe file became shorter while it was "
              "read."}, // cut short while it is read
