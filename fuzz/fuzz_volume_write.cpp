@@ -9,6 +9,7 @@
 #include "core/failure.h"
 #include "core/file_io.h"
 #include "core/hp_ascii.h"
+#include "core/line_breaks.h"
 #include "core/lif.h"
 #include "core/structure_check.h"
 
@@ -56,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (auto& byte : text) {
         byte = byte == 0x00 ? 0x01 : byte == 0xFF ? 0xFE : byte;
     }
+    text = normalizeLineBreaks(std::move(text)); // as the window and varnook-convert give it
     Bytes program;
     try {
         program = encodeHpAsciiBytes(text);
