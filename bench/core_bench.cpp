@@ -58,6 +58,16 @@ void decode(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file().size()));
 }
 
+// A program file read as stored, record by record, as the commands read it.
+void readProgram(benchmark::State& state)
+{
+    for (auto _ : state) {
+        const Bytes text = decodeProgramFile(file());
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * file().size()));
+}
+
 void encode(benchmark::State& state)
 {
     Bytes out;
@@ -82,6 +92,7 @@ void number(benchmark::State& state)
 
 BENCHMARK(memcpyText)->Unit(benchmark::kMillisecond);
 BENCHMARK(decode)->Unit(benchmark::kMillisecond);
+BENCHMARK(readProgram)->Unit(benchmark::kMillisecond);
 BENCHMARK(encode)->Unit(benchmark::kMillisecond);
 BENCHMARK(number)->Unit(benchmark::kMillisecond);
 

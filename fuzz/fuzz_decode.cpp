@@ -1,7 +1,7 @@
 // The decoder on any bytes: never 00 or FF in the result, and the vectorised
 // loop agrees with the byte-at-a-time one, failures included. Read as a
-// program file, any bytes give lines that end in CR LF and hold no CR, or a
-// clean failure.
+// program file, any bytes give lines that end in CR LF and hold no CR or LF
+// of their own, or a clean failure.
 
 #include "check.h"
 
@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Bytes text = decodeProgramFile(file);
         for (std::size_t i = 0; i < text.size(); ++i) {
             FUZZ_CHECK(text[i] != 0x00 && text[i] != 0xFF &&
-                       (text[i] != 0x0D || (i + 1 < text.size() && text[i + 1] == 0x0A)));
+                       (text[i] != 0x0D || (i + 1 < text.size() && text[i + 1] == 0x0A)) &&
+                       (text[i] != 0x0A || (i > 0 && text[i - 1] == 0x0D)));
         }
     } catch (const Failure&) {
     }

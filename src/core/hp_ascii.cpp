@@ -244,22 +244,27 @@ std::string hex(unsigned value, int digits)
 
 } // namespace
 
-std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, std::vector<ByteView>& lines,
-                            Progress* progress)
+namespace {
+
+// Walks the records (see readRecordLines), giving each line to the step;
+// the end of the records.
+template <class Step>
+std::size_t walkRecords(ByteView bytes, std::size_t from, bool programFile, Progress* progress, Step line)
 {
     const std::uint8_t* s = bytes.data();
     const std::size_t n = bytes.size();
     const char* endMark = programFile ? "00 FF FF" : "FFFF";
     ProgressTicker ticker(progress);
+    std::size_t count = 0;
+    ByteView last;
+    const auto after = [&] {
+        return count == 0 ? std::string("before the first line") : "after " + lineCalled(count, last);
+    };
     for (std::size_t p = from;;) {
         ticker.at(static_cast<std::int64_t>(p));
         if (programFile && p + 3 <= n && s[p] == 0x00 && s[p + 1] == 0xFF && s[p + 2] == 0xFF) {
             return p + 3;
         }
-        const auto after = [&] {
-            return lines.empty() ? std::string("before the first line")
-                                 : "after " + lineCalled(lines.size(), lines.back());
-        };
         if (p + 2 > n) {
             throw DamagedRecords(p, p >= n ? "the records end without an end mark (" + std::string(endMark) + "), " +
                                                  after()
@@ -270,7 +275,8 @@ std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, 
             return p + 2;
         }
         if (length == 0xFFFE) {
-            lines.emplace_back();
+            last = {};
+            line(last, ++count);
             p += 2;
             continue;
         }
@@ -279,30 +285,39 @@ std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, 
                                         ", is no record length (0 to 255, or FFFE)");
         }
         if (p + 2 + length > n) {
-            throw DamagedRecords(p, "the file ends inside line " + std::to_string(lines.size() + 1) + " (" +
+            throw DamagedRecords(p, "the file ends inside line " + std::to_string(count + 1) + " (" +
                                         std::to_string(length) + " bytes from offset " + std::to_string(p + 2) + ")");
         }
-        ByteView line = bytes.subspan(p + 2, length);
-        if (line.size() >= 2 && line[line.size() - 2] == 0x0D && line.back() == 0x0A) {
-            line = line.first(line.size() - 2);
-        } else if (!line.empty() && (line.back() == 0x0D || line.back() == 0x0A)) {
-            line = line.first(line.size() - 1);
+        std::size_t end = p + 2 + length;
+        std::size_t stop = detail::findLineBreaker(s, p + 2, end, n);
+        // A CR, LF or CR LF that ends the record ends the line.
+        if (stop < end && (stop + 1 == end || (stop + 2 == end && s[stop] == kCr && s[stop + 1] == kLf)) &&
+            (s[stop] == kCr || s[stop] == kLf)) {
+            end = stop;
         }
-        for (std::size_t i = 0; i < line.size(); ++i) {
-            const std::uint8_t c = line[i];
-            if (c == 0x00 || c == 0xFF || c == 0x0D || c == 0x0A) {
-                const char* names[] = {"byte 00", "byte FF", "a CR", "a LF"};
-                throw DamagedRecords(p + 2 + i, lineCalled(lines.size() + 1, line) + " holds " +
-                                                    names[c == 0x00   ? 0
-                                                          : c == 0xFF ? 1
-                                                          : c == 0x0D ? 2
-                                                                      : 3] +
-                                                    ", which a text line cannot hold");
-            }
+        if (stop < end) {
+            const ByteView record = bytes.subspan(p + 2, end - p - 2);
+            const std::uint8_t c = s[stop];
+            const char* names[] = {"byte 00", "byte FF", "a CR", "a LF"};
+            throw DamagedRecords(stop, lineCalled(count + 1, record) + " holds " +
+                                           names[c == 0x00   ? 0
+                                                 : c == 0xFF ? 1
+                                                 : c == kCr  ? 2
+                                                             : 3] +
+                                           ", which a text line cannot hold");
         }
-        lines.push_back(line);
+        last = bytes.subspan(p + 2, end - p - 2);
+        line(last, ++count);
         p += 2 + length + (length & 1);
     }
+}
+
+} // namespace
+
+std::size_t readRecordLines(ByteView bytes, std::size_t from, bool programFile, std::vector<ByteView>& lines,
+                            Progress* progress)
+{
+    return walkRecords(bytes, from, programFile, progress, [&](ByteView line, std::size_t) { lines.push_back(line); });
 }
 
 Bytes decodeProgramFile(ByteView file, Progress* progress)
@@ -311,15 +326,19 @@ Bytes decodeProgramFile(ByteView file, Progress* progress)
     if (file.size() < hp::kHeaderSize) {
         throw DamagedRecords(file.size(), "the file ends inside its 256-byte header");
     }
-    std::vector<ByteView> lines;
-    const std::size_t end = readRecordLines(file, hp::kHeaderSize, true, lines, progress);
-    Bytes text(end - hp::kHeaderSize + lines.size() * 2, kUninitialised);
+    // Every record gives at most as many bytes as it takes (its line and CR
+    // LF for its length word), and line copies write up to 64 bytes.
+    Bytes text(file.size() - hp::kHeaderSize + detail::kBlock, kUninitialised);
     std::uint8_t* w = text.data();
-    for (const ByteView line : lines) {
-        w = std::copy(line.begin(), line.end(), w);
+    const std::uint8_t* end = file.data() + file.size();
+    walkRecords(file, hp::kHeaderSize, true, progress, [&](ByteView line, std::size_t) {
+        if (!line.empty()) {
+            detail::copyLine(w, line.data(), line.size(), static_cast<std::size_t>(end - line.data()));
+        }
+        w += line.size();
         *w++ = kCr;
         *w++ = kLf;
-    }
+    });
     text.resize(static_cast<std::size_t>(w - text.data()));
     return text;
 }
