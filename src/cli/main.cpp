@@ -124,7 +124,10 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
     // any work; it replaces the target only when committed.
     std::optional<ReplacementFile> outputFile;
     if (target) {
-        about(target->string(), [&] { outputFile.emplace(*target); });
+        about(target->string(), [&] {
+            refuseReplacingImage(*target);
+            outputFile.emplace(*target);
+        });
     }
     const Bytes result = about(input, [&] {
         Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
@@ -191,6 +194,13 @@ int finishOutput(int status)
     return status;
 }
 
+void refuseReplacingImage(const fs::path& target)
+{
+    if (const auto image = lif::volumeSummary(target)) {
+        throw Failure("the result would replace " + target.string() + ", " + *image + "; choose another -o");
+    }
+}
+
 void writeResult(const std::string& target, ByteView bytes)
 {
     if (target.empty()) {
@@ -200,6 +210,7 @@ void writeResult(const std::string& target, ByteView bytes)
             endQuietly();
         }
     } else {
+        refuseReplacingImage(target);
         replaceFile(target, bytes);
     }
 }

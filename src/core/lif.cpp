@@ -278,6 +278,31 @@ bool isVolumeFile(const std::filesystem::path& path)
     return hasVolumeMark(mark) || containerOf(mark) != Container::None;
 }
 
+std::optional<std::string> volumeSummary(const std::filesystem::path& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error) || !isVolumeFile(path)) {
+        return std::nullopt;
+    }
+    std::string summary = "a disk image";
+    try {
+        const Volume volume = readVolume(path);
+        if (volume.container != Container::None) {
+            summary = std::string("a ") + containerName(volume.container) + " capture of a disk";
+        }
+        const auto programs = std::count_if(volume.files.begin(), volume.files.end(),
+                                            [](const Entry& e) { return e.type == kTypeAscii || e.type == kTypeProg; });
+        const auto others = static_cast<std::ptrdiff_t>(volume.files.size()) - programs;
+        summary += " holding " + std::to_string(programs) + (programs == 1 ? " program" : " programs");
+        if (others > 0) {
+            summary += " and " + std::to_string(others) + (others == 1 ? " other file" : " other files");
+        }
+    } catch (const Failure&) {
+        // Damaged: still a disk image.
+    }
+    return summary;
+}
+
 void markAbsentBlocks(Volume& volume, const DecodedImage& image)
 {
     for (auto& file : volume.files) {

@@ -137,6 +137,11 @@ void markAbsentBlocks(Volume& volume, const DecodedImage& image);
 // or is a container. Throws Failure when it cannot be read.
 bool isVolumeFile(const std::filesystem::path& path);
 
+// What a disk image or capture holds, for a question or a refusal before it
+// would be replaced: "a disk image holding 4 programs"; nothing for a file
+// that is neither (or none at all).
+std::optional<std::string> volumeSummary(const std::filesystem::path& path);
+
 // The name as it is shown and as a file name: the same where it is safe as
 // one; otherwise every byte that is not (a blank, a control character, a
 // byte over 7E, /, \, %, the dots of "." and "..", a leading - or @) as %XX.

@@ -184,6 +184,20 @@ bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject
         return false;
     }
     subject.file = window.dialogFileName();
+    // The save dialog asked only whether to replace a file: text over a
+    // program file or a disk is asked about again, No by default.
+    std::optional<std::string> holds =
+        beforePhase(window, status::kWriting, [&] { return lif::volumeSummary(subject.file); });
+    if (!holds && beforePhase(window, status::kWriting, [&] {
+            std::error_code error;
+            return std::filesystem::is_regular_file(subject.file, error) &&
+                   kindOfFile(subject.file) == FileKind::ProgramFile;
+        })) {
+        holds = "an HP BASIC ASCII program file";
+    }
+    if (holds && !window.askYesNo(shownName(subject.file) + " is " + *holds + ". Replace it with this text?", true)) {
+        return false;
+    }
     window.setStatusText(status::kWriting);
     const Bytes bytes = codePage.fromUtf8(window.documentText());
     replaceFile(subject.file, bytes);

@@ -59,7 +59,8 @@ public:
     // Modal message with a warning icon, an OK button and the caption Varnook.
     virtual void showWarningMessage(std::string_view text) = 0;
     // Modal question with Yes and No and the caption Varnook; true for Yes.
-    virtual bool askYesNo(std::string_view text) = 0;
+    // Return takes Yes, or No where a Yes would lose what the user has.
+    virtual bool askYesNo(std::string_view text, bool noByDefault = false) = 0;
 
     // The document now holds what the named file holds, just read or
     // written: the window shows the name, and that nothing is unwritten.

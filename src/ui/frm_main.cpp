@@ -784,24 +784,26 @@ void frmMain::showWarningMessage(std::string_view text)
     box.exec();
 }
 
-QMessageBox::StandardButton frmMain::ask(const QString& text, QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton frmMain::ask(const QString& text, QMessageBox::StandardButtons buttons,
+                                         QMessageBox::StandardButton preferred)
 {
     if (onQuestion) {
         return onQuestion(text, buttons);
     }
     QMessageBox box(QMessageBox::Question, QStringLiteral("Varnook"), text, buttons, this);
-    // Return takes the step that loses nothing: writing the edits, or
-    // reading the file as what it is.
-    box.setDefaultButton(buttons.testFlag(QMessageBox::Save) ? QMessageBox::Save : QMessageBox::Yes);
+    // Return takes the step that loses nothing: writing the edits, reading
+    // the file as what it is, keeping a file that is not text.
+    box.setDefaultButton(buttons.testFlag(QMessageBox::Save) ? QMessageBox::Save : preferred);
     if (QAbstractButton* save = box.button(QMessageBox::Save)) {
         save->setText(QStringLiteral("Write"));
     }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-bool frmMain::askYesNo(std::string_view text)
+bool frmMain::askYesNo(std::string_view text, bool noByDefault)
 {
-    return ask(qt(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return ask(qt(text), QMessageBox::Yes | QMessageBox::No, noByDefault ? QMessageBox::No : QMessageBox::Yes) ==
+           QMessageBox::Yes;
 }
 
 bool frmMain::setAsideEdits()

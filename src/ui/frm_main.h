@@ -66,7 +66,7 @@ public:
     bool showOpenDialog() override;
     bool showSaveDialog() override;
     void showWarningMessage(std::string_view text) override;
-    bool askYesNo(std::string_view text) override;
+    bool askYesNo(std::string_view text, bool noByDefault = false) override;
     void setDocumentFile(std::string_view name) override;
     std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
     std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) override;
@@ -157,7 +157,8 @@ private:
     void trackFrame();
     // Lets window events run when 15 ms have passed since they last ran.
     void pumpEvents();
-    QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons);
+    QMessageBox::StandardButton ask(const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton preferred = QMessageBox::Yes);
 
     CodePage codePage_;
     // The outer rectangle (pixels) of the normal state: as the load step

@@ -620,6 +620,8 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
         {"--textconv notes.txt", "", 0, "a\r\nb", ""},
         {"--to txt lost.asc", "", 1, "", "lost.asc: offset 260: the file ends inside line 2 (5 bytes from offset 262)"},
         {"--to txt --lenient lost.asc", "", 0, "AB\r\n10", ""},
+        {"--to txt PROG.asc -o disk.lif", "", 1, "",
+         "disk.lif: the result would replace disk.lif, a disk image holding 1 program and 1 other file"},
         {"--to txt --lenient --volume disk.lif PROG", "", 2, "", "--lenient reads damaged program files"},
         {"--textconv broken.lif", "", 0, std::string("\x80\0X", 3), ""},
         {"--to txt --line-ending lf PROG.asc", "", 0, "10 BEEP\n20 END\n", ""},

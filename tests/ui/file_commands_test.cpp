@@ -306,6 +306,9 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     files.write("old.asc", kWorked);
     files.write("old.txt", "10 OLD\r\n");
     files.write("out/in.asc", kWorked);
+    Bytes disk = lif::newVolumeImage("DISK", 40, 1, {});
+    lif::putFile(disk, "PROG", lif::asciiFileFromProgramFile(kWorked), {});
+    files.write("disk.lif", disk);
     const std::string big = textOf(program(200000));
     const std::string worked = textOf(kWorked);
     const std::string noByte = "warning Error!! 2 byte character is contained!";
@@ -341,6 +344,10 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         {"windows-932", "10 PRINT \"\u65E5\u672C\"", "out.txt", true, txtDone, "10 PRINT \"\x93\xFA\x96\x7B\""},
         {"windows-1252", "10 A\r\n20 B\u00FF", "out.txt", true, txtDone, "10 A\r\n20 B\xFF"}, // TXT carries them
         {"windows-1252", "10 BEEP\r\n20 END", "PROG.asc", false, hp + "status Complete|idle", worked},
+        {"windows-1252", "10 A", "old.asc", true,
+         "save dialog|question old.asc is an HP BASIC ASCII program file. Replace it with this text?", worked},
+        {"windows-1252", "10 A", "disk.lif", true,
+         "save dialog|question disk.lif is a disk image holding 1 program. Replace it with this text?", textOf(disk)},
         {"windows-1252", big, "old.asc", false, hp + "status Complete|idle", textOf(encodeHpAsciiBytes(bytesOf(big)))},
     };
     for (const auto& [name, document, target, txt, seen, after] : writes) {
@@ -358,7 +365,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
             }
             WriteProgramFile(w, CodePage::named(name), document);
         }
-        EXPECT_EQ(w.only({"save dialog", "busy", "idle", "status", "warning"}), seen);
+        EXPECT_EQ(w.only({"save dialog", "question", "busy", "idle", "status", "warning"}), seen);
         EXPECT_EQ(textOf(files.read(target)), after);
         EXPECT_TRUE(w.isEnabled());
         expectProgressDone();
@@ -367,7 +374,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         }
     }
     EXPECT_EQ(files.read("moved/in.asc"), kWorked);
-    EXPECT_EQ(files.listing(), "PROG.asc moved old.asc old.txt out.txt");
+    EXPECT_EQ(files.listing(), "PROG.asc disk.lif moved old.asc old.txt out.txt");
 }
 
 // A LIF disk image: a program is read out of it byte for byte as an HP BASIC
