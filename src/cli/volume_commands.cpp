@@ -255,6 +255,9 @@ int writeIntoVolume(const Options& options)
     for (const auto& [i, content] : files) {
         try {
             update->put(names[i], content, lif::dateNow());
+        } catch (const lif::ImageFailure& e) {
+            reportFailure(options.volume, e.what());
+            status = kExitFailed;
         } catch (const Failure& e) {
             reportFailure(options.inputs[i], e.what());
             status = kExitFailed;
@@ -381,6 +384,9 @@ int insertIntoVolume(const Options& options)
                 const auto [entry, blocks] = lif::splitSingleFile(file);
                 update->insert(entry, blocks, options.replace);
             }
+        } catch (const lif::ImageFailure& e) {
+            reportFailure(options.volume, e.what());
+            status = kExitFailed;
         } catch (const Failure& e) {
             reportFailure(input, e.what());
             status = kExitFailed;

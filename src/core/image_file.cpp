@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -39,7 +40,7 @@ std::uint32_t checksum(ByteView bytes)
 
 [[noreturn]] void failErrno(const std::string& what, int error)
 {
-    throw Failure(what + ": " + std::strerror(error));
+    throw ImageFailure(what + ": " + std::strerror(error));
 }
 
 // A file descriptor closed when it goes.
@@ -56,9 +57,19 @@ struct Descriptor {
     Descriptor& operator=(const Descriptor&) = delete;
 };
 
+// transferAll, its failure one of the image's.
+std::size_t transferImage(const char* what, std::size_t count, const std::function<ssize_t(std::size_t)>& step)
+{
+    try {
+        return transferAll(what, count, step);
+    } catch (const Failure& e) {
+        throw ImageFailure(e.what());
+    }
+}
+
 void writeAt(int fd, std::uint64_t offset, ByteView bytes)
 {
-    if (transferAll("cannot write", bytes.size(), [&](std::size_t done) {
+    if (transferImage("cannot write", bytes.size(), [&](std::size_t done) {
             return ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         }) < bytes.size()) {
         failErrno("cannot write", EIO);
@@ -246,7 +257,7 @@ void ImageFile::rollBack()
 
 void ImageFile::read(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
 {
-    const std::size_t done = transferAll("cannot read", count, [&](std::size_t done) {
+    const std::size_t done = transferImage("cannot read", count, [&](std::size_t done) {
         return ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
     });
     std::fill(into + done, into + count, std::uint8_t{0});

@@ -8,6 +8,7 @@
 // is rolled back before anything else is done with it.
 
 #include "bytes.h"
+#include "failure.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +16,13 @@
 #include <vector>
 
 namespace varnook::lif {
+
+// A failure to read or write the image itself (not a refusal of what is
+// asked of it): said about the image.
+class ImageFailure : public Failure {
+public:
+    using Failure::Failure;
+};
 
 // The journal of the image: its name with "-journal" added.
 std::filesystem::path journalOf(const std::filesystem::path& image);

@@ -577,6 +577,13 @@ TEST(ConvertCommand, VolumeCommands)
     EXPECT_EQ(again[15], 4); // after A, where the packed volume's free space starts
     again[15] = before[15];
     EXPECT_EQ(again, before);
+    // A write that fails at the file size limit leaves the image at its size.
+    dir.write("v.lif", base);
+    dir.write("three.bin", Bytes(700, 'x'));
+    const Outcome full =
+        convert(dir, "--insert --volume v.lif --bare --name BIG --type BDAT three.bin", "", "ulimit -f 2; ");
+    EXPECT_THAT(full.err, HasSubstr("v.lif: cannot write: File too large"));
+    EXPECT_EQ(dir.read("v.lif"), base);
     // In a folder the user may not write: changes in place go on; one that
     // must overwrite live blocks needs a journal there, and says so.
     dir.write("v.lif", base);
