@@ -210,6 +210,11 @@ TEST(ConvertCommand, SyncsTheFileThenTheFolder)
         calls += line.substr(0, line.find('(')) + (line.find("PROG.asc") != std::string::npos ? "-target " : " ");
     }
     EXPECT_THAT(calls, ::testing::EndsWith("fsync rename-target fsync +++ exited with 0 +++ "));
+    // A signal that comes as the new file takes its temporary name waits
+    // until the file has the target's: nothing is left behind.
+    convert(dir, "--to hp prog.txt -o PROG.asc", "",
+            "ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e inject=linkat:signal=TERM ");
+    EXPECT_EQ(dir.listing(), "PROG.asc prog.txt trace");
 }
 
 // Interrupted at any moment, a conversion leaves the old file or the whole
