@@ -215,6 +215,7 @@ TEST(VolumeDurability, EveryChangeIsWholeOrAbsentAfterAPowerLoss)
                 if (left) {
                     dir.write(journal.filename().string(), *left);
                 }
+                EXPECT_EQ(lif::VolumeReader(image).recovery().empty(), !left) << "the rollback is said";
                 const std::string seen = contentOf(image);
                 EXPECT_TRUE(seen == before || seen == after)
                     << "cut at step " << cut << " of " << steps.size() << ", variant " << variant << ": " << seen;
