@@ -20,7 +20,14 @@
 namespace varnook::lif {
 namespace {
 
-detail::StorageSteps* watcher = nullptr;
+std::function<void(const detail::StorageStep&)> watcher;
+
+void tell(detail::StorageStep::Kind kind, detail::Store store, std::uint64_t offset = 0, ByteView bytes = {})
+{
+    if (watcher) {
+        watcher({kind, store, offset, bytes});
+    }
+}
 
 // A journal: this mark, the image's size before the change, the count of
 // regions, each region (offset, length, bytes), then a checksum of all
@@ -79,9 +86,7 @@ void writeAt(int fd, std::uint64_t offset, ByteView bytes)
 // Each storage step is told to the watcher as it is taken.
 void syncFile(int fd, detail::Store store)
 {
-    if (watcher != nullptr) {
-        watcher->flushed(store);
-    }
+    tell(detail::StorageStep::Flush, store);
     if ((store == detail::Store::Image ? ::fdatasync(fd) : ::fsync(fd)) != 0) {
         failErrno("cannot write", errno);
     }
@@ -89,9 +94,7 @@ void syncFile(int fd, detail::Store store)
 
 void writeTo(int fd, detail::Store store, std::uint64_t offset, ByteView bytes)
 {
-    if (watcher != nullptr) {
-        watcher->wrote(store, offset, bytes);
-    }
+    tell(detail::StorageStep::Write, store, offset, bytes);
     writeAt(fd, offset, bytes);
 }
 
@@ -102,9 +105,7 @@ std::filesystem::path folderOf(const std::filesystem::path& file)
 
 void syncFolderOf(const std::filesystem::path& file)
 {
-    if (watcher != nullptr) {
-        watcher->flushed(detail::Store::Folder);
-    }
+    tell(detail::StorageStep::Flush, detail::Store::Folder);
     syncFolder(folderOf(file));
 }
 
@@ -292,9 +293,7 @@ void ImageFile::flush()
 void ImageFile::restoreSize()
 {
     if (size_ > openedSize_ && ::ftruncate(fd_, static_cast<off_t>(openedSize_)) == 0) {
-        if (watcher != nullptr) {
-            watcher->resized(detail::Store::Image, openedSize_);
-        }
+        tell(detail::StorageStep::Resize, detail::Store::Image, openedSize_);
         size_ = openedSize_;
         ::fdatasync(fd_);
     }
@@ -328,9 +327,7 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
                       "back)",
                   errno);
     }
-    if (watcher != nullptr) {
-        watcher->resized(detail::Store::Journal, 0); // made
-    }
+    tell(detail::StorageStep::Resize, detail::Store::Journal, 0); // made
     try {
         writeTo(file.fd, detail::Store::Journal, 0, journal);
         syncFile(file.fd, detail::Store::Journal);
@@ -343,9 +340,7 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
 
 void ImageFile::endOverwrite()
 {
-    if (watcher != nullptr) {
-        watcher->removed(detail::Store::Journal);
-    }
+    tell(detail::StorageStep::Remove, detail::Store::Journal);
     if (::unlink(journal_.c_str()) != 0) {
         failErrno("cannot remove the journal " + journal_.string(), errno);
     }
@@ -354,9 +349,9 @@ void ImageFile::endOverwrite()
 
 namespace detail {
 
-void watchStorage(StorageSteps* steps)
+void watchStorage(std::function<void(const StorageStep&)> steps)
 {
-    watcher = steps;
+    watcher = std::move(steps);
 }
 
 } // namespace detail

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,16 +85,17 @@ private:
 namespace detail {
 
 // Where an image change's storage steps are told, in order: a test records
-// them to rebuild what a power loss at any flush would leave.
+// them to rebuild what a power loss at any flush would leave. Resize sets
+// the file's size to offset (the journal made: Resize to 0); Flush of the
+// folder makes a journal made or removed durable.
 enum class Store { Image, Journal, Folder };
-struct StorageSteps {
-    virtual ~StorageSteps() = default;
-    virtual void wrote(Store store, std::uint64_t offset, ByteView bytes) = 0;
-    virtual void resized(Store store, std::uint64_t size) = 0;
-    virtual void flushed(Store store) = 0; // the folder: its entries (a journal made or removed)
-    virtual void removed(Store store) = 0;
+struct StorageStep {
+    enum Kind { Write, Resize, Flush, Remove } kind;
+    Store store;
+    std::uint64_t offset = 0;
+    ByteView bytes;
 };
-void watchStorage(StorageSteps* steps);
+void watchStorage(std::function<void(const StorageStep&)> watcher);
 
 } // namespace detail
 

@@ -117,7 +117,8 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
         {[](Bytes& i) { setEntry(i, 0, 10, 0xE008, 2); }, "A", "10 A", "file of type E008, not an ASCII file"},
         {[](Bytes& i) { // eight live entries: no end entry, no free one
              for (std::size_t slot = 2; slot < 8; ++slot) {
-                 setEntry(i, slot, 0, 0x43300000 + (slot << 16)), setEntry(i, slot, 10, 0x0001, 2);
+                 setEntry(i, slot, 0, 0x43300000u + static_cast<std::uint32_t>(slot << 16)),
+                     setEntry(i, slot, 10, 0x0001, 2);
                  setEntry(i, slot, 12, 5), setEntry(i, slot, 16, 0);
              }
          },
