@@ -924,15 +924,17 @@ void VolumeUpdate::pack()
     // left: before a file moves, every block below it up to the new place
     // is free.
     std::uint64_t to = volume_.firstDataBlock();
-    std::vector<std::size_t> order;
+    std::vector<Entry> files; // copies: each move reads the directory anew
     for (const Entry* file : inStartOrder(volume_)) {
-        order.push_back(file->slot);
-        if (file->blocks == 0 || file->start == to) {
-            to += file->blocks;
-            continue;
+        files.push_back(*file);
+    }
+    std::vector<std::size_t> order;
+    for (const Entry& file : files) {
+        order.push_back(file.slot);
+        if (file.blocks != 0 && file.start != to) {
+            moveFile(file, to);
         }
-        moveFile(*file, to);
-        to += file->blocks;
+        to += file.blocks;
     }
     // The directory in the files' order, purged entries gone: rewritten
     // whole under the journal.

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <random>
@@ -21,13 +22,8 @@ using lif::detail::Store;
 
 namespace {
 
-using Kind = lif::detail::StorageStep::Kind;
-struct Step {
-    Kind kind;
-    Store store;
-    std::uint64_t offset;
-    Bytes bytes;
-};
+using Step = lif::detail::StorageStep;
+using Kind = Step::Kind;
 
 // The image and journal a power loss before step `cut` may leave. A step is
 // durable when its file (the folder, for a journal made or removed) was
@@ -147,8 +143,9 @@ TEST(VolumeDurability, EveryChangeIsWholeOrAbsentAfterAPowerLoss)
         dir.write("disk.lif", *base);
         const Content before = contentOf(image);
         std::vector<Step> steps;
-        lif::detail::watchStorage([&](const lif::detail::StorageStep& s) {
-            steps.push_back({s.kind, s.store, s.offset, Bytes(s.bytes.begin(), s.bytes.end())});
+        std::deque<Bytes> written; // what the steps' bytes show
+        lif::detail::watchStorage([&](const Step& s) {
+            steps.push_back({s.kind, s.store, s.offset, written.emplace_back(s.bytes.begin(), s.bytes.end())});
         });
         try {
             lif::VolumeUpdate update(image);
