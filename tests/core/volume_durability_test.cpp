@@ -104,7 +104,9 @@ Bytes volumeOf(std::uint32_t blocks, std::initializer_list<std::size_t> sizes, s
     unsigned n = 0;
     for (const std::size_t size : sizes) {
         ++n;
-        lif::putFile(image, lif::newEntry("F" + std::to_string(n), 0xE961, {}), blocksOf(size, n), false);
+        std::string name = "F"; // appended: GCC 12 warns wrongly about "F" + string
+        name += std::to_string(n);
+        lif::putFile(image, lif::newEntry(name, 0xE961, {}), blocksOf(size, n), false);
     }
     for (const int slot : purged) {
         image[512 + 32 * static_cast<std::size_t>(slot) + 11] = 0; // type 0000
