@@ -1,8 +1,8 @@
 // Renders the real windows to PNG for a look at what users see:
 //   varnook_screenshots OUTPUT_FOLDER EXAMPLE_FILE
 // Writes main-empty.png, main-program.png, main-working.png, about.png, the
-// disk image dialogs, and the messages: failure.png, mismatch.png and
-// unwritten.png.
+// disk image dialogs, and the messages: failure.png, mismatch.png,
+// damaged.png and unwritten.png.
 // Settings go to a temporary folder, so nothing of the user's is touched.
 
 #include "ui/frm_about.h"
@@ -157,6 +157,9 @@ int main(int argc, char** argv)
     replaceFile(plain, decodeHpAsciiBytes(readFileBytes(example)));
     window.opReadHp->setChecked(true);
     modal("mismatch.png", [&] { ReadProgramFile(window, page, plain); });
+    const std::string cut = work.path().toStdString() + "/CUT.asc";
+    replaceFile(cut, ByteView(readFileBytes(example)).first(300));
+    modal("damaged.png", [&] { ReadProgramFile(window, page, cut); });
     window.txtData->setPlainText(QStringLiteral("10 REM edited"));
     window.txtData->document()->setModified(true);
     modal("unwritten.png", [&] { window.close(); });

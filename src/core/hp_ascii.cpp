@@ -285,8 +285,8 @@ std::size_t walkRecords(ByteView bytes, std::size_t from, bool programFile, Prog
                                         ", is no record length (0 to 255, or FFFE)");
         }
         if (p + 2 + length > n) {
-            throw DamagedRecords(p, "the file ends inside line " + std::to_string(count + 1) + " (" +
-                                        std::to_string(length) + " bytes from offset " + std::to_string(p + 2) + ")");
+            throw DamagedRecords(p, "the file ends inside line " + std::to_string(count + 1) + ", a record of " +
+                                        std::to_string(length) + " bytes from offset " + std::to_string(p + 2));
         }
         std::size_t end = p + 2 + length;
         std::size_t stop = detail::findLineBreaker(s, p + 2, end, n);

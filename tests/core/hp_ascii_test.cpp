@@ -113,7 +113,7 @@ TEST(HpAsciiDecoder, ProgramFilesReadExactlyAsStored)
         {hpFile("00 02 41 0D 00 02 0D 42 00 FF FF"), "failure: offset 262: line 2 holds a CR...",
          "failure: line 3 holds a CR..."},
         {hpFile("00 02 41 42 00 05 31 30"),
-         "failure: offset 260: the file ends inside line 2 (5 bytes from offset 262)", "AB\r\n10"},
+         "failure: offset 260: the file ends inside line 2, a record of 5 bytes from offset 262", "AB\r\n10"},
         {hpFile("00 02 41 42 01 00 31 30"),
          "failure: offset 260: length word 0100, after line 1, is no record length (0 to 255, or FFFE)", "AB\x01\r\n0"},
         {hpFile("00 02 41 42 00"), "failure: offset 260: the file ends inside a length word, after line 1",

@@ -211,7 +211,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
              "busy|status Now Reading|status Now Analysing|question " + damaged + "|idle"},
             {"lost.asc", true, "", "", yes, "AB\r\n10",
              "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
-             "inside line 2 (5 bytes from offset 262)). Read what the lenient rule makes of it?|status Complete|idle"},
+             "inside line 2, a record of 5 bytes from offset 262). Read what the lenient rule makes of it?|status "
+             "Complete|idle"},
             {"BIG.asc", true, "", "", no, "kept",
              "busy|status Now Reading|idle|warning Could not read BIG.asc.\nThe file became shorter while it was "
              "read."}, // cut short while it is read
