@@ -124,8 +124,7 @@ TEST(HpAsciiDecoder, ProgramFilesReadExactlyAsStored)
     };
     // "..." at the end: the result starts so.
     const auto expect = [](const std::string& got, const std::string& text, std::size_t row) {
-        const bool prefix = text.ends_with("...");
-        EXPECT_EQ(prefix ? got.substr(0, text.size() - 3) + "..." : got, text) << "row " << row;
+        EXPECT_EQ(text.ends_with("...") ? got.substr(0, text.size() - 3) + "..." : got, text) << "row " << row;
     };
     for (std::size_t row = 0; row < std::size(cases); ++row) {
         const auto& [file, text, lenient] = cases[row];

@@ -104,8 +104,7 @@ Bytes volumeOf(std::uint32_t blocks, std::initializer_list<std::size_t> sizes, s
     unsigned n = 0;
     for (const std::size_t size : sizes) {
         ++n;
-        std::string name = "F"; // appended: GCC 12 warns wrongly about "F" + string
-        name += std::to_string(n);
+        const std::string name = std::string("F").append(std::to_string(n));
         lif::putFile(image, lif::newEntry(name, 0xE961, {}), blocksOf(size, n), false);
     }
     for (const int slot : purged) {
@@ -125,10 +124,10 @@ TEST(VolumeDurability, EveryChangeIsWholeOrAbsentAfterAPowerLoss)
     const Bytes full = volumeOf(16, {1, 1, 1, 1, 1, 4, 3}, {});
     // Gaps before files, one of which must move over its own blocks.
     const Bytes gappy = volumeOf(40, {2, 1, 4, 1, 3}, {0, 3});
-    const lif::EntryBytes fresh = lif::newEntry("NEW", 0xE961, {});
     // What is changed: the file (or label) whose line alone may differ, the volume, the change.
     const std::tuple<const char*, const Bytes*, std::function<void(lif::VolumeUpdate&)>> changes[] = {
-        {"NEW", &full, [&](lif::VolumeUpdate& v) { v.insert(fresh, blocksOf(1, 99), false); }},
+        {"NEW", &full,
+         [](lif::VolumeUpdate& v) { v.insert(lif::newEntry("NEW", 0xE961, {}), blocksOf(1, 99), false); }},
         {"F1", &full, [](lif::VolumeUpdate& v) { v.insert(lif::newEntry("F1", 0xE961, {}), blocksOf(1, 98), true); }},
         {"F7", &full, // fits only in the old blocks
          [](lif::VolumeUpdate& v) { v.insert(lif::newEntry("F7", 0xE961, {}), blocksOf(2, 97), true); }},

@@ -201,14 +201,13 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
     const std::string notHp = "plain.txt is not an HP BASIC ASCII program file. Read it as text?";
-    const std::string damaged = "cut.asc is damaged at offset 260 (the file ends inside a length word, after line 1). "
-                                "Read what the lenient rule makes of it?";
     const std::tuple<std::string, bool, QString, QString, QMessageBox::StandardButton, std::string, std::string>
         reads[] = {
             {"missing.asc", true, "", "", no, "kept",
              "status Now Reading|idle|warning Could not read missing.asc.\nCannot open: No such file or directory."},
             {"cut.asc", true, "", "", no, "kept",
-             "busy|status Now Reading|status Now Analysing|question " + damaged + "|idle"},
+             "busy|status Now Reading|status Now Analysing|question cut.asc is damaged at offset 260 (the file ends "
+             "inside a length word, after line 1). Read what the lenient rule makes of it?|idle"},
             {"lost.asc", true, "", "", yes, "AB\r\n10",
              "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
              "inside line 2, a record of 5 bytes from offset 262). Read what the lenient rule makes of it?|status "
