@@ -13,6 +13,7 @@
 #include <ctime>
 #include <limits>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include <cerrno>
@@ -379,12 +380,40 @@ std::string notTextReason(std::uint16_t type)
     return "not an ASCII file (type " + typeName(type) + "): only ASCII files hold program text";
 }
 
-VolumeReader::VolumeReader(const std::filesystem::path& image) : file_(image, false)
+namespace {
+
+// What the image file is: plain, or a capture.
+Container containerOfImage(const ImageFile& file)
 {
     std::uint8_t start[4] = {};
-    file_.read(0, start, sizeof start);
-    if (const Container container = containerOf(ByteView(start, std::min<std::uint64_t>(4, file_.size())));
-        container != Container::None) {
+    file.read(0, start, sizeof start);
+    return containerOf(ByteView(start, static_cast<std::size_t>(std::min<std::uint64_t>(4, file.size()))));
+}
+
+// The label block and the directory blocks of a plain image (none when they
+// do not lie inside it; parseVolume says why).
+std::pair<Bytes, Bytes> labelAndDirectory(const ImageFile& file)
+{
+    if (file.size() < kBlockSize) {
+        throw Failure(kNotAVolume);
+    }
+    Bytes label = file.read(0, kBlockSize);
+    Bytes directory;
+    if (hasVolumeMark(label)) {
+        const std::uint64_t first = be32(label.data() + 8);
+        const std::uint64_t blocks = be32(label.data() + 16);
+        if ((first + blocks) * kBlockSize <= file.size()) {
+            directory = file.read(first * kBlockSize, static_cast<std::size_t>(blocks * kBlockSize));
+        }
+    }
+    return {std::move(label), std::move(directory)};
+}
+
+} // namespace
+
+VolumeReader::VolumeReader(const std::filesystem::path& image) : file_(image, false)
+{
+    if (const Container container = containerOfImage(file_); container != Container::None) {
         const Bytes bytes = file_.readAll();
         capture_ = container == Container::ImageDisk ? decodeImageDisk(bytes) : decodeTeleDisk(bytes);
         volume_ = parseImage(capture_->blocks);
@@ -392,18 +421,7 @@ VolumeReader::VolumeReader(const std::filesystem::path& image) : file_(image, fa
         markAbsentBlocks(volume_, *capture_);
         return;
     }
-    if (file_.size() < kBlockSize) {
-        throw Failure(kNotAVolume);
-    }
-    const Bytes label = file_.read(0, kBlockSize);
-    Bytes directory;
-    if (hasVolumeMark(label)) {
-        const std::uint64_t first = be32(label.data() + 8);
-        const std::uint64_t blocks = be32(label.data() + 16);
-        if ((first + blocks) * kBlockSize <= file_.size()) {
-            directory = file_.read(first * kBlockSize, static_cast<std::size_t>(blocks * kBlockSize));
-        }
-    }
+    const auto [label, directory] = labelAndDirectory(file_);
     volume_ = parseVolume(label, directory, file_.size());
 }
 
@@ -767,30 +785,11 @@ void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool repla
 
 VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : file_(image, true)
 {
-    std::uint8_t start[4] = {};
-    file_.read(0, start, sizeof start);
-    if (const auto container = containerOf(ByteView(start, std::min<std::uint64_t>(4, file_.size())));
-        container != Container::None) {
+    if (const Container container = containerOfImage(file_); container != Container::None) {
         throw Failure(std::string(container == Container::ImageDisk ? "an " : "a ") + containerName(container) +
                       " image is read here, never written: make a plain image of it with --export-image first");
     }
-    readDirectory();
-}
-
-void VolumeUpdate::readDirectory()
-{
-    if (file_.size() < kBlockSize) {
-        throw Failure(kNotAVolume);
-    }
-    label_ = file_.read(0, kBlockSize);
-    directory_.clear();
-    if (hasVolumeMark(label_)) {
-        const std::uint64_t first = be32(label_.data() + 8);
-        const std::uint64_t blocks = be32(label_.data() + 16);
-        if ((first + blocks) * kBlockSize <= file_.size()) {
-            directory_ = file_.read(first * kBlockSize, static_cast<std::size_t>(blocks * kBlockSize));
-        }
-    }
+    std::tie(label_, directory_) = labelAndDirectory(file_);
     volume_ = parseVolume(label_, directory_, file_.size());
 }
 

@@ -259,7 +259,6 @@ public:
     void pack();
 
 private:
-    void readDirectory();
     void writeEntry(std::size_t slot, const EntryBytes& entry);
     EntryBytes entryAt(std::size_t slot) const;
     std::uint64_t directoryAt() const;
