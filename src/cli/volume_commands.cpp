@@ -440,7 +440,9 @@ Bytes programText(const Bytes& file, const CodePage& codePage)
     Bytes text = convert(file, reading, codePage);
     const auto findings = checkProgramFile(file);
     if (!findings.empty()) {
-        std::string list = "=== departures from the format ===\r\n";
+        // A cut-off file's text may end inside a line.
+        std::string list = text.empty() || text.back() == '\n' ? "" : "\r\n";
+        list += "=== departures from the format ===\r\n";
         for (const auto& finding : findings) {
             list += "offset " + std::to_string(finding.offset) + ": " + (finding.note ? "note: " : "") + finding.text +
                     "\r\n";

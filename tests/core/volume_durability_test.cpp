@@ -67,20 +67,18 @@ std::pair<Bytes, std::optional<Bytes>> afterPowerLoss(Bytes image, const std::ve
 using Content = std::vector<std::string>;
 Content contentOf(const std::filesystem::path& path)
 {
-    const auto digest = [](ByteView b) {
-        return std::to_string(std::hash<std::string>{}(std::string(b.begin(), b.end())));
-    };
+    const auto bytes = [](ByteView b) { return std::string(b.begin(), b.end()); };
     try {
         const lif::VolumeReader reader(path);
         const lif::Volume& volume = reader.volume();
         std::vector<std::string> files{volume.damage()};
         for (const auto& file : volume.files) {
-            files.push_back(file.name + " " + lif::typeName(file.type) + " " + digest(reader.fileBlocks(file)));
+            files.push_back(file.name + " " + lif::typeName(file.type) + " " + bytes(reader.fileBlocks(file)));
         }
         std::sort(files.begin(), files.end());
         const Bytes image = reader.image();
         files.push_back(volume.label + " then " +
-                        digest(ByteView(image).subspan(std::min<std::size_t>(volume.blocks * 256, image.size()))));
+                        bytes(ByteView(image).subspan(std::min<std::size_t>(volume.blocks * 256, image.size()))));
         return files;
     } catch (const Failure& e) {
         return {std::string("failure: ") + e.what()};
