@@ -3,6 +3,7 @@
 #include "core/failure.h"
 #include "core/hp_ascii.h"
 #include "core/hp_ascii_format.h"
+#include "core/lif.h"
 #include "core/line_breaks.h"
 #include "core/line_numbers.h"
 #include "core/structure_check.h"
@@ -31,6 +32,10 @@ Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress*
         throw Failure("the file is empty");
     }
     announce(progress, "reading", input.size());
+    if (conversion.from == Format::LifAscii) {
+        // The same text as the program file of those records gives.
+        return lif::textFromLines(lif::readRecords(input));
+    }
     try {
         return decodeProgramFile(input, progress);
     } catch (const DamagedRecords& e) {
@@ -53,16 +58,28 @@ void refuseUncarriable(ByteView text)
 
 void refuseFormatMismatch(ByteView input, Format from)
 {
-    const FileKind kind = kindOf(input.first(std::min(input.size(), hp::kHeaderSize)));
+    const FileKind kind = kindOf(input);
     if (kind == FileKind::Volume) {
         throw Failure("this is a LIF disk image; list it with --list and read its programs with --volume");
     }
-    if (from == Format::Hp && kind != FileKind::ProgramFile) {
-        throw Failure("not an HP BASIC ASCII program file (its header differs); read it as text with --from txt");
+    const FileKind wanted = from == Format::Hp         ? FileKind::ProgramFile
+                            : from == Format::LifAscii ? FileKind::LifAscii
+                                                       : FileKind::Other;
+    if (kind == wanted) {
+        return;
     }
-    if (from == Format::Txt && kind == FileKind::ProgramFile) {
-        throw Failure("this is an HP BASIC ASCII program file, not text; read it with --from hp");
+    const std::string notText = from == Format::Txt ? ", not text" : "";
+    if (kind == FileKind::ProgramFile) {
+        throw Failure("this is an HP BASIC ASCII program file" + notText + "; read it with --from hp");
     }
+    if (kind == FileKind::LifAscii) {
+        throw Failure("this is a bare LIF ASCII file (records ended by FFFF, no header)" + notText +
+                      "; read it with --from lif-ascii");
+    }
+    throw Failure(from == Format::Hp ? "not an HP BASIC ASCII program file (its header differs); read it as text with "
+                                       "--from txt"
+                                     : "not a bare LIF ASCII file (its records do not chain to the end mark FFFF from "
+                                       "its first byte); read it as text with --from txt");
 }
 
 Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePage& codePage,
@@ -94,6 +111,12 @@ Bytes convertThroughText(Bytes input, const Conversion& conversion, const CodePa
 
 Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePage, ConversionProgress* progress)
 {
+    if (conversion.to == Format::LifAscii) {
+        // The program file's records, with the end mark of a volume's file.
+        Conversion toHp = conversion;
+        toHp.to = Format::Hp;
+        return lif::asciiFileFromProgramFile(convert(std::move(input), toHp, codePage, progress));
+    }
     Bytes bytes = decodeInput(std::move(input), conversion, progress);
     if (!codePage.carriesUnchanged(bytes)) {
         return convertThroughText(

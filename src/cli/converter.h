@@ -8,7 +8,9 @@
 
 namespace varnook::cli {
 
-enum class Format { Txt, Hp };
+// Text, an HP BASIC ASCII program file, or a bare LIF ASCII file (the
+// records of an ASCII file of a volume, ended by the length FFFF).
+enum class Format { Txt, Hp, LifAscii };
 
 struct Conversion {
     Format from = Format::Txt;
@@ -25,9 +27,9 @@ public:
     virtual void phase(const char* name, std::size_t total) = 0;
 };
 
-// Refuses an input that is not what --from says it is (an HP BASIC ASCII
-// program file or a disk image read as text, anything else read as HP
-// BASIC ASCII): a Failure that says how to read it.
+// Refuses an input that is not what --from says it is (a program file, a
+// bare LIF ASCII file or a disk image read as text, anything else read as
+// one of the first two): a Failure that says how to read it.
 void refuseFormatMismatch(ByteView input, Format from);
 
 // The steps the window takes, through the document text.

@@ -76,7 +76,8 @@ private:
 fs::path resultName(const std::string& input, Format to)
 {
     fs::path name = fs::path(input).filename();
-    name.replace_extension(to == Format::Txt ? ".txt" : ".asc");
+    // .lif for a bare LIF ASCII file, as the window's file types name it.
+    name.replace_extension(to == Format::Txt ? ".txt" : to == Format::Hp ? ".asc" : ".lif");
     return name;
 }
 

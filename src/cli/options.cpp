@@ -34,6 +34,11 @@ std::int32_t parseLineNumber(const std::string& option, const std::string& text)
     return value;
 }
 
+const char* formatName(Format format)
+{
+    return format == Format::Txt ? "txt" : format == Format::Hp ? "hp" : "lif-ascii";
+}
+
 // Usage first, as GNU tools print it.
 class HelpFormatter : public CLI::Formatter {
 public:
@@ -54,14 +59,15 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "standard output; with several inputs -o names an existing folder and each\n"
                            "result is named after its input with the extension .txt or .asc.\n"
                            "\n"
-                           "  varnook-convert --to {txt|hp} [options] INPUT...\n"
+                           "  varnook-convert --to {txt|hp|lif-ascii} [--from {txt|hp|lif-ascii}] [options] INPUT...\n"
                            "  varnook-convert --list IMAGE\n"
-                           "  varnook-convert --to {txt|hp} --volume IMAGE [-o PATH] [--code-page NAME] NAME...\n"
-                           "  varnook-convert --to lif --volume IMAGE [--from {txt|hp}] [--name NAME]\n"
+                           "  varnook-convert --to {txt|hp|lif-ascii} --volume IMAGE [-o PATH] [--code-page NAME]\n"
+                           "                  NAME...\n"
+                           "  varnook-convert --to lif --volume IMAGE [--from {txt|hp|lif-ascii}] [--name NAME]\n"
                            "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
                            "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
                            "                  [--directory-blocks N]\n"
-                           "  varnook-convert --extract --volume IMAGE [--bare] [-o PATH] NAME...\n"
+                           "  varnook-convert --extract --volume IMAGE [--form {lif|hfslif|bare}] [-o PATH] NAME...\n"
                            "  varnook-convert --insert --volume IMAGE [--replace] FILE...\n"
                            "  varnook-convert --insert --volume IMAGE --bare --name NAME --type TYPE [--replace] FILE\n"
                            "  varnook-convert --rename --volume IMAGE OLD NEW\n"
@@ -132,6 +138,12 @@ void checkMode(Options& options, const CLI::App& app)
     const bool bareInsert = options.mode == Mode::Insert && options.bare;
     if (options.mode != Mode::Extract && options.mode != Mode::Insert) {
         refuse({"--bare"}, "anything but --extract and --insert");
+    }
+    if (options.mode != Mode::Extract) {
+        refuse({"--form"}, "anything but --extract");
+    }
+    if (has("--form") && has("--bare")) {
+        throw UsageError{"--bare is --form bare; give one of them"};
     }
     if (!has("--new-volume")) {
         refuse({"--label", "--blocks", "--directory-blocks", "--medium"}, "anything but --new-volume");
@@ -219,8 +231,7 @@ void checkMode(Options& options, const CLI::App& app)
         refuse({"--from", "--line-numbers", "--start", "--step", "--code-page"}, "--extract");
         break;
     case Mode::FromVolume:
-        refuse({"--from", "--line-numbers"},
-               "--volume and --to " + std::string(options.conversion.to == Format::Hp ? "hp" : "txt"));
+        refuse({"--from", "--line-numbers"}, "--volume and --to " + std::string(formatName(options.conversion.to)));
         break;
     case Mode::Convert:
     case Mode::Insert:
@@ -254,6 +265,7 @@ Options parseOptions(int argc, char** argv)
     bool textconv = false;
     bool setLabel = false;
     std::string typeText;
+    std::string formName;
     std::string lineEnding;
     Options options;
     CLI::App app{kDescription, kProgram};
@@ -261,12 +273,14 @@ Options parseOptions(int argc, char** argv)
     auto formatter = std::make_shared<HelpFormatter>();
     formatter->column_width(30);
     app.formatter(formatter);
-    app.add_option("--to", to, "Format to write: txt, hp (HP BASIC ASCII) or lif (into --volume)")
-        ->check(CLI::IsMember({"txt", "hp", "lif"}).description(""))
-        ->type_name("{txt|hp|lif}");
-    app.add_option("--from", from, "Format to read (default: the other one; txt for --to lif)")
-        ->check(CLI::IsMember({"txt", "hp"}).description(""))
-        ->type_name("{txt|hp}");
+    app.add_option("--to", to,
+                   "Format to write: txt, hp (HP BASIC ASCII), lif-ascii (a bare LIF ASCII file: the "
+                   "records, then FFFF) or lif (into --volume)")
+        ->check(CLI::IsMember({"txt", "hp", "lif-ascii", "lif"}).description(""))
+        ->type_name("{txt|hp|lif-ascii|lif}");
+    app.add_option("--from", from, "Format to read (default: hp for --to txt, else txt)")
+        ->check(CLI::IsMember({"txt", "hp", "lif-ascii"}).description(""))
+        ->type_name("{txt|hp|lif-ascii}");
     app.add_flag("--lenient", options.conversion.lenient,
                  "With --from hp: read a damaged program file (cut off, broken length words, a byte "
                  "a line cannot hold) by the lenient rule instead of refusing it");
@@ -311,10 +325,16 @@ Options parseOptions(int argc, char** argv)
     app.add_flag("--extract", extract,
                  "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
                  "files: the directory entry, then the blocks");
-    app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone");
+    app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone (--form bare)");
+    app.add_option("--form", formName,
+                   "With --extract: lif (the directory entry, then the blocks; the default), hfslif (a "
+                   "one-file volume labelled HFSLIF) or bare (the blocks alone)")
+        ->check(CLI::IsMember({"lif", "hfslif", "bare"}).description(""))
+        ->type_name("{lif|hfslif|bare}");
     app.add_flag("--insert", insert,
                  "Put the FILEs on the --volume image as LIF tools exchange single files (the "
-                 "directory entry, then the blocks), under their own name, type and date");
+                 "directory entry, then the blocks, or an HFSLIF volume), under their own name, type and "
+                 "date");
     app.add_option("--type", typeText,
                    "With --insert --bare: the file type, by name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, "
                    "CODE, TEXT) or as four hexadecimal digits")
@@ -360,11 +380,11 @@ Options parseOptions(int argc, char** argv)
         throw UsageError{"empty IMAGE value"};
     }
     Conversion& conversion = options.conversion;
-    conversion.to = to == "txt" ? Format::Txt : Format::Hp;
-    conversion.from = from.empty() ? (to == "hp"    ? Format::Txt
-                                      : to == "txt" ? Format::Hp
-                                                    : Format::Txt)
-                                   : (from == "txt" ? Format::Txt : Format::Hp);
+    const auto format = [](const std::string& name) {
+        return name == "txt" ? Format::Txt : name == "lif-ascii" ? Format::LifAscii : Format::Hp;
+    };
+    conversion.to = format(to);
+    conversion.from = from.empty() ? (to == "txt" ? Format::Hp : Format::Txt) : format(from);
     options.mode = given("--export-image") > 0 ? Mode::Export
                    : given("--list") > 0       ? Mode::List
                    : given("--new-volume") > 0 ? Mode::NewVolume
@@ -380,6 +400,10 @@ Options parseOptions(int argc, char** argv)
                    : given("--volume") > 0     ? Mode::FromVolume
                                                : Mode::Convert;
     checkMode(options, app);
+    options.form = formName == "hfslif"                 ? ExchangeForm::Hfslif
+                   : formName == "bare" || options.bare ? ExchangeForm::Bare
+                                                        : ExchangeForm::Entry;
+    options.bare = options.form == ExchangeForm::Bare;
     options.lf = lineEnding.empty() ? options.mode == Mode::TextConv : lineEnding == "lf";
     if (given("--type") > 0) {
         const auto type = lif::typeNamed(typeText);
@@ -393,8 +417,9 @@ Options parseOptions(int argc, char** argv)
     if (conversion.lenient && (options.mode != Mode::Convert || conversion.from != Format::Hp)) {
         throw UsageError{"--lenient reads damaged program files; it goes only with --from hp (--to txt or hp)"};
     }
-    if (conversion.lineNumbers && conversion.from == Format::Hp) {
-        throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from hp"};
+    if (conversion.lineNumbers && conversion.from != Format::Txt) {
+        throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from " +
+                         std::string(formatName(conversion.from))};
     }
     conversion.start = parseLineNumber("--start", startText);
     conversion.step = parseLineNumber("--step", stepText);

@@ -28,6 +28,10 @@ enum class Mode {
     TextConv
 };
 
+// The forms a file of a volume travels in: its directory entry then its
+// blocks, a one-file HFSLIF volume, or the blocks alone.
+enum class ExchangeForm { Entry, Hfslif, Bare };
+
 // What the command line asks for, checked.
 struct Options {
     Mode mode = Mode::Convert;
@@ -39,6 +43,7 @@ struct Options {
     std::string lifName;
     std::string label;
     bool bare = false; // --extract, --insert: the blocks alone
+    ExchangeForm form = ExchangeForm::Entry; // --extract
     bool replace = false; // --insert: a file of the same name and type is replaced
     std::uint16_t type = 0; // --insert --bare
     bool lf = false; // text written with LF line ends instead of CR LF

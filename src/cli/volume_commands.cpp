@@ -54,7 +54,7 @@ std::string catalogue(const lif::Volume& volume)
     std::string text;
     char line[160];
     for (const auto& file : volume.files) {
-        std::snprintf(line, sizeof line, "%-10s  %-5s  %8u  %s", lif::shownName(file.name).c_str(),
+        std::snprintf(line, sizeof line, "%-10s  %-7s  %8u  %s", lif::shownName(file.name).c_str(),
                       lif::typeName(file.type).c_str(), file.blocks, lif::formatDate(file.date).c_str());
         const std::string shared =
             file.sharesName ? "  ! entry @" + std::to_string(file.slot + 1) + ": another entry has this name" : "";
@@ -158,18 +158,23 @@ template <class Step> int forEachName(const Options& options, Step step)
 
 int readFromVolume(const Options& options)
 {
-    const bool toHp = options.conversion.to == Format::Hp;
+    const Format to = options.conversion.to;
     return forEachName(options, [&](const lif::VolumeReader& reader, const lif::Entry& entry, std::string& about) {
         if (entry.type != lif::kTypeAscii) {
             throw Failure(lif::notTextReason(entry.type));
         }
-        const std::string target = targetFor(options, entry, toHp ? ".asc" : ".txt");
+        const std::string target = targetFor(options, entry,
+                                             to == Format::Hp    ? ".asc"
+                                             : to == Format::Txt ? ".txt"
+                                                                 : ".lif");
         const Bytes blocks = reader.fileBlocks(entry);
         const auto lines = lif::readRecords(blocks);
         const Bytes result =
-            toHp ? lif::programFileFromLines(lines)
-                 : withLineEnds(convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage),
-                                options.lf);
+            to == Format::Hp ? lif::programFileFromLines(lines)
+            : to == Format::LifAscii
+                ? lif::asciiFileFromLines(lines)
+                : withLineEnds(convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage),
+                               options.lf);
         about = target.empty() ? "standard output" : target;
         writeResult(target, result);
     });
@@ -179,7 +184,10 @@ int extractFromVolume(const Options& options)
 {
     return forEachName(options, [&](const lif::VolumeReader& reader, const lif::Entry& entry, std::string& about) {
         const std::string target = targetFor(options, entry, "");
-        const Bytes result = options.bare ? reader.fileBlocks(entry) : reader.singleFileForm(entry);
+        const Bytes result = options.form == ExchangeForm::Bare ? reader.fileBlocks(entry)
+                             : options.form == ExchangeForm::Hfslif
+                                 ? lif::hfslifForm(reader.entryBytes(entry), reader.fileBlocks(entry))
+                                 : reader.singleFileForm(entry);
         about = target.empty() ? "standard output" : target;
         writeResult(target, result);
     });
@@ -196,6 +204,9 @@ Bytes volumeFileFor(const Options& options, const std::string& input)
     }
     Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
     refuseFormatMismatch(bytes, asked.from);
+    if (asked.from == Format::LifAscii) {
+        return lif::asciiFileFromLines(lif::readRecords(bytes));
+    }
     if (asked.from == Format::Txt) {
         bytes = convert(std::move(bytes), {Format::Txt, Format::Hp, asked.lineNumbers, asked.start, asked.step},
                         options.codePage);
@@ -235,9 +246,8 @@ int writeIntoVolume(const Options& options)
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         try {
             if (!lif::isValidName(names[i])) {
-                throw Failure("\"" + lif::shownName(names[i]) +
-                              "\" is not a valid LIF file name: 1 to 10 letters, digits and "
-                              "underscores, starting with a letter; give one with --name");
+                throw Failure("\"" + lif::shownName(names[i]) + "\" is not a valid LIF file name: " + lif::kNameRule +
+                              "; give one with --name");
             }
             files.emplace_back(i, volumeFileFor(options, options.inputs[i]));
         } catch (const Failure& e) {
@@ -468,9 +478,12 @@ int textConv(const Options& options)
     // a diff still works.
     Bytes shown = bytes;
     try {
-        if (kindOf(bytes) == FileKind::ProgramFile) {
+        const FileKind kind = kindOf(bytes);
+        if (kind == FileKind::ProgramFile) {
             shown = withLineEnds(programText(bytes, options.codePage), options.lf);
-        } else if (kindOf(bytes) == FileKind::Volume) {
+        } else if (kind == FileKind::LifAscii) {
+            shown = withLineEnds(convert(bytes, {Format::LifAscii, Format::Txt}, options.codePage), options.lf);
+        } else if (kind == FileKind::Volume) {
             shown = withLineEnds(volumeText(options, lif::VolumeReader(file)), options.lf);
         }
     } catch (const Failure&) {

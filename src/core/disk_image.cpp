@@ -1,29 +1,45 @@
 #include "disk_image.h"
 
+#include "byte_order.h"
 #include "failure.h"
 #include "file_io.h"
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <cstring>
-#include <mutex>
+#include <deque>
+#include <map>
+#include <set>
 #include <tuple>
 
 namespace varnook::lif {
 namespace {
 
-constexpr std::size_t kSectorSize = 256;
+constexpr std::size_t kBlockBytes = 256; // a LIF block, whatever the sectors are
 
-// One 256-byte sector as the capture recorded it.
+// One sector as the capture recorded it: where its ID says it belongs, its
+// size, and its bytes (or the one value they all hold).
 struct Sector {
     std::uint32_t cylinder = 0;
     std::uint32_t head = 0;
     std::uint32_t number = 0;
+    std::size_t size = 0;
     const std::uint8_t* data = nullptr; // nothing when filled or absent
     int fill = -1; // the one value of a compressed sector
     bool readable = false;
 };
+
+// A sector recorded with data but no ID, on the track the imager read it from.
+struct Orphan {
+    std::uint32_t cylinder = 0;
+    std::uint32_t head = 0;
+};
+
+// Whether sectors of this size hold whole LIF blocks (1, 2 or 4).
+bool holdsBlocks(std::size_t size)
+{
+    return size == 256 || size == 512 || size == 1024;
+}
 
 // Takes bytes from the front of a capture; running out is a Failure.
 class Take {
@@ -48,52 +64,226 @@ private:
     std::size_t at_ = 0;
 };
 
-// Places the sectors by their numbers: block N is the N-th sector in the
-// order cylinder, head, sector number, numbering from the lowest recorded.
-DecodedImage placeSectors(Container container, const std::vector<Sector>& sectors, std::size_t fileSize)
+// The value most often counted; of equals, the first (smallest) or the last.
+template <class Map> typename Map::key_type mostCommon(const Map& counts, bool last)
+{
+    auto best = counts.begin();
+    for (auto it = counts.begin(); it != counts.end(); ++it) {
+        if (it->second > best->second || (last && it->second == best->second)) {
+            best = it;
+        }
+    }
+    return best->first;
+}
+
+// "cylinder 77 to 79, 150" as describeBlocks joins runs.
+std::string cylindersText(const std::set<std::uint32_t>& cylinders)
+{
+    const std::string runs = describeBlocks(std::vector<std::uint32_t>(cylinders.begin(), cylinders.end()));
+    return (cylinders.size() > 1 ? "cylinders " : "cylinder ") + runs;
+}
+
+// The disk's format as the volume's tracks record it: the size of their
+// sectors, their numbers and the heads, from the first track and the
+// tracks like it; and how far the volume reaches: its label's capacity, or
+// without one, the cylinders from 0 that hold such sectors.
+class Layout {
+public:
+    Layout(const std::vector<Sector>& sectors)
+    {
+        // The size: the first track's, else the most common that holds blocks.
+        std::map<std::size_t, std::size_t> sizes, firstTrackSizes;
+        std::pair<std::uint32_t, std::uint32_t> firstTrack{UINT32_MAX, UINT32_MAX};
+        for (const auto& s : sectors) {
+            firstTrack = std::min(firstTrack, std::pair{s.cylinder, s.head});
+        }
+        for (const auto& s : sectors) {
+            if (holdsBlocks(s.size)) {
+                ++sizes[s.size];
+                if (std::pair{s.cylinder, s.head} == firstTrack) {
+                    ++firstTrackSizes[s.size];
+                }
+            }
+        }
+        if (sizes.empty()) {
+            return;
+        }
+        size = mostCommon(firstTrackSizes.empty() ? sizes : firstTrackSizes, false);
+        // The numbers: the first and last most tracks of that size have.
+        std::map<std::pair<std::uint32_t, std::uint32_t>, std::pair<std::uint32_t, std::uint32_t>> ranges;
+        for (const auto& s : sectors) {
+            if (s.size == size) {
+                auto [it, added] = ranges.try_emplace({s.cylinder, s.head}, s.number, s.number);
+                it->second = {std::min(it->second.first, s.number), std::max(it->second.second, s.number)};
+            }
+        }
+        std::map<std::uint32_t, std::size_t> firsts, lasts;
+        for (const auto& [track, range] : ranges) {
+            ++firsts[range.first];
+            ++lasts[range.second];
+        }
+        first = mostCommon(firsts, false);
+        perTrack = std::max(first, mostCommon(lasts, true)) - first + 1;
+        // The heads of the first two cylinders: tracks past them on another
+        // head are no part of the disk.
+        for (const auto& s : sectors) {
+            if (inFormat(s) && s.cylinder < 2) {
+                heads = std::max(heads, s.head + 1);
+            }
+        }
+        heads = std::max(heads, 1u);
+    }
+
+    bool usable() const { return size != 0; }
+    std::size_t blocksPerSector() const { return size / kBlockBytes; }
+    std::uint64_t blocksPerTrack() const { return std::uint64_t{perTrack} * blocksPerSector(); }
+    bool inFormat(const Sector& s) const { return s.size == size && s.number >= first && s.number - first < perTrack; }
+    // The first block of the sector, were it inside the volume.
+    std::uint64_t blockOf(const Sector& s) const
+    {
+        return trackOf(s.cylinder, s.head) * blocksPerTrack() + std::uint64_t{s.number - first} * blocksPerSector();
+    }
+    std::uint64_t trackOf(std::uint32_t cylinder, std::uint32_t head) const
+    {
+        return std::uint64_t{cylinder} * heads + head;
+    }
+
+    std::size_t size = 0;
+    std::uint32_t first = 0;
+    std::uint32_t perTrack = 0;
+    std::uint32_t heads = 0;
+};
+
+// The volume's capacity as its label gives it (from block 0, the first
+// sector of cylinder 0, head 0), or nothing without a label or a geometry.
+std::optional<std::uint64_t> labelCapacity(const Layout& layout, const std::vector<Sector>& sectors)
+{
+    for (const auto& s : sectors) {
+        if (s.cylinder == 0 && s.head == 0 && s.number == layout.first && s.size == layout.size && s.readable &&
+            s.data != nullptr && s.data[0] == 0x80 && s.data[1] == 0x00) {
+            const std::uint64_t capacity = std::uint64_t{be32(s.data + 24)} * be32(s.data + 28) * be32(s.data + 32);
+            if (capacity > 0 && be32(s.data + 24) < 65536 && be32(s.data + 28) < 65536 && be32(s.data + 32) < 65536) {
+                return capacity;
+            }
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Places the sectors by their numbers: block N is the N-th block in the
+// order cylinder, head, sector number, each sector holding as many blocks
+// as its size does. Sectors outside the volume, or of another format, are
+// no part of it: named in a note, never read.
+DecodedImage placeSectors(Container container, const std::vector<Sector>& sectors, const std::vector<Orphan>& orphans,
+                          std::size_t fileSize)
 {
     DecodedImage image;
     image.container = container;
+    const std::string kind = containerName(container);
     if (sectors.empty()) {
         return image;
     }
-    std::uint32_t cylinders = 0, heads = 0, first = 255, last = 0;
-    for (const auto& s : sectors) {
-        cylinders = std::max(cylinders, s.cylinder + 1);
-        heads = std::max(heads, s.head + 1);
-        first = std::min(first, s.number);
-        last = std::max(last, s.number);
+    const Layout layout(sectors);
+    if (!layout.usable()) {
+        throw Failure("the " + kind + " image holds no sectors of 256, 512 or 1024 bytes, which LIF blocks need");
     }
-    const std::uint64_t perTrack = last - first + 1;
-    const std::uint64_t total = std::uint64_t{cylinders} * heads * perTrack;
+    // How far the volume reaches: its label's capacity, else the cylinders
+    // from 0 that hold sectors of its format.
+    std::optional<std::uint64_t> capacity = labelCapacity(layout, sectors);
+    if (!capacity) {
+        std::set<std::uint32_t> cylinders;
+        for (const auto& s : sectors) {
+            if (layout.inFormat(s) && s.head < layout.heads) {
+                cylinders.insert(s.cylinder);
+            }
+        }
+        std::uint32_t reached = 0;
+        while (cylinders.count(reached) != 0) {
+            ++reached;
+        }
+        capacity = layout.trackOf(reached, 0) * layout.blocksPerTrack();
+    }
+    const auto inside = [&](const Sector& s) {
+        return s.head < layout.heads && layout.trackOf(s.cylinder, 0) * layout.blocksPerTrack() < *capacity;
+    };
+    std::uint64_t total = 0;
+    std::size_t placed = 0;
+    std::set<std::uint32_t> outside;
+    std::vector<const Sector*> foreign;
+    for (const auto& s : sectors) {
+        if (!inside(s)) {
+            outside.insert(s.cylinder);
+        } else if (!layout.inFormat(s)) {
+            foreign.push_back(&s);
+        } else if (layout.blockOf(s) < *capacity) {
+            total = std::max(total, std::min(*capacity, layout.blockOf(s) + layout.blocksPerSector()));
+            ++placed;
+        }
+    }
     // Every sector takes bytes of the file: numbers far apart claim a disk
     // that the file could not hold.
-    if (total > 4 * sectors.size() + 64 || total * kSectorSize > 256 * (fileSize + 1024)) {
-        throw Failure(std::string("the ") + containerName(container) +
-                      " image numbers its sectors too sparsely to be a disk");
+    const std::uint64_t sectorsClaimed = (total + layout.blocksPerSector() - 1) / layout.blocksPerSector();
+    if (sectorsClaimed > 4 * placed + 64 || total > fileSize + 1024) {
+        throw Failure("the " + kind + " image numbers its sectors too sparsely to be a disk");
     }
     if (total > kMostCapturedBlocks) {
-        throw Failure(std::string("the ") + containerName(container) + " image holds more than any floppy disk");
+        throw Failure("the " + kind + " image holds more than any floppy disk");
     }
-    image.blocks.assign(static_cast<std::size_t>(total * kSectorSize), 0x00);
+    image.blocks.assign(static_cast<std::size_t>(total * kBlockBytes), 0x00);
     std::vector<bool> have(static_cast<std::size_t>(total), false);
     for (const auto& s : sectors) {
-        const std::uint64_t block = (std::uint64_t{s.cylinder} * heads + s.head) * perTrack + (s.number - first);
-        if (!s.readable || have[block]) {
+        const std::uint64_t block = layout.blockOf(s);
+        if (!inside(s) || !layout.inFormat(s) || block >= total || !s.readable || have[block]) {
             continue;
         }
-        std::uint8_t* to = image.blocks.data() + block * kSectorSize;
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(layout.blocksPerSector(), total - block));
+        std::uint8_t* to = image.blocks.data() + block * kBlockBytes;
         if (s.data != nullptr) {
-            std::memcpy(to, s.data, kSectorSize);
+            std::memcpy(to, s.data, count * kBlockBytes);
         } else {
-            std::memset(to, s.fill, kSectorSize);
+            std::memset(to, s.fill, count * kBlockBytes);
         }
-        have[block] = true;
+        std::fill_n(have.begin() + static_cast<std::ptrdiff_t>(block), count, true);
     }
     for (std::size_t block = 0; block < have.size(); ++block) {
         if (!have[block]) {
             image.absent.push_back(static_cast<std::uint32_t>(block));
         }
+    }
+    const std::string volume = "the volume (" + std::to_string(*capacity) + " blocks";
+    const std::string format = std::to_string(layout.perTrack) + " sectors of " + std::to_string(layout.size) +
+                               " bytes a track, numbered from " + std::to_string(layout.first) + ")";
+    if (!outside.empty()) {
+        image.notes.push_back("the " + kind + " capture holds tracks outside " + volume + ", " + format + " on " +
+                              cylindersText(outside) + ": no part of it, not read");
+    }
+    if (!foreign.empty()) {
+        std::string listed;
+        for (std::size_t i = 0; i < std::min<std::size_t>(foreign.size(), 4); ++i) {
+            listed += (i == 0 ? "" : ", ") + std::string("cylinder ") + std::to_string(foreign[i]->cylinder) +
+                      " head " + std::to_string(foreign[i]->head) + " sector " + std::to_string(foreign[i]->number) +
+                      " (" + std::to_string(foreign[i]->size) + " bytes)";
+        }
+        if (foreign.size() > 4) {
+            listed += " and " + std::to_string(foreign.size() - 4) + " more";
+        }
+        image.notes.push_back(std::to_string(foreign.size()) + " sectors inside " + volume + ", " + format +
+                              " are of another format, not read: " + listed);
+    }
+    for (const auto& orphan : orphans) {
+        // Where it belongs is unknown: the blocks it might hold are named,
+        // never guessed.
+        const std::uint64_t from = layout.trackOf(orphan.cylinder, orphan.head) * layout.blocksPerTrack();
+        const bool within = orphan.head < layout.heads && from < *capacity;
+        const std::string missing =
+            within ? describeAbsent(image, from, std::min(*capacity, from + layout.blocksPerTrack())) : "";
+        image.notes.push_back("a sector recorded with data but no ID on cylinder " + std::to_string(orphan.cylinder) +
+                              " head " + std::to_string(orphan.head) + ", not read: " +
+                              (!within           ? "its track lies outside the volume"
+                               : missing.empty() ? "every block of its track was read without it"
+                                                 : "it might hold block " + missing + ", missing from the capture"));
     }
     return image;
 }
@@ -120,7 +310,7 @@ const char* containerName(Container container)
 
 bool DecodedImage::isAbsent(std::uint64_t block) const
 {
-    return block * kSectorSize >= blocks.size() || std::binary_search(absent.begin(), absent.end(), block);
+    return block * kBlockBytes >= blocks.size() || std::binary_search(absent.begin(), absent.end(), block);
 }
 
 DecodedImage decodeImageDisk(ByteView file)
@@ -156,6 +346,7 @@ DecodedImage decodeImageDisk(ByteView file)
             sector.cylinder = cylinders.empty() ? cylinder : cylinders[i];
             sector.head = heads.empty() ? head & 0x0F : heads[i];
             sector.number = numbers[i];
+            sector.size = size;
             // 1 and 3 are data, 2 and 4 one value (with or without a deleted
             // mark); 5 to 8 the same read with an error; 0 no data.
             if (type != 0 && type % 2 == 0) {
@@ -164,12 +355,10 @@ DecodedImage decodeImageDisk(ByteView file)
                 sector.data = take.bytes(size).data();
             }
             sector.readable = type >= 1 && type <= 4;
-            if (size == kSectorSize) {
-                sectors.push_back(sector);
-            }
+            sectors.push_back(sector);
         }
     }
-    return placeSectors(Container::ImageDisk, sectors, file.size());
+    return placeSectors(Container::ImageDisk, sectors, {}, file.size());
 }
 
 std::uint16_t teleDiskCrc(ByteView bytes)
@@ -536,13 +725,14 @@ DecodedImage decodeTeleDisk(ByteView file)
         take.bytes(std::size_t{header[2]} | std::size_t{header[3]} << 8);
     }
     std::vector<Sector> sectors;
-    std::deque<std::array<std::uint8_t, kSectorSize>> expanded;
+    std::vector<Orphan> orphans;
+    std::deque<Bytes> expanded;
     for (;;) {
         const std::uint8_t count = take.byte();
         if (count == 0xFF) {
             break;
         }
-        take.bytes(3); // cylinder, head, CRC: each sector says where it belongs
+        const ByteView track = take.bytes(3); // cylinder, head, CRC
         for (std::size_t i = 0; i < count; ++i) {
             const ByteView header = take.bytes(6);
             const std::uint8_t flags = header[4];
@@ -552,20 +742,23 @@ DecodedImage decodeTeleDisk(ByteView file)
                 const ByteView length = take.bytes(2);
                 block = take.bytes(std::size_t{length[0]} | std::size_t{length[1]} << 8);
             }
-            Sector sector{header[0], header[1], header[2], nullptr, -1, false};
-            if (hasData && header[3] == 1) {
-                auto& data = expanded.emplace_back();
-                sector.readable = expandTeleDiskSector(block, data.data(), kSectorSize) && (flags & 0x02) == 0 &&
+            // A sector with data but no ID (numbered from 100) is not placed:
+            // where it belongs is unknown.
+            if ((flags & 0x40) != 0) {
+                orphans.push_back({track[0], track[1] & 0x7Fu});
+                continue;
+            }
+            Sector sector{header[0], header[1], header[2], std::size_t{128} << (header[3] & 7), nullptr, -1, false};
+            if (hasData && holdsBlocks(sector.size)) {
+                Bytes& data = expanded.emplace_back(sector.size);
+                sector.readable = expandTeleDiskSector(block, data.data(), sector.size) && (flags & 0x02) == 0 &&
                                   (teleDiskCrc(data) & 0xFF) == header[5];
                 sector.data = data.data();
             }
-            // A sector with data but no ID (numbered from 100) is not the disk's.
-            if (header[3] == 1 && (flags & 0x40) == 0) {
-                sectors.push_back(sector);
-            }
+            sectors.push_back(sector);
         }
     }
-    return placeSectors(Container::TeleDisk, sectors, file.size());
+    return placeSectors(Container::TeleDisk, sectors, orphans, file.size());
 }
 
 std::string describeBlocks(const std::vector<std::uint32_t>& blocks)
@@ -585,7 +778,7 @@ std::string describeBlocks(const std::vector<std::uint32_t>& blocks)
 
 std::string describeAbsent(const DecodedImage& image, std::uint64_t first, std::uint64_t end)
 {
-    const std::uint64_t captured = image.blocks.size() / kSectorSize;
+    const std::uint64_t captured = image.blocks.size() / kBlockBytes;
     std::vector<std::uint32_t> inside(
         std::lower_bound(image.absent.begin(), image.absent.end(), first),
         std::lower_bound(image.absent.begin(), image.absent.end(), std::min(end, captured)));

@@ -24,13 +24,19 @@ const char* containerName(Container container);
 // capture that claims more is refused.
 constexpr std::uint64_t kMostCapturedBlocks = 65536;
 
-// A container's volume: its blocks of 256 bytes in order, each placed by
-// the cylinder, head and sector number recorded with it. A block whose
-// sector is missing or was read with an error is absent (zeros here).
+// A container's volume: its blocks of 256 bytes in order, placed by the
+// cylinder, head and sector number recorded with each sector (a sector of
+// 512 or 1024 bytes holds two or four). The disk's format is its first
+// track's; the volume reaches as far as its label says (without one, over
+// the cylinders from 0 in that format). A block whose sector is missing or
+// was read with an error is absent (zeros here).
 struct DecodedImage {
     Container container = Container::None;
     Bytes blocks;
     std::vector<std::uint32_t> absent; // in increasing order
+    // What the capture holds beside the volume, never read: tracks outside
+    // it, sectors of another format, sectors with data but no ID.
+    std::vector<std::string> notes;
     bool isAbsent(std::uint64_t block) const;
 };
 

@@ -338,8 +338,15 @@ struct TypeName {
     std::uint16_t type;
     const char* name;
 };
-constexpr TypeName kTypeNames[] = {{kTypeAscii, "ASCII"}, {kTypeProg, "PROG"}, {0xE961, "BDAT"}, {0xE971, "BIN"},
-                                   {0xE942, "SYSTM"},     {0xEA0A, "DATA"},    {0xEA32, "CODE"}, {0xEA3E, "TEXT"}};
+// HP BASIC's and Pascal's types, then other HP machines' as their LIF
+// tools name them (E010 to E013 all DTA8x; the name reads as E010).
+constexpr TypeName kTypeNames[] = {
+    {kTypeAscii, "ASCII"}, {kTypeProg, "PROG"}, {0xE961, "BDAT"},    {0xE971, "BIN"},     {0xE942, "SYSTM"},
+    {0xEA0A, "DATA"},      {0xEA32, "CODE"},    {0xEA3E, "TEXT"},    {0xE010, "DTA8x"},   {0xE011, "DTA8x"},
+    {0xE012, "DTA8x"},     {0xE013, "DTA8x"},   {0xE020, "PROG8x"},  {0xE0D0, "SDATA"},   {0xE0F0, "DATA71"},
+    {0xE204, "BIN71"},     {0xE208, "LEX71"},   {0xE20C, "KEY71"},   {0xE214, "BASIC71"}, {0xE218, "FORTH71"},
+    {0xE040, "WALL41"},    {0xE050, "KEY41"},   {0xE060, "STAT41"},  {0xE070, "ROM41"},   {0xE080, "PROG41"},
+    {0xE052, "TEXT75"},    {0xE053, "APPT75"},  {0xE088, "BASIC75"}, {0xE089, "LEX75"},   {0xE08B, "ROM75"}};
 
 } // namespace
 
@@ -439,12 +446,22 @@ Bytes VolumeReader::fileBlocks(const Entry& entry) const
     return file_.read(from, count);
 }
 
-Bytes VolumeReader::singleFileForm(const Entry& entry) const
+EntryBytes VolumeReader::entryBytes(const Entry& entry) const
 {
     const std::uint64_t at = entryOffset(volume_, entry.slot);
-    Bytes file = capture_ ? Bytes(capture_->blocks.begin() + static_cast<std::ptrdiff_t>(at),
-                                  capture_->blocks.begin() + static_cast<std::ptrdiff_t>(at + kEntrySize))
-                          : file_.read(at, kEntrySize);
+    EntryBytes e{};
+    if (capture_) {
+        std::copy_n(capture_->blocks.begin() + static_cast<std::ptrdiff_t>(at), kEntrySize, e.begin());
+    } else {
+        file_.read(at, e.data(), kEntrySize);
+    }
+    return e;
+}
+
+Bytes VolumeReader::singleFileForm(const Entry& entry) const
+{
+    const EntryBytes e = entryBytes(entry);
+    Bytes file(e.begin(), e.end());
     const Bytes blocks = fileBlocks(entry);
     file.insert(file.end(), blocks.begin(), blocks.end());
     return file;
@@ -541,14 +558,23 @@ Bytes programFileFromLines(const std::vector<ByteView>& lines)
 bool isValidName(std::string_view name)
 {
     const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    const auto other = [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_'; };
+    const auto other = [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '_' || c == '-'; };
     return !name.empty() && name.size() <= 10 && letter(name[0]) && std::all_of(name.begin(), name.end(), other);
+}
+
+bool isVolumeName(std::string_view name)
+{
+    const auto printable = [](char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7F; };
+    return !name.empty() && name.size() <= 10 && name[0] != ' ' && std::all_of(name.begin(), name.end(), printable);
 }
 
 std::string formatDate(const Date& date)
 {
-    if (std::all_of(date.begin(), date.end(), [](std::uint8_t b) { return b == 0; })) {
-        return "-";
+    // All zeros, and the all-99 or all-FF some tools write, say "no date".
+    for (const std::uint8_t none : {std::uint8_t{0x00}, std::uint8_t{0x99}, std::uint8_t{0xFF}}) {
+        if (std::all_of(date.begin(), date.end(), [&](std::uint8_t b) { return b == none; })) {
+            return "-";
+        }
     }
     int value[6];
     for (std::size_t i = 0; i < 6; ++i) {
@@ -634,9 +660,7 @@ struct Placement {
 void refuseInvalidName(std::string_view name)
 {
     if (!isValidName(name)) {
-        throw Failure(
-            "\"" + shownName(name) +
-            "\" is not a valid LIF file name: 1 to 10 letters, digits and underscores, starting with a letter");
+        throw Failure("\"" + shownName(name) + "\" is not a valid LIF file name: " + kNameRule);
     }
 }
 
@@ -651,7 +675,11 @@ void refuseDamage(const Volume& volume)
 // their first block; the old version of the file counts as live.
 Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, std::uint64_t need, bool replace)
 {
-    refuseInvalidName(name);
+    // A typed name was held to the writing rule when its entry was made; a
+    // name that came from a volume goes back as it was.
+    if (!isVolumeName(name)) {
+        throw Failure("\"" + shownName(name) + "\" is no LIF file name: 1 to 10 printable characters");
+    }
     refuseDamage(volume);
     const Entry* old = volume.find(name);
     if (old != nullptr && old->type != type) {
@@ -738,24 +766,83 @@ EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date)
     return e;
 }
 
-std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file)
+namespace {
+
+constexpr const char* kNotExchanged = "is not a LIF file as LIF tools exchange them";
+
+// The blocks the entry names, out of what follows it; a short last block
+// is filled with zeros.
+Bytes entryBlocks(const EntryBytes& e, ByteView content, const char* form)
 {
-    if (file.size() < kEntrySize) {
-        throw Failure("is not a LIF file as LIF tools exchange them: shorter than a directory entry (give --bare "
-                      "for the bare blocks)");
-    }
-    EntryBytes e{};
-    std::copy_n(file.begin(), kEntrySize, e.begin());
     const std::uint16_t type = be16(e.data() + 10);
-    const std::uint64_t blocks = be32(e.data() + 16);
-    const ByteView content = file.subspan(kEntrySize);
-    if (type == kTypePurged || type == kTypeEnd || blocks * kBlockSize != content.size()) {
-        throw Failure(
-            "is not a LIF file as LIF tools exchange them: its entry says " +
-            (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type) : std::to_string(blocks) + " blocks") +
-            ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
+    const std::uint64_t size = std::uint64_t{be32(e.data() + 16)} * kBlockSize;
+    if (type == kTypePurged || type == kTypeEnd || content.size() > size ||
+        (size > 0 && content.size() <= size - kBlockSize)) {
+        throw Failure(std::string(kNotExchanged) + ": its " + form + " says " +
+                      (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
+                                                               : std::to_string(size / kBlockSize) + " blocks") +
+                      ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
     }
-    return {e, content};
+    Bytes blocks(content.begin(), content.end());
+    blocks.resize(static_cast<std::size_t>(size), 0x00);
+    return blocks;
+}
+
+constexpr std::uint8_t kHfslifLabel[6] = {'H', 'F', 'S', 'L', 'I', 'F'};
+
+} // namespace
+
+std::pair<EntryBytes, Bytes> splitSingleFile(ByteView file)
+{
+    EntryBytes e{};
+    if (file.size() >= kBlockSize && hasVolumeMark(file) &&
+        std::equal(file.begin() + 2, file.begin() + 8, kHfslifLabel)) {
+        // A one-file volume: its one live entry, and the blocks it names.
+        const Volume volume = parseImage(file);
+        if (volume.files.size() != 1) {
+            throw Failure(std::string(kNotExchanged) + ": an HFSLIF volume of " + std::to_string(volume.files.size()) +
+                          " files, not one");
+        }
+        const Entry& entry = volume.files.front();
+        const std::uint64_t at = std::uint64_t{volume.directoryStart} * kBlockSize + entry.slot * kEntrySize;
+        std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(at), kEntrySize, e.begin());
+        // From the block the entry names (a BDAT file's is 3): what the
+        // file holds, and nothing after it.
+        const std::size_t start =
+            static_cast<std::size_t>(std::min<std::uint64_t>(entry.start * kBlockSize, file.size()));
+        const std::size_t size = static_cast<std::size_t>(
+            std::min<std::uint64_t>(std::uint64_t{entry.blocks} * kBlockSize, file.size() - start));
+        return {e, entryBlocks(e, file.subspan(start, size), "HFSLIF entry")};
+    }
+    if (file.size() < kEntrySize) {
+        throw Failure(std::string(kNotExchanged) +
+                      ": shorter than a directory entry (give --bare for the bare blocks)");
+    }
+    std::copy_n(file.begin(), kEntrySize, e.begin());
+    return {e, entryBlocks(e, file.subspan(kEntrySize), "entry")};
+}
+
+Bytes hfslifForm(const EntryBytes& entry, ByteView blocks)
+{
+    Bytes file(2 * kBlockSize, 0x00);
+    std::uint8_t* l = file.data();
+    put16(l, 0x8000);
+    std::copy(std::begin(kHfslifLabel), std::end(kHfslifLabel), l + 2);
+    put32(l + 8, 1);
+    put16(l + 12, 0x1000);
+    put32(l + 16, 1);
+    put16(l + 20, 1);
+    // The size as tracks of one block on one surface; the file's date.
+    const std::uint32_t total = static_cast<std::uint32_t>(2 + blocks.size() / kBlockSize);
+    put32(l + 24, total);
+    put32(l + 28, 1);
+    put32(l + 32, 1);
+    std::copy(entry.begin() + 20, entry.begin() + 26, l + 36);
+    std::copy(entry.begin(), entry.end(), file.begin() + kBlockSize);
+    put32(file.data() + kBlockSize + 12, 2);
+    put16(file.data() + kBlockSize + kEntrySize + 10, kTypeEnd);
+    file.insert(file.end(), blocks.begin(), blocks.end());
+    return file;
 }
 
 void putFile(Bytes& image, std::string_view name, ByteView content, const Date& date)

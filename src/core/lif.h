@@ -35,6 +35,8 @@ inline constexpr std::uint32_t kDefaultDirectoryBlocks = 14;
 inline constexpr std::uint64_t kMostBlocks = std::uint64_t{1} << 32;
 
 using Date = std::array<std::uint8_t, 6>; // BCD: year, month, day, hour, minute, second
+// A directory entry as it stands in a volume.
+using EntryBytes = std::array<std::uint8_t, kEntrySize>;
 
 struct Entry {
     std::string name; // without the padding blanks
@@ -114,8 +116,9 @@ public:
     const std::string& recovery() const { return file_.recovery(); }
     // The blocks of one file; a file the image ends inside fails.
     Bytes fileBlocks(const Entry& entry) const;
-    // The file as LIF tools exchange single files: its 32-byte directory
-    // entry exactly as it stands in the volume, then its blocks.
+    // The file's 32-byte directory entry exactly as it stands in the volume.
+    EntryBytes entryBytes(const Entry& entry) const;
+    // The file as LIF tools exchange single files: its entry, then its blocks.
     Bytes singleFileForm(const Entry& entry) const;
     // The volume's blocks: the image as it is, or the capture decoded.
     Bytes image() const;
@@ -179,11 +182,17 @@ Bytes textFromLines(const std::vector<ByteView>& lines);
 // line over 255 characters or one holding 00 or FF.
 Bytes programFileFromLines(const std::vector<ByteView>& lines);
 
-// 1 to 10 letters, digits and underscores, starting with a letter.
+// The rule for names the user types: 1 to 10 letters, digits, underscores
+// and hyphens, starting with a letter (lower case and - as HP's own
+// systems wrote them).
+inline constexpr const char* kNameRule = "1 to 10 letters, digits, _ and -, starting with a letter";
 bool isValidName(std::string_view name);
+// What a name that came from a volume may hold: 1 to 10 printable
+// characters, not starting with a blank. It goes back as it was.
+bool isVolumeName(std::string_view name);
 
-// "YYYY-MM-DD HH:MM:SS", "-" for no date, "unknown" for bytes that are not
-// BCD or no date of a calendar (month 99).
+// "YYYY-MM-DD HH:MM:SS", "-" for no date (all zeros, all 99s, all FFs),
+// "unknown" for bytes that are not BCD or no date of a calendar (month 99).
 std::string formatDate(const Date& date);
 Date dateNow();
 
@@ -200,16 +209,20 @@ inline constexpr Medium kMedia[] = {{"9121", 1056}, {"9122", 2464}, {"9122-hd", 
 // for 4,928), else the block count as tracks of one block on one surface.
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date);
 
-// A directory entry as it stands in a volume.
-using EntryBytes = std::array<std::uint8_t, kEntrySize>;
-
 // The entry of a file to put on a volume; its start and length are set
 // when it is placed. Throws Failure for a name that is not a valid one.
 EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date);
 
 // A file as LIF tools exchange single files: its entry (whose start block
-// means nothing here) and its blocks. Throws Failure for a file that is not.
-std::pair<EntryBytes, ByteView> splitSingleFile(ByteView file);
+// means nothing here) and its blocks, the last one filled with zeros where
+// it was written short. Takes the 32-byte entry form and the HFSLIF form
+// (a one-file volume labelled HFSLIF). Throws Failure for a file that is
+// neither.
+std::pair<EntryBytes, Bytes> splitSingleFile(ByteView file);
+
+// The HFSLIF form of a file: a volume labelled HFSLIF, its directory in
+// block 1, the entry (start block 2) and an end entry, then the blocks.
+Bytes hfslifForm(const EntryBytes& entry, ByteView blocks);
 
 // A type by its name (typeName's) or its four hexadecimal digits; nothing
 // for any other text, and for the purged and end types.

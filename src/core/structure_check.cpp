@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace varnook {
@@ -85,15 +86,36 @@ private:
 
 } // namespace
 
-FileKind kindOf(ByteView start)
+namespace {
+
+// Whether the length words chain from offset 0 to FFFF inside the bytes:
+// true, false, or nothing when they run on past the end still chaining.
+std::optional<bool> chainsToLifEnd(ByteView bytes)
 {
-    if (lif::hasVolumeMark(start) || lif::containerOf(start) != lif::Container::None) {
+    for (std::size_t p = 0; p + 2 <= bytes.size();) {
+        const std::size_t length = std::size_t{bytes[p]} << 8 | bytes[p + 1];
+        if (length == 0xFFFF) {
+            return true;
+        }
+        if (length > hp::kMaxLineLength && length != 0xFFFE) {
+            return false;
+        }
+        p += length == 0xFFFE ? 2 : 2 + length + (length & 1);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+FileKind kindOf(ByteView bytes)
+{
+    if (lif::hasVolumeMark(bytes) || lif::containerOf(bytes) != lif::Container::None) {
         return FileKind::Volume;
     }
-    if (start.size() >= hp::kHeaderSize && differingHeaderBytes(start).size() <= kMostHeaderBytes) {
+    if (bytes.size() >= hp::kHeaderSize && differingHeaderBytes(bytes).size() <= kMostHeaderBytes) {
         return FileKind::ProgramFile;
     }
-    return FileKind::Other;
+    return chainsToLifEnd(bytes).value_or(false) ? FileKind::LifAscii : FileKind::Other;
 }
 
 FileKind kindOfFile(const std::filesystem::path& path)
@@ -102,7 +124,13 @@ FileKind kindOfFile(const std::filesystem::path& path)
     std::uint8_t start[hp::kHeaderSize] = {};
     const std::size_t count = std::min<std::size_t>(sizeof start, static_cast<std::size_t>(file.size()));
     file.readAt(0, start, count);
-    return kindOf(ByteView(start, count));
+    const ByteView head(start, count);
+    // Records that chain on past the first bytes: the whole file decides.
+    if (kindOf(head) == FileKind::Other && !chainsToLifEnd(head).has_value() &&
+        static_cast<std::int64_t>(count) < file.size()) {
+        return kindOf(readFileBytes(path));
+    }
+    return kindOf(head);
 }
 
 std::vector<lif::Finding> checkProgramFile(ByteView file)
@@ -267,6 +295,9 @@ std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
         if (entry.damage.find(" missing from the ") != std::string::npos) {
             findings.push_back({std::uint64_t{entry.start} * lif::kBlockSize, entry.damage});
         }
+    }
+    for (const auto& note : decoded.notes) {
+        findings.push_back({0, note, true});
     }
     if (!decoded.absent.empty()) {
         findings.push_back({0,

@@ -8,12 +8,15 @@
 
 namespace varnook {
 
-// What a file is by its first bytes: an HP BASIC ASCII program file (the
-// whole 256-byte header, no more than 8 of its bytes differing from the
-// format's), a LIF volume (its mark), or anything else, read as text.
-enum class FileKind { ProgramFile, Volume, Other };
-FileKind kindOf(ByteView start);
-// The same for a file's first bytes. Throws Failure when it cannot be read.
+// What a file is by its content: an HP BASIC ASCII program file (the whole
+// 256-byte header, no more than 8 of its bytes differing from the
+// format's), a LIF volume (its mark) or capture, a bare LIF ASCII file
+// (length words of 0 to 255 or FFFE that chain from offset 0 to the length
+// FFFF inside the bytes), or anything else, read as text.
+enum class FileKind { ProgramFile, Volume, LifAscii, Other };
+FileKind kindOf(ByteView bytes);
+// The same for a file, read as far as it takes. Throws Failure when it
+// cannot be read.
 FileKind kindOfFile(const std::filesystem::path& path);
 
 // Every departure of an HP BASIC ASCII program file from the format, with

@@ -54,7 +54,15 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::s
 // the user declines.
 bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind kind, bool& hp)
 {
-    if (hp && kind == FileKind::Other) {
+    if (kind == FileKind::LifAscii) {
+        // Records without a header: read as the program file they make.
+        if (!window.askYesNo(shownName(name) + " is a bare LIF ASCII file (program lines as records, no header)" +
+                             (hp ? ", not an HP BASIC ASCII program file" : ", not a text file") +
+                             ". Read it as LIF ASCII?")) {
+            return false;
+        }
+        hp = true;
+    } else if (hp && kind == FileKind::Other) {
         if (!window.askYesNo(shownName(name) + " is not an HP BASIC ASCII program file. Read it as text?")) {
             return false;
         }
@@ -99,9 +107,10 @@ std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::
     return *entry;
 }
 
-// False when the user declined to read a damaged file.
+// False when the user declined to read a damaged file. A bare LIF ASCII
+// file (lifAscii) is read as the program file of its records.
 bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& name,
-                 const std::optional<lif::Entry>& inVolume)
+                 const std::optional<lif::Entry>& inVolume, bool lifAscii)
 {
     Bytes bytes;
     if (inVolume) {
@@ -129,6 +138,9 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
             throw Failure("the file is empty");
         }
         bytes = readWithProgress(window, name, static_cast<std::size_t>(size));
+        if (lifAscii) {
+            bytes = lif::programFileFromLines(lif::readRecords(bytes));
+        }
     }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
@@ -300,7 +312,7 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         }
         window.setBusy();
         if (hp) {
-            if (!readHpAscii(window, codePage, name, inVolume)) {
+            if (!readHpAscii(window, codePage, name, inVolume, kind == FileKind::LifAscii)) {
                 window.setIdle();
                 return;
             }

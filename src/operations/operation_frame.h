@@ -25,12 +25,16 @@ inline constexpr std::string_view kNowWriting = "Now Writing";
 inline constexpr std::string_view kComplete = "Complete";
 } // namespace status
 
-// The file dialog's type lists and the entry each command selects (all files).
+// The file dialog's type lists and the entry each command selects (all
+// files); disk images and captures after them, in both lists.
 inline constexpr const char* kHpFileTypes =
     "HP BASIC ASCII(*.asc)|*.asc|HP BASIC Source(*.bas)|*.bas|LIF ASCII(*.lif)|*.lif|HP LIF ASCII(*.lhp)|*.lhp|"
-    "すべてのファイル(*.*)|*.*";
+    "すべてのファイル(*.*)|*.*|"
+    "Disk images(*.lif *.hpi *.dsk *.td0 *.imd)|*.lif;*.hpi;*.dsk;*.td0;*.imd;*.LIF;*.HPI;*.DSK;*.TD0;*.IMD";
 inline constexpr int kHpAllFilesIndex = 5;
-inline constexpr const char* kTxtFileTypes = "txtファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*";
+inline constexpr const char* kTxtFileTypes =
+    "txtファイル(*.txt)|*.txt|すべてのファイル(*.*)|*.*|"
+    "Disk images(*.lif *.hpi *.dsk *.td0 *.imd)|*.lif;*.hpi;*.dsk;*.td0;*.imd;*.LIF;*.HPI;*.DSK;*.TD0;*.IMD";
 inline constexpr int kTxtAllFilesIndex = 2;
 
 inline constexpr const char* kDoubleByteWarning = "Error!! 2 byte character is contained!";

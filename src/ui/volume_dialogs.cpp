@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QValidator>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -17,6 +17,17 @@ QString labelText(const lif::Volume& volume)
 {
     return volume.label.empty() ? QStringLiteral("(no label)") : QString::fromLatin1(volume.label);
 }
+
+// Lets only a name of the writing rule be typed: every start of such a
+// name is one itself.
+class NameValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int&) const override
+    {
+        return input.isEmpty() ? Intermediate : lif::isValidName(input.toLatin1().toStdString()) ? Acceptable : Invalid;
+    }
+};
 
 // A dialog with a caption line, room for the content and OK / Cancel.
 struct Frame {
@@ -92,13 +103,12 @@ std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& v
 std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& volume, const std::string& offered)
 {
     Frame frame(owner, QStringLiteral("The file is a LIF disk image (volume %1). Name of the program in it "
-                                      "(1 to 10 letters, digits and _, starting with a letter):")
-                           .arg(labelText(volume)));
+                                      "(%2):")
+                           .arg(labelText(volume), QString::fromLatin1(lif::kNameRule)));
     frame.dialog.setMinimumWidth(400);
     auto* name = new QLineEdit(QString::fromStdString(offered));
     name->setObjectName(QStringLiteral("volumeFileName"));
-    name->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[A-Za-z][A-Za-z0-9_]{0,9}")), name));
+    name->setValidator(new NameValidator(name));
     auto* verdict = new QLabel;
     verdict->setObjectName(QStringLiteral("volumeVerdict"));
     verdict->setWordWrap(true);
@@ -131,8 +141,8 @@ std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& 
     };
     QObject::connect(name, &QLineEdit::textChanged, &frame.dialog, update);
     QObject::connect(name, &QLineEdit::inputRejected, &frame.dialog, [&] {
-        verdict->setText(QStringLiteral("A name has at most 10 letters, digits and _, and starts with a letter: "
-                                        "that character cannot be typed here."));
+        verdict->setText(QStringLiteral("A name is %1: that character cannot be typed here.")
+                             .arg(QString::fromLatin1(lif::kNameRule)));
     });
     update();
     name->selectAll();

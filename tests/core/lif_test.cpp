@@ -108,7 +108,7 @@ TEST(LifVolume, RefusalsSayWhyAndChangeNothing)
     const Case cases[] = {
         {none, "1ABC", "10 A", "not a valid LIF file name"},
         {none, "ABCDEFGHIJK", "10 A", "not a valid LIF file name"},
-        {none, "A-B", "10 A", "not a valid LIF file name"},
+        {none, "A.B", "10 A", "not a valid LIF file name"},
         {none, "NEW", eightBlocks + eightBlocks + eightBlocks + eightBlocks, "the volume is full: NEW needs 65 blocks"},
         {[](Bytes& i) { i[0] = 0x88; }, "NEW", "10 A", "not a LIF volume"},
         {[](Bytes& i) { i[19] = 200; }, "NEW", "10 A", "lies outside the image"},

@@ -416,11 +416,11 @@ TEST_F(FrmMain, volumeDialogs)
             auto* ok = modal->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
             seen = name->text();
             const auto* verdict = modal->findChild<QLabel*>(QStringLiteral("volumeVerdict"));
-            for (const char* text : {"PROG", "BIN", "NEW_1", "9X", "prog"}) {
+            for (const char* text : {"PROG", "BIN", "NEW_1", "9X", "TREK-85", "prog"}) {
                 name->setText(QString::fromLatin1(text));
                 seen += " | " + verdict->text() + (ok->isEnabled() ? " (ok)" : "");
             }
-            QTest::keyClicks(name, QStringLiteral("-"));
+            QTest::keyClicks(name, QStringLiteral("."));
             seen += " | " + name->text() + ": " + verdict->text();
             name->setText(typed);
             typed.isEmpty() ? static_cast<QDialog*>(modal)->reject() : ok->click();
@@ -432,9 +432,10 @@ TEST_F(FrmMain, volumeDialogs)
     EXPECT_EQ(chosen, std::optional<std::string>("NEW_1"));
     EXPECT_EQ(seen, QStringLiteral("PROG | The file PROG in the volume will be replaced. (ok) | BIN is a file of "
                                    "another type (E001); it cannot be replaced. | A new file NEW_1 will be added "
-                                   "to the volume. (ok) |  | A new file prog will be added to the volume. It "
-                                   "differs from PROG only in case. (ok) | prog: A name has at most 10 letters, "
-                                   "digits and _, and starts with a letter: that character cannot be typed here."));
+                                   "to the volume. (ok) |  | A new file TREK-85 will be added to the volume. (ok) | A "
+                                   "new file prog will be added to the volume. It differs from PROG only in case. "
+                                   "(ok) | prog: A name is 1 to 10 letters, digits, _ and -, starting with a letter: "
+                                   "that character cannot be typed here."));
     EXPECT_TRUE(answering({nameAnswer(QString())}, [&] { chosen = ui::askVolumeFileName(nullptr, volume, "PROG"); }));
     EXPECT_EQ(chosen, std::nullopt);
 }
