@@ -267,7 +267,8 @@ TEST(ConvertCommand, DiskImages)
         {"--new-volume x.lif --medium 9999", "", 2, "", "invalid --medium value '9999'"},
         {"--to lif --volume cut.lif prog.txt", "", 1, "",
          "cut.lif: file PROG: the image ends inside it (cut off); nothing is written"},
-        {"--list types.lif", "", 0, "PROG        PROG            1  -\nVolume (no label): 1 files, 36 blocks free\n", ""},
+        {"--list types.lif", "", 0, "PROG        PROG            1  -\nVolume (no label): 1 files, 36 blocks free\n",
+         ""},
         {"--to txt --volume types.lif PROG", "", 1, "",
          "PROG: a PROG file: a program stored with STORE in HP BASIC's "
          "internal form, which only HP BASIC turns back into text"},
@@ -459,6 +460,124 @@ TEST(ConvertCommand, CapturesReadAsTheirPlainImage)
                                       " -format hp " + name + " -otype raw " + name + ".raw >/dev/null 2>&1";
         ASSERT_EQ(std::system(reference.c_str()), 0) << name;
         EXPECT_EQ(dir.read(name + std::string(".raw")), plain) << name;
+    }
+}
+
+// What other tools and drives made: captures of disks with larger sectors
+// and tracks past the volume read as the plain image; a sector with data
+// but no ID is named, never placed.
+TEST(ConvertCommand, CapturesOfOtherFormatsReadByTheirVolume)
+{
+    TempDir dir;
+    std::mt19937 random(27);
+    Bytes noise(5000);
+    std::generate(noise.begin(), noise.end(), [&] { return static_cast<std::uint8_t>(random()); });
+    dir.write("noise.bin", noise);
+    dir.write("PROG.asc", kWorked);
+    ASSERT_EQ(convert(dir, "--new-volume disk.lif --label OTHER").status, 0);
+    ASSERT_EQ(convert(dir, "--to lif --volume disk.lif --from hp PROG.asc").status, 0);
+    ASSERT_EQ(convert(dir, "--insert --volume disk.lif --bare --name NOISE --type BDAT noise.bin").status, 0);
+    const Bytes plain = dir.read("disk.lif");
+    const std::string list = convert(dir, "--list disk.lif").out;
+    const Shape kilo{1024, 5, true}, half{512, 9, true};
+    dir.write("kilo.imd", imageDiskOf(plain, 1, SIZE_MAX, SIZE_MAX, kilo));
+    dir.write("kilo.td0", teleDiskOf(plain, SIZE_MAX, SIZE_MAX, Packing::Lzh, kilo));
+    dir.write("half.imd", imageDiskOf(plain, 0, SIZE_MAX, SIZE_MAX, half));
+    dir.write("half.td0", teleDiskOf(plain, SIZE_MAX, SIZE_MAX, Packing::None, half));
+    dir.write("plain.td0", teleDiskOf(plain, SIZE_MAX, SIZE_MAX, Packing::None, {256, 16, true}));
+    for (const std::string name : {"kilo.imd", "kilo.td0", "half.imd", "half.td0", "plain.td0"}) {
+        expectRun(dir, {"--list " + name, "", 0, list, ""});
+        expectRun(dir, {"--export-image " + name + " -o back.lif", "", 0, "", ""});
+        EXPECT_EQ(dir.read("back.lif"), plain) << name;
+        EXPECT_THAT(convert(dir, "--check " + name).out, HasSubstr(" capture holds tracks outside the volume (2464 "))
+            << name;
+    }
+    expectRun(dir, {"--check kilo.imd", "", 0,
+                    "kilo.imd: note: the ImageDisk capture holds tracks outside the volume (2464 blocks, 5 sectors "
+                    "of 1024 bytes a track, numbered from 1) on cylinders 62 to 65, 150: no part of it, not read\n"
+                    "kilo.imd: no departure from the format found\n",
+                    ""});
+    // A block lost on the track of the sector with data but no ID.
+    dir.write("lost.td0", teleDiskOf(plain, 20, SIZE_MAX));
+    EXPECT_THAT(convert(dir, "--check lost.td0").out,
+                HasSubstr("lost.td0: note: a sector recorded with data but no ID on cylinder 0 head 1, not read: it "
+                          "might hold block 20, missing from the capture\n"));
+    // LibDsk reads the disk of 1024-byte sectors as we do.
+    dir.write("home/.libdskrc", "[k]\nsides=alt\ncylinders=62\nheads=2\nsectors=5\nsecbase=1\nsecsize=1024\n");
+    const std::string reference =
+        "cd '" + dir.path().string() +
+        "' && HOME=home dsktrans -itype imd -format k kilo.imd -otype raw kilo.raw >/dev/null "
+        "2>&1";
+    ASSERT_EQ(std::system(reference.c_str()), 0);
+    Bytes padded = plain;
+    padded.resize(62 * 2 * 5 * 1024, 0x00);
+    EXPECT_EQ(dir.read("kilo.raw"), padded);
+}
+
+// Single files as other tools hand them out go in and come back: HFSLIF
+// volumes, a last block written short, names and types of other HP
+// machines, dates that say "none"; bare LIF ASCII files convert both ways.
+TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("prog.txt", "10 BEEP\r\n20 END\r\n");
+    Bytes base = lif::newVolumeImage("HP71", 40, 1, {});
+    lif::putFile(base, "TREK-85", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::EntryBytes entry = lif::newEntry("GPIB-T", 0xE214, {});
+    std::fill(entry.begin() + 20, entry.begin() + 26, 0x99); // no date, as some tools write it
+    std::copy_n("gpib t", 6, entry.begin()); // a name of the volume's own
+    lif::putFile(base, entry, Bytes(512, 0x71), false);
+    base.resize(40 * 256);
+    dir.write("v.lif", base);
+    dir.write("w.lif", lif::newVolumeImage("", 40, 1, {}));
+    const std::string trek = convert(dir, "--extract --volume v.lif TREK-85").out;
+    dir.write("TREK-85.short", trek.substr(0, 32 + 20)); // the records and FFFF, the rest of the block left out
+    dir.write("gpib.hfs", convert(dir, "--extract --form hfslif --volume v.lif gpib%20t").out);
+    dir.write("BARE.lif", convert(dir, "--extract --bare --volume v.lif TREK-85").out);
+    const Invocation runs[] = {
+        {"--list v.lif", "", 0,
+         "TREK-85     ASCII           1  -\ngpib%20t    BASIC71         2  -\nVolume HP71: 2 files, 34 blocks free\n",
+         ""},
+        {"--check v.lif", "", 0, "v.lif: no departure from the format found\n", ""},
+        {"--list gpib.hfs", "", 0, "gpib%20t    BASIC71         2  -\nVolume HFSLIF: 1 files, 0 blocks free\n", ""},
+        {"--insert --volume w.lif gpib.hfs TREK-85.short", "", 0, "", ""},
+        {"--list w.lif", "", 0,
+         "gpib%20t    BASIC71         2  -\nTREK-85     ASCII           1  -\nVolume (no label): 2 files, 34 blocks "
+         "free\n",
+         ""},
+        {"--to txt --volume w.lif TREK-85", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--insert --volume w.lif --bare --name HP-75 --type TEXT75 prog.txt", "", 0, "", ""},
+        {"--rename --volume w.lif HP-75 apt-75", "", 0, "", ""},
+        {"--rename --volume w.lif apt-75 -75", "", 1, "", "\"%2D75\" is not a valid LIF file name: 1 to 10 letters"},
+        {"--to lif-ascii prog.txt", "", 0, textOf(dir.read("BARE.lif")), ""},
+        {"--to lif-ascii --from hp PROG.asc", "", 0, textOf(dir.read("BARE.lif")), ""},
+        {"--to lif-ascii --volume v.lif TREK-85", "", 0, textOf(dir.read("BARE.lif")), ""},
+        {"--to txt --from lif-ascii BARE.lif", "", 0, "10 BEEP\r\n20 END\r\n", ""},
+        {"--to hp --from lif-ascii BARE.lif", "", 0, kWorked, ""},
+        {"--textconv BARE.lif", "", 0, "10 BEEP\n20 END\n", ""},
+        {"--to lif --volume w.lif --from lif-ascii BARE.lif", "", 0, "", ""},
+        {"--to txt BARE.lif", "", 1, "",
+         "BARE.lif: this is a bare LIF ASCII file (records ended by FFFF, no header); read it with --from lif-ascii"},
+        {"--to hp BARE.lif", "", 1, "",
+         "BARE.lif: this is a bare LIF ASCII file (records ended by FFFF, no header), "
+         "not text; read it with --from lif-ascii"},
+        {"--to txt --from lif-ascii prog.txt", "", 1, "", "prog.txt: not a bare LIF ASCII file"},
+        {"--to txt --from lif-ascii PROG.asc", "", 1, "",
+         "PROG.asc: this is an HP BASIC ASCII program file; read it "
+         "with --from hp"},
+        {"--to hp --from lif-ascii --line-numbers BARE.lif", "", 2, "", "cannot be used with --from lif-ascii"},
+        {"--extract --form hfslif --bare --volume v.lif TREK-85", "", 2, "", "--bare is --form bare"},
+        {"--insert --form hfslif --volume v.lif gpib.hfs", "", 2, "", "--form cannot be used with anything but"},
+    };
+    for (const auto& run : runs) {
+        expectRun(dir, run);
+    }
+    // Each file as it was, but for the start block its volume gave it.
+    const std::string gpib = textOf(base).substr(512 + 32, 32) + textOf(base).substr(4 * 256, 512);
+    for (const auto& [name, was] : {std::pair{"gpib%20t", gpib}, std::pair{"TREK-85", trek}}) {
+        const std::string back = convert(dir, "--extract --volume w.lif " + std::string(name)).out;
+        EXPECT_EQ(back.substr(0, 12) + back.substr(16), was.substr(0, 12) + was.substr(16)) << name;
     }
 }
 

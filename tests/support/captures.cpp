@@ -10,8 +10,6 @@
 namespace varnook::test {
 namespace {
 
-const std::uint8_t kInterleaved[16] = {0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15};
-
 std::uint16_t crcOf(const std::uint8_t* p, std::size_t n)
 {
     std::uint16_t c = 0;
@@ -207,44 +205,85 @@ Bytes lzwPacked(const Bytes& data)
     return out;
 }
 
-// Calls visit(track, k, block, data, same) for each sector of each track of
-// the image (its last track filled with zeros), in the interleaved order;
-// same: all its bytes are one value.
-template <class Visit> void forEachSector(Bytes plain, Visit visit)
+// A sector of a track as an imager records it.
+struct SectorAt {
+    std::uint8_t cylinder, head, number; // from the first number of the track
+    std::size_t size;
+    const std::uint8_t* data;
+    bool same; // all its bytes one value
+    std::size_t block; // the first of the image's blocks it holds (SIZE_MAX: none)
+};
+
+// Calls visit(cylinder, head, sectors) for each track of the image (its last
+// track filled with zeros), the sectors interleaved 2:1 and numbered from
+// first; then, with extra tracks, the leftovers of other formats that
+// imagers read past a volume.
+template <class Visit> void forEachTrack(Bytes plain, const Shape& shape, std::uint8_t first, Visit visit)
 {
-    plain.resize((plain.size() + 16 * 256 - 1) / (16 * 256) * (16 * 256), 0x00);
-    for (std::size_t track = 0; track * 16 * 256 < plain.size(); ++track) {
-        for (const std::uint8_t k : kInterleaved) {
-            const std::uint8_t* data = plain.data() + (track * 16 + k) * 256;
-            visit(track, k, track * 16 + k, data,
-                  std::all_of(data, data + 256, [&](std::uint8_t b) { return b == *data; }));
+    const std::size_t track = shape.size * shape.count;
+    plain.resize((plain.size() + track - 1) / track * track, 0x00);
+    const auto sameBytes = [](const std::uint8_t* p, std::size_t n) {
+        return std::all_of(p, p + n, [&](std::uint8_t b) { return b == *p; });
+    };
+    std::size_t t = 0;
+    for (; t * track < plain.size(); ++t) {
+        std::vector<SectorAt> sectors;
+        for (std::size_t i = 0; i < shape.count; ++i) {
+            const std::size_t k = i / 2 + (i % 2) * ((shape.count + 1) / 2);
+            const std::uint8_t* data = plain.data() + t * track + k * shape.size;
+            sectors.push_back({static_cast<std::uint8_t>(t / 2), static_cast<std::uint8_t>(t % 2),
+                               static_cast<std::uint8_t>(first + k), shape.size, data, sameBytes(data, shape.size),
+                               (t * track + k * shape.size) / 256});
         }
+        visit(sectors);
+    }
+    static const Bytes junk(1024, 0x4A);
+    const auto extra = [&](std::size_t cylinder, std::size_t head, std::size_t count, std::size_t from,
+                           std::size_t size) {
+        std::vector<SectorAt> sectors;
+        for (std::size_t k = 0; k < count; ++k) {
+            sectors.push_back({static_cast<std::uint8_t>(cylinder), static_cast<std::uint8_t>(head),
+                               static_cast<std::uint8_t>(from + k), size, junk.data(), true, SIZE_MAX});
+        }
+        visit(sectors);
+    };
+    if (shape.extraTracks) {
+        const std::size_t next = (t + 1) / 2;
+        for (std::size_t cylinder = next; cylinder < next + 3; ++cylinder) { // another format
+            extra(cylinder, 0, 9, 1, 512);
+            extra(cylinder, 1, 9, 1, 512);
+        }
+        extra(150, 0, shape.count, first, shape.size); // recorded under a cylinder the disk lacks
+        extra(next + 3, 0, 16, 97, 256); // numbered far from the volume's
     }
 }
 
 } // namespace
 
-Bytes imageDiskOf(const Bytes& image, std::uint8_t first, std::size_t missing, std::size_t bad)
+Bytes imageDiskOf(const Bytes& image, std::uint8_t first, std::size_t missing, std::size_t bad, const Shape& shape)
 {
     Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
-    forEachSector(
-        image, [&](std::size_t track, std::uint8_t k, std::size_t block, const std::uint8_t* data, bool same) {
-            if (k == kInterleaved[0]) { // the track header and its numbering map
-                out.insert(out.end(),
-                           {5, static_cast<std::uint8_t>(track / 2), static_cast<std::uint8_t>(track % 2), 16, 1});
-                for (const std::uint8_t n : kInterleaved) {
-                    out.push_back(static_cast<std::uint8_t>(first + n));
-                }
+    forEachTrack(image, shape, first, [&](const std::vector<SectorAt>& sectors) {
+        const SectorAt& s0 = sectors.front();
+        const auto code = static_cast<std::uint8_t>(s0.size == 256 ? 1 : s0.size == 512 ? 2 : 3);
+        out.insert(out.end(), {5, s0.cylinder, s0.head, static_cast<std::uint8_t>(sectors.size()), code});
+        for (const auto& s : sectors) {
+            out.push_back(s.number);
+        }
+        for (const auto& s : sectors) {
+            const auto holds = [&](std::size_t b) {
+                return b != SIZE_MAX && b >= s.block && b - s.block < s.size / 256;
+            };
+            out.push_back(holds(missing) ? 0 : static_cast<std::uint8_t>((s.same ? 2 : 1) + (holds(bad) ? 4 : 0)));
+            if (!holds(missing)) {
+                out.insert(out.end(), s.data, s.same ? s.data + 1 : s.data + s.size);
             }
-            out.push_back(block == missing ? 0 : static_cast<std::uint8_t>((same ? 2 : 1) + (block == bad ? 4 : 0)));
-            if (block != missing) {
-                out.insert(out.end(), data, same ? data + 1 : data + 256);
-            }
-        });
+        }
+    });
     return out;
 }
 
-Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packing packing)
+Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packing packing, const Shape& shape)
 {
     Bytes out = hex("54 44 00 00 15 00 03 00 00 02");
     if (packing != Packing::None) {
@@ -255,35 +294,44 @@ Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packi
     const std::uint16_t headerCrc = crcOf(out.data(), 10);
     out.insert(out.end(), {static_cast<std::uint8_t>(headerCrc), static_cast<std::uint8_t>(headerCrc >> 8)});
     Bytes body;
-    forEachSector(image, [&](std::size_t track, std::uint8_t k, std::size_t block, const std::uint8_t* data,
-                             bool same) {
-        const auto cyl = static_cast<std::uint8_t>(track / 2), head = static_cast<std::uint8_t>(track % 2);
-        if (k == kInterleaved[0]) { // the track header, and a sector with data but no ID on the second track
-            const bool bogus = track == 1;
-            body.insert(body.end(), {static_cast<std::uint8_t>(16 + bogus - (missing / 16 == track)), cyl, head});
-            body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
-            if (bogus) {
-                body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5});
+    forEachTrack(image, shape, 1, [&](const std::vector<SectorAt>& sectors) {
+        // The track header, and a sector with data but no ID on the second track.
+        const std::uint8_t cyl = sectors.front().cylinder, head = sectors.front().head;
+        const bool bogus = cyl == 0 && head == 1;
+        const auto holds = [&](const SectorAt& s, std::size_t b) {
+            return b != SIZE_MAX && b >= s.block && b - s.block < s.size / 256;
+        };
+        const auto kept =
+            std::count_if(sectors.begin(), sectors.end(), [&](const SectorAt& s) { return !holds(s, missing); });
+        body.insert(body.end(), {static_cast<std::uint8_t>(kept + bogus), cyl, head});
+        body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
+        if (bogus) {
+            body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5});
+        }
+        for (const auto& s : sectors) {
+            if (holds(s, missing)) {
+                continue;
             }
-        }
-        if (block == missing) {
-            return;
-        }
-        body.insert(body.end(),
-                    {cyl, head, static_cast<std::uint8_t>(k + 1), 1, static_cast<std::uint8_t>(block == bad ? 0x02 : 0),
-                     static_cast<std::uint8_t>(crcOf(data, 256))});
-        // One value as a repeated pattern; the others raw and as runs by turns.
-        Bytes encoded =
-            same ? Bytes{1, 128, 0, data[0], data[0]} : Bytes{static_cast<std::uint8_t>(k % 2 == 0 ? 0 : 2)};
-        for (int half = 0; !same && half < 2; ++half) {
-            if (k % 2 != 0) {
-                encoded.insert(encoded.end(), {0, 128});
+            const auto code = static_cast<std::uint8_t>(s.size == 256 ? 1 : s.size == 512 ? 2 : 3);
+            body.insert(body.end(),
+                        {s.cylinder, s.head, s.number, code, static_cast<std::uint8_t>(holds(s, bad) ? 0x02 : 0),
+                         static_cast<std::uint8_t>(crcOf(s.data, s.size))});
+            // One value as a repeated pattern; the others raw and as runs by turns.
+            const std::size_t half = s.size / 2;
+            const bool runs = s.number % 2 == 0;
+            Bytes encoded = s.same ? Bytes{1, static_cast<std::uint8_t>(half), static_cast<std::uint8_t>(half >> 8),
+                                           s.data[0], s.data[0]}
+                                   : Bytes{static_cast<std::uint8_t>(runs ? 2 : 0)};
+            for (std::size_t at = 0; !s.same && at < s.size; at += 128) {
+                if (runs) {
+                    encoded.insert(encoded.end(), {0, 128});
+                }
+                encoded.insert(encoded.end(), s.data + at, s.data + at + 128);
             }
-            encoded.insert(encoded.end(), data + 128 * half, data + 128 * (half + 1));
+            body.insert(body.end(),
+                        {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
+            body.insert(body.end(), encoded.begin(), encoded.end());
         }
-        body.insert(body.end(),
-                    {static_cast<std::uint8_t>(encoded.size()), static_cast<std::uint8_t>(encoded.size() >> 8)});
-        body.insert(body.end(), encoded.begin(), encoded.end());
     });
     body.push_back(0xFF);
     const Bytes packed = packing == Packing::Lzh ? lzhPacked(body) : packing == Packing::Lzw ? lzwPacked(body) : body;

@@ -197,6 +197,7 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
     files.write("disk.lif", lif::newVolumeImage("DISK", 12, 1, {}));
     lif::VolumeUpdate(files / "disk.lif").put("PROG", lif::asciiFileFromProgramFile(kWorked), {});
+    files.write("BARE.lif", lif::asciiFileFromProgramFile(kWorked));
     const std::string hp = "busy|status Now Reading|status Now Analysing|status Complete|idle";
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
@@ -229,6 +230,13 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
             {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
             {"PROG.asc", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
              "question PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?|" + hp},
+            {"BARE.lif", false, "", "", no, "kept",
+             "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not a text file. Read "
+             "it as LIF ASCII?"},
+            {"BARE.lif", true, "", "", yes, "10 BEEP\r\n20 END\r\n",
+             "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not an HP BASIC ASCII "
+             "program file. Read it as LIF ASCII?|" +
+                 hp},
             {"disk.lif", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
              "question disk.lif is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?|" +
                  hp},
@@ -434,7 +442,9 @@ TEST(CommonDialogFilters, ListStringsBecomeQtFilters)
 {
     const QStringList hp = ui::CommonDialog::qtFilters(QString::fromUtf8(kHpFileTypes));
     const QStringList txt = ui::CommonDialog::qtFilters(QString::fromUtf8(kTxtFileTypes));
-    EXPECT_EQ((hp.first() + "|" + hp.last() + "|" + txt.first()).toStdString() + std::to_string(hp.size() + txt.size()),
-              "HP BASIC ASCII(*.asc) (*.asc)|すべてのファイル(*.*) (*)|txtファイル(*.txt) (*.txt)7");
+    EXPECT_EQ((hp.first() + "|" + hp[kHpAllFilesIndex - 1] + "|" + txt.first() + "|" + txt.last()).toStdString() +
+                  std::to_string(hp.size() + txt.size()),
+              "HP BASIC ASCII(*.asc) (*.asc)|すべてのファイル(*.*) (*)|txtファイル(*.txt) (*.txt)|Disk images(*.lif "
+              "*.hpi *.dsk *.td0 *.imd) (*.lif *.hpi *.dsk *.td0 *.imd *.LIF *.HPI *.DSK *.TD0 *.IMD)9");
     EXPECT_TRUE(ui::CommonDialog::qtFilters(QString()).isEmpty());
 }
