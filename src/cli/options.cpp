@@ -336,8 +336,8 @@ Options parseOptions(int argc, char** argv)
                  "directory entry, then the blocks, or an HFSLIF volume), under their own name, type and "
                  "date");
     app.add_option("--type", typeText,
-                   "With --insert --bare: the file type, by name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, "
-                   "CODE, TEXT) or as four hexadecimal digits")
+                   "With --insert --bare: the file type, by name as --list shows it (ASCII, PROG, BDAT, "
+                   "BIN, SYSTM, DATA, CODE, TEXT, BASIC71, ...) or as four hexadecimal digits")
         ->type_name("TYPE");
     app.add_flag("--replace", options.replace, "With --insert: replace a file of the same name and type");
     app.add_flag("--rename", rename, "Rename the file OLD of the --volume image to NEW");
@@ -409,8 +409,8 @@ Options parseOptions(int argc, char** argv)
         const auto type = lif::typeNamed(typeText);
         if (!type) {
             throw UsageError{"invalid --type value '" + typeText +
-                             "': a type name (ASCII, PROG, BDAT, BIN, SYSTM, DATA, CODE, TEXT) or four hexadecimal "
-                             "digits other than 0000 and FFFF"};
+                             "': a type name as --list shows it (ASCII, PROG, BDAT, BIN, SYSTM, DATA, CODE, TEXT, "
+                             "BASIC71, ...) or four hexadecimal digits other than 0000 and FFFF"};
         }
         options.type = *type;
     }

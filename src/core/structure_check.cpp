@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -195,14 +196,11 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
 
 namespace {
 
-// The records of an ASCII file on a volume: what a program line cannot be.
-void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView image, const lif::Entry& file)
+// The records of an ASCII file (from offset start of the bytes checked):
+// what a program line cannot be. name: how the findings begin.
+void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView stream, std::uint64_t start,
+                       const std::string& name)
 {
-    const std::uint64_t start = std::uint64_t{file.start} * lif::kBlockSize;
-    const std::uint64_t end =
-        std::min<std::uint64_t>(start + std::uint64_t{file.blocks} * lif::kBlockSize, image.size());
-    const ByteView stream = start < end ? image.subspan(start, end - start) : ByteView();
-    const std::string name = "ASCII file " + lif::shownName(file.name) + ": ";
     std::size_t p = 0;
     for (; p + 2 <= stream.size() && findings.size() < kMostFindings;) {
         const std::size_t length = std::size_t{stream[p]} << 8 | stream[p + 1];
@@ -231,6 +229,16 @@ void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView image, cons
     findings.push_back({start + p, name + "the records run past its blocks or have no end mark (FFFF)"});
 }
 
+// The same for an ASCII file of a volume.
+void checkAsciiFile(std::vector<lif::Finding>& findings, ByteView image, const lif::Entry& file)
+{
+    const std::uint64_t start = std::uint64_t{file.start} * lif::kBlockSize;
+    const std::uint64_t end =
+        std::min<std::uint64_t>(start + std::uint64_t{file.blocks} * lif::kBlockSize, image.size());
+    const ByteView stream = start < end ? image.subspan(start, end - start) : ByteView();
+    checkAsciiRecords(findings, stream, start, "ASCII file " + lif::shownName(file.name) + ": ");
+}
+
 } // namespace
 
 std::vector<lif::Finding> checkVolumeImage(ByteView image)
@@ -249,21 +257,28 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
         findings.push_back({24, "impossible geometry: tracks x surfaces x blocks per track is beyond the 2^32 "
                                 "blocks a directory entry can address"});
     }
+    // The entries of each name two entries share, gathered in one pass: a
+    // directory of thousands of entries is checked in linear time.
+    std::map<std::string, std::pair<std::string, std::size_t>> twins; // name: "@1 and @2", entries seen
+    for (const auto& file : volume.files) {
+        if (file.sharesName) {
+            std::string& entries = twins[file.name].first;
+            entries += (entries.empty() ? "@" : " and @") + std::to_string(file.slot + 1);
+        }
+    }
     for (std::size_t i = 0; i < volume.files.size(); ++i) {
         const lif::Entry& file = volume.files[i];
         const std::uint64_t entryAt =
             std::uint64_t{volume.directoryStart} * lif::kBlockSize + file.slot * lif::kEntrySize;
-        for (std::size_t j = 0; j < i; ++j) {
-            if (volume.files[j].name == file.name) {
-                findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory (" +
-                                                 volume.entriesNamed(file.name) + ")"});
-            }
+        if (file.sharesName && twins[file.name].second++ > 0) { // each entry after the first
+            findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory (" +
+                                             twins[file.name].first + ")"});
         }
         if (lif::formatDate(file.date) == "unknown") {
             findings.push_back({entryAt + 20, "file " + lif::shownName(file.name) + ": its date is not a BCD date"});
         }
         if (file.type == lif::kTypeAscii) {
-            checkAsciiRecords(findings, image, file);
+            checkAsciiFile(findings, image, file);
         }
     }
     return findings;
@@ -284,6 +299,11 @@ std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
     };
     const lif::Container container = lif::containerOf(bytes);
     if (container == lif::Container::None) {
+        if (kindOf(bytes) == FileKind::LifAscii) {
+            std::vector<lif::Finding> records;
+            checkAsciiRecords(records, bytes, 0, "");
+            return add(records);
+        }
         return add(lif::hasVolumeMark(bytes) ? checkVolumeImage(bytes) : checkProgramFile(bytes));
     }
     const lif::DecodedImage decoded =

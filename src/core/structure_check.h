@@ -29,8 +29,9 @@ std::vector<lif::Finding> checkProgramFile(ByteView file);
 // ASCII files whose records run past their blocks or have no end mark.
 std::vector<lif::Finding> checkVolumeImage(ByteView image);
 
-// Checks the file as a volume when it carries the LIF mark, else as a
-// program file. Throws Failure when it cannot be read.
+// Checks the file as a volume when it carries the LIF mark (or is a
+// capture), as the records of a bare LIF ASCII file when it is one, else
+// as a program file. Throws Failure when it cannot be read.
 std::vector<lif::Finding> checkFile(const std::filesystem::path& path);
 
 } // namespace varnook

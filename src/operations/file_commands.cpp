@@ -200,12 +200,14 @@ bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject
     // program file or a disk is asked about again, No by default.
     std::optional<std::string> holds =
         beforePhase(window, status::kWriting, [&] { return lif::volumeSummary(subject.file); });
-    if (!holds && beforePhase(window, status::kWriting, [&] {
+    if (!holds) {
+        const FileKind kind = beforePhase(window, status::kWriting, [&] {
             std::error_code error;
-            return std::filesystem::is_regular_file(subject.file, error) &&
-                   kindOfFile(subject.file) == FileKind::ProgramFile;
-        })) {
-        holds = "an HP BASIC ASCII program file";
+            return std::filesystem::is_regular_file(subject.file, error) ? kindOfFile(subject.file) : FileKind::Other;
+        });
+        if (kind == FileKind::ProgramFile || kind == FileKind::LifAscii) {
+            holds = kind == FileKind::ProgramFile ? "an HP BASIC ASCII program file" : "a bare LIF ASCII file";
+        }
     }
     if (holds && !window.askYesNo(shownName(subject.file) + " is " + *holds + ". Replace it with this text?", true)) {
         return false;

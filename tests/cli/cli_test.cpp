@@ -535,6 +535,7 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
     dir.write("TREK-85.short", trek.substr(0, 32 + 20)); // the records and FFFF, the rest of the block left out
     dir.write("gpib.hfs", convert(dir, "--extract --form hfslif --volume v.lif gpib%20t").out);
     dir.write("BARE.lif", convert(dir, "--extract --bare --volume v.lif TREK-85").out);
+    dir.write("bad.lif", hex("00 02 41 FF 00 01 42 00 FF FF")); // FF in a record
     const Invocation runs[] = {
         {"--list v.lif", "", 0,
          "TREK-85     ASCII           1  -\ngpib%20t    BASIC71         2  -\nVolume HP71: 2 files, 34 blocks free\n",
@@ -556,6 +557,9 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
         {"--to txt --from lif-ascii BARE.lif", "", 0, "10 BEEP\r\n20 END\r\n", ""},
         {"--to hp --from lif-ascii BARE.lif", "", 0, kWorked, ""},
         {"--textconv BARE.lif", "", 0, "10 BEEP\n20 END\n", ""},
+        {"--check BARE.lif bad.lif", "", 1,
+         "BARE.lif: no departure from the format found\nbad.lif: offset 3: byte FF inside a record\n",
+         ""},
         {"--to lif --volume w.lif --from lif-ascii BARE.lif", "", 0, "", ""},
         {"--to txt BARE.lif", "", 1, "",
          "BARE.lif: this is a bare LIF ASCII file (records ended by FFFF, no header); read it with --from lif-ascii"},

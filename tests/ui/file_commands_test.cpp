@@ -313,6 +313,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     Bytes disk = lif::newVolumeImage("DISK", 40, 1, {});
     lif::putFile(disk, "PROG", lif::asciiFileFromProgramFile(kWorked), {});
     files.write("disk.lif", disk);
+    files.write("bare.lif", lif::asciiFileFromProgramFile(kWorked));
     const std::string big = textOf(program(200000));
     const std::string worked = textOf(kWorked);
     const std::string noByte = "warning Error!! 2 byte character is contained!";
@@ -352,6 +353,9 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
          "save dialog|question old.asc is an HP BASIC ASCII program file. Replace it with this text?", worked},
         {"windows-1252", "10 A", "disk.lif", true,
          "save dialog|question disk.lif is a disk image holding 1 program. Replace it with this text?", textOf(disk)},
+        {"windows-1252", "10 A", "bare.lif", true,
+         "save dialog|question bare.lif is a bare LIF ASCII file. Replace it with this text?",
+         textOf(lif::asciiFileFromProgramFile(kWorked))},
         {"windows-1252", big, "old.asc", false, hp + "status Complete|idle", textOf(encodeHpAsciiBytes(bytesOf(big)))},
     };
     for (const auto& [name, document, target, txt, seen, after] : writes) {
@@ -378,7 +382,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         }
     }
     EXPECT_EQ(files.read("moved/in.asc"), kWorked);
-    EXPECT_EQ(files.listing(), "PROG.asc disk.lif moved old.asc old.txt out.txt");
+    EXPECT_EQ(files.listing(), "PROG.asc bare.lif disk.lif moved old.asc old.txt out.txt");
 }
 
 // A LIF disk image: a program is read out of it byte for byte as an HP BASIC
