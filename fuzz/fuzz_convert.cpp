@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Conversion conversion;
-    conversion.from = data[0] % 4 == 0 ? Format::Hp : Format::Txt;
+    conversion.from = data[0] % 4 == 0 ? Format::Hp : data[0] % 4 == 1 ? Format::LifAscii : Format::Txt;
     conversion.to = (data[0] & 4) != 0 ? Format::Hp : Format::Txt;
     conversion.lineNumbers = conversion.from == Format::Txt && (data[0] & 8) != 0;
     conversion.start = static_cast<std::int8_t>(data[1]) * 4;

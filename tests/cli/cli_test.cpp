@@ -512,6 +512,7 @@ TEST(ConvertCommand, CapturesOfOtherFormatsReadByTheirVolume)
     Bytes padded = plain;
     padded.resize(62 * 2 * 5 * 1024, 0x00);
     EXPECT_EQ(dir.read("kilo.raw"), padded);
+    expectRun(dir, {"--list kilo.raw", "", 0, list, ""}); // a plain image of such a disk needs nothing new
 }
 
 // Single files as other tools hand them out go in and come back: HFSLIF
