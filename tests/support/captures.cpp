@@ -205,56 +205,51 @@ Bytes lzwPacked(const Bytes& data)
     return out;
 }
 
-// A sector of a track as an imager records it.
+// A sector of a track as an imager records it: its ID, its bytes and the
+// first block of the image it holds (SIZE_MAX for none).
 struct SectorAt {
-    std::uint8_t cylinder, head, number; // from the first number of the track
-    std::size_t size;
+    std::uint8_t cylinder, head, number, code; // 128 << code bytes
     const std::uint8_t* data;
-    bool same; // all its bytes one value
-    std::size_t block; // the first of the image's blocks it holds (SIZE_MAX: none)
+    std::size_t block;
+    std::size_t size() const { return std::size_t{128} << code; }
+    bool same() const
+    {
+        return std::all_of(data, data + size(), [&](std::uint8_t b) { return b == *data; });
+    }
+    bool holds(std::size_t b) const { return b != SIZE_MAX && b >= block && b - block < size() / 256; }
 };
 
-// Calls visit(cylinder, head, sectors) for each track of the image (its last
-// track filled with zeros), the sectors interleaved 2:1 and numbered from
-// first; then, with extra tracks, the leftovers of other formats that
-// imagers read past a volume.
+// Calls visit(sectors) for each track of the image (its last track filled
+// with zeros), interleaved 2:1 and numbered from first; then, with extra
+// tracks, what imagers read past a volume: another format on three
+// cylinders, a track under cylinder 150, sectors numbered 97 to 112.
 template <class Visit> void forEachTrack(Bytes plain, const Shape& shape, std::uint8_t first, Visit visit)
 {
     const std::size_t track = shape.size * shape.count;
+    const auto code = static_cast<std::uint8_t>(shape.size == 256 ? 1 : shape.size == 512 ? 2 : 3);
     plain.resize((plain.size() + track - 1) / track * track, 0x00);
-    const auto sameBytes = [](const std::uint8_t* p, std::size_t n) {
-        return std::all_of(p, p + n, [&](std::uint8_t b) { return b == *p; });
-    };
-    std::size_t t = 0;
-    for (; t * track < plain.size(); ++t) {
-        std::vector<SectorAt> sectors;
-        for (std::size_t i = 0; i < shape.count; ++i) {
-            const std::size_t k = i / 2 + (i % 2) * ((shape.count + 1) / 2);
-            const std::uint8_t* data = plain.data() + t * track + k * shape.size;
-            sectors.push_back({static_cast<std::uint8_t>(t / 2), static_cast<std::uint8_t>(t % 2),
-                               static_cast<std::uint8_t>(first + k), shape.size, data, sameBytes(data, shape.size),
-                               (t * track + k * shape.size) / 256});
-        }
-        visit(sectors);
-    }
+    const std::size_t tracks = plain.size() / track, next = (tracks + 1) / 2;
     static const Bytes junk(1024, 0x4A);
-    const auto extra = [&](std::size_t cylinder, std::size_t head, std::size_t count, std::size_t from,
-                           std::size_t size) {
+    const std::size_t extra[][5] = {{next, 0, 9, 1, 2},
+                                    {next, 1, 9, 1, 2},
+                                    {next + 1, 0, 9, 1, 2},
+                                    {next + 1, 1, 9, 1, 2},
+                                    {next + 2, 0, 9, 1, 2},
+                                    {next + 2, 1, 9, 1, 2},
+                                    {150, 0, shape.count, first, code},
+                                    {next + 3, 0, 16, 97, 1}};
+    for (std::size_t t = 0; t < tracks + (shape.extraTracks ? std::size(extra) : 0); ++t) {
         std::vector<SectorAt> sectors;
-        for (std::size_t k = 0; k < count; ++k) {
-            sectors.push_back({static_cast<std::uint8_t>(cylinder), static_cast<std::uint8_t>(head),
-                               static_cast<std::uint8_t>(from + k), size, junk.data(), true, SIZE_MAX});
+        const std::size_t* e = t < tracks ? nullptr : extra[t - tracks];
+        for (std::size_t i = 0, count = e ? e[2] : shape.count; i < count; ++i) {
+            const std::size_t k = e ? i : i / 2 + (i % 2) * ((count + 1) / 2);
+            sectors.push_back({static_cast<std::uint8_t>(e ? e[0] : t / 2), static_cast<std::uint8_t>(e ? e[1] : t % 2),
+                               static_cast<std::uint8_t>((e ? e[3] : first) + k),
+                               static_cast<std::uint8_t>(e ? e[4] : code),
+                               e ? junk.data() : plain.data() + t * track + k * shape.size,
+                               e ? SIZE_MAX : (t * track + k * shape.size) / 256});
         }
         visit(sectors);
-    };
-    if (shape.extraTracks) {
-        const std::size_t next = (t + 1) / 2;
-        for (std::size_t cylinder = next; cylinder < next + 3; ++cylinder) { // another format
-            extra(cylinder, 0, 9, 1, 512);
-            extra(cylinder, 1, 9, 1, 512);
-        }
-        extra(150, 0, shape.count, first, shape.size); // recorded under a cylinder the disk lacks
-        extra(next + 3, 0, 16, 97, 256); // numbered far from the volume's
     }
 }
 
@@ -265,18 +260,15 @@ Bytes imageDiskOf(const Bytes& image, std::uint8_t first, std::size_t missing, s
     Bytes out = bytesOf("IMD 1.18: 07/12/2026 10:00:00\r\nmade by the tests\x1A");
     forEachTrack(image, shape, first, [&](const std::vector<SectorAt>& sectors) {
         const SectorAt& s0 = sectors.front();
-        const auto code = static_cast<std::uint8_t>(s0.size == 256 ? 1 : s0.size == 512 ? 2 : 3);
-        out.insert(out.end(), {5, s0.cylinder, s0.head, static_cast<std::uint8_t>(sectors.size()), code});
+        out.insert(out.end(), {5, s0.cylinder, s0.head, static_cast<std::uint8_t>(sectors.size()), s0.code});
         for (const auto& s : sectors) {
             out.push_back(s.number);
         }
         for (const auto& s : sectors) {
-            const auto holds = [&](std::size_t b) {
-                return b != SIZE_MAX && b >= s.block && b - s.block < s.size / 256;
-            };
-            out.push_back(holds(missing) ? 0 : static_cast<std::uint8_t>((s.same ? 2 : 1) + (holds(bad) ? 4 : 0)));
-            if (!holds(missing)) {
-                out.insert(out.end(), s.data, s.same ? s.data + 1 : s.data + s.size);
+            out.push_back(s.holds(missing) ? 0
+                                           : static_cast<std::uint8_t>((s.same() ? 2 : 1) + (s.holds(bad) ? 4 : 0)));
+            if (!s.holds(missing)) {
+                out.insert(out.end(), s.data, s.data + (s.same() ? 1 : s.size()));
             }
         }
     });
@@ -295,34 +287,28 @@ Bytes teleDiskOf(const Bytes& image, std::size_t missing, std::size_t bad, Packi
     out.insert(out.end(), {static_cast<std::uint8_t>(headerCrc), static_cast<std::uint8_t>(headerCrc >> 8)});
     Bytes body;
     forEachTrack(image, shape, 1, [&](const std::vector<SectorAt>& sectors) {
-        // The track header, and a sector with data but no ID on the second track.
+        // The track header, and a sector with data but no ID on cylinder 0 head 1.
         const std::uint8_t cyl = sectors.front().cylinder, head = sectors.front().head;
         const bool bogus = cyl == 0 && head == 1;
-        const auto holds = [&](const SectorAt& s, std::size_t b) {
-            return b != SIZE_MAX && b >= s.block && b - s.block < s.size / 256;
-        };
-        const auto kept =
-            std::count_if(sectors.begin(), sectors.end(), [&](const SectorAt& s) { return !holds(s, missing); });
+        const auto kept = std::count_if(sectors.begin(), sectors.end(), [&](auto& s) { return !s.holds(missing); });
         body.insert(body.end(), {static_cast<std::uint8_t>(kept + bogus), cyl, head});
         body.push_back(static_cast<std::uint8_t>(crcOf(body.data() + body.size() - 3, 3)));
         if (bogus) {
             body.insert(body.end(), {cyl, head, 100, 1, 0x40, 0, 5, 0, 1, 128, 0, 0xE5, 0xE5});
         }
         for (const auto& s : sectors) {
-            if (holds(s, missing)) {
+            if (s.holds(missing)) {
                 continue;
             }
-            const auto code = static_cast<std::uint8_t>(s.size == 256 ? 1 : s.size == 512 ? 2 : 3);
             body.insert(body.end(),
-                        {s.cylinder, s.head, s.number, code, static_cast<std::uint8_t>(holds(s, bad) ? 0x02 : 0),
-                         static_cast<std::uint8_t>(crcOf(s.data, s.size))});
+                        {s.cylinder, s.head, s.number, s.code, static_cast<std::uint8_t>(s.holds(bad) ? 0x02 : 0),
+                         static_cast<std::uint8_t>(crcOf(s.data, s.size()))});
             // One value as a repeated pattern; the others raw and as runs by turns.
-            const std::size_t half = s.size / 2;
             const bool runs = s.number % 2 == 0;
-            Bytes encoded = s.same ? Bytes{1, static_cast<std::uint8_t>(half), static_cast<std::uint8_t>(half >> 8),
-                                           s.data[0], s.data[0]}
-                                   : Bytes{static_cast<std::uint8_t>(runs ? 2 : 0)};
-            for (std::size_t at = 0; !s.same && at < s.size; at += 128) {
+            Bytes encoded = s.same() ? Bytes{1, static_cast<std::uint8_t>(s.size() / 2),
+                                             static_cast<std::uint8_t>(s.size() / 512), s.data[0], s.data[0]}
+                                     : Bytes{static_cast<std::uint8_t>(runs ? 2 : 0)};
+            for (std::size_t at = 0; !s.same() && at < s.size(); at += 128) {
                 if (runs) {
                     encoded.insert(encoded.end(), {0, 128});
                 }

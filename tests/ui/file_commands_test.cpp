@@ -230,9 +230,6 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
             {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
             {"PROG.asc", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
              "question PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?|" + hp},
-            {"BARE.lif", false, "", "", no, "kept",
-             "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not a text file. Read "
-             "it as LIF ASCII?"},
             {"BARE.lif", true, "", "", yes, "10 BEEP\r\n20 END\r\n",
              "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not an HP BASIC ASCII "
              "program file. Read it as LIF ASCII?|" +
