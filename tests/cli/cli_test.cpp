@@ -520,6 +520,13 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
     dir.write("gpib.hfs", convert(dir, "--extract --form hfslif --volume v.lif gpib%20t").out);
     dir.write("BARE.lif", convert(dir, "--extract --bare --volume v.lif TREK-85").out);
     dir.write("bad.lif", hex("00 02 41 FF 00 01 42 00 FF FF")); // FF in a record
+    Bytes twoFiles = lif::newVolumeImage("HFSLIF", 10, 1, {});
+    lif::putFile(twoFiles, "A", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(twoFiles, "B", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    dir.write("two.hfs", twoFiles);
+    dir.write("ctrl.lif", std::string("\x01"
+                                      "BAD") +
+                              trek.substr(4)); // a control character in its name
     const Invocation runs[] = {
         {"--list v.lif", "", 0,
          "TREK-85     ASCII           1  -\ngpib%20t    BASIC71         2  -\nVolume HP71: 2 files, 34 blocks free\n",
@@ -543,6 +550,11 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
         {"--to txt --from lif-ascii prog.txt", "", 1, "", "prog.txt: not a bare LIF ASCII file"},
         {"--to hp --from lif-ascii --line-numbers BARE.lif", "", 2, "", "cannot be used with --from lif-ascii"},
         {"--extract --form hfslif --bare --volume v.lif TREK-85", "", 2, "", "--bare is --form bare"},
+        {"--insert --volume w.lif two.hfs", "", 1, "",
+         "two.hfs: is not a LIF file as LIF tools exchange them: an HFSLIF "
+         "volume of 2 files, not one"},
+        {"--insert --volume w.lif ctrl.lif", "", 1, "",
+         "\"%01BAD-85\" is no LIF file name: 1 to 10 printable characters"},
     };
     for (const auto& run : runs) {
         expectRun(dir, run);
