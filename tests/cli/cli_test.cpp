@@ -524,9 +524,7 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
     lif::putFile(twoFiles, "A", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
     lif::putFile(twoFiles, "B", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
     dir.write("two.hfs", twoFiles);
-    dir.write("ctrl.lif", std::string("\x01"
-                                      "BAD") +
-                              trek.substr(4)); // a control character in its name
+    dir.write("ctrl.lif", '\x01' + trek.substr(1)); // a control character before the rest of its name
     const Invocation runs[] = {
         {"--list v.lif", "", 0,
          "TREK-85     ASCII           1  -\ngpib%20t    BASIC71         2  -\nVolume HP71: 2 files, 34 blocks free\n",
@@ -554,7 +552,7 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
          "two.hfs: is not a LIF file as LIF tools exchange them: an HFSLIF "
          "volume of 2 files, not one"},
         {"--insert --volume w.lif ctrl.lif", "", 1, "",
-         "\"%01BAD-85\" is no LIF file name: 1 to 10 printable characters"},
+         "\"%01REK-85\" is no LIF file name: 1 to 10 printable characters"},
     };
     for (const auto& run : runs) {
         expectRun(dir, run);
