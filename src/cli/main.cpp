@@ -81,10 +81,8 @@ fs::path resultName(const std::string& input, Format to)
     return name;
 }
 
-// Converts input number index; results written so far, with the input each
-// came from, guard against overwriting one.
 // Runs the step; a failure in it is about the file.
-template <class Step> auto about(const std::string& file, Step step)
+template <class Step> auto blamingFile(const std::string& file, Step step)
 {
     try {
         return step();
@@ -97,6 +95,8 @@ template <class Step> auto about(const std::string& file, Step step)
     }
 }
 
+// Converts input number index; results written so far, with the input each
+// came from, guard against overwriting one.
 void convertOne(const Options& options, std::size_t index, std::map<fs::path, std::string>& written)
 {
     const std::string& input = options.inputs[index];
@@ -125,12 +125,12 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
     // any work; it replaces the target only when committed.
     std::optional<ReplacementFile> outputFile;
     if (target) {
-        about(target->string(), [&] {
+        blamingFile(target->string(), [&] {
             refuseReplacingImage(*target);
             outputFile.emplace(*target);
         });
     }
-    const Bytes result = about(input, [&] {
+    const Bytes result = blamingFile(input, [&] {
         Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
         refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
@@ -147,13 +147,13 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         return withLineEnds(convert(std::move(bytes), options.conversion, options.codePage, &progress), options.lf);
     });
     if (outputFile) {
-        about(target->string(), [&] {
+        blamingFile(target->string(), [&] {
             outputFile->write(result);
             outputFile->commit();
         });
         written.emplace(*target, input);
     } else {
-        about("standard output", [&] { writeStreamBytes(STDOUT_FILENO, result); });
+        blamingFile("standard output", [&] { writeStreamBytes(STDOUT_FILENO, result); });
     }
 }
 

@@ -322,7 +322,7 @@ int createVolume(const Options& options)
         image.write(lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
         // The whole volume: emulators recognise a medium by the image's size.
         image.extendTo(std::uint64_t{options.blocks} * lif::kBlockSize);
-        image.commit(false); // a name taken meanwhile is not replaced either
+        image.commit(ReplacementFile::Existing::Refuse); // a name taken meanwhile is not replaced either
         return kExitOk;
     } catch (const Failure& e) {
         reportFailure(options.volume, e.what());

@@ -41,10 +41,10 @@ bool holdsBlocks(std::size_t size)
     return size == 256 || size == 512 || size == 1024;
 }
 
-// Takes bytes from the front of a capture; running out is a Failure.
-class Take {
+// Reads a capture from its front; running out is a Failure.
+class CaptureCursor {
 public:
-    Take(ByteView bytes, const char* kind) : bytes_(bytes), kind_(kind) { }
+    CaptureCursor(ByteView bytes, const char* kind) : bytes_(bytes), kind_(kind) { }
     bool done() const { return at_ == bytes_.size(); }
     std::uint8_t byte() { return bytes(1)[0]; }
     ByteView bytes(std::size_t count)
@@ -320,7 +320,7 @@ DecodedImage decodeImageDisk(ByteView file)
     if (commentEnd == file.end()) {
         throw Failure("the ImageDisk image has no end to its comment (byte 1A)");
     }
-    Take take(file.subspan(static_cast<std::size_t>(commentEnd - file.begin()) + 1), "ImageDisk");
+    CaptureCursor take(file.subspan(static_cast<std::size_t>(commentEnd - file.begin()) + 1), "ImageDisk");
     std::vector<Sector> sectors;
     while (!take.done()) {
         take.byte(); // the mode: rate and density, nothing the blocks need
@@ -639,7 +639,7 @@ private:
 Bytes expandLzw(ByteView packed)
 {
     Bytes out;
-    Take take(packed, "TeleDisk");
+    CaptureCursor take(packed, "TeleDisk");
     while (!take.done()) {
         const ByteView head = take.bytes(2);
         const std::size_t codes = (std::size_t{head[0]} | std::size_t{head[1]} << 8) / 3;
@@ -719,7 +719,7 @@ DecodedImage decodeTeleDisk(ByteView file)
     } else if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
         throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
     }
-    Take take(file.subspan(12), "TeleDisk");
+    CaptureCursor take(file.subspan(12), "TeleDisk");
     if ((file[7] & 0x80) != 0) { // a comment: its header, then its text
         const ByteView header = take.bytes(10);
         take.bytes(std::size_t{header[2]} | std::size_t{header[3]} << 8);

@@ -24,7 +24,7 @@ namespace {
 
 [[noreturn]] void failErrno(const std::string& what, int error)
 {
-    throw Failure(what + ": " + std::strerror(error));
+    throw Failure(what + ": " + std::strerror(error), error);
 }
 
 } // namespace
@@ -339,7 +339,7 @@ void ReplacementFile::extendTo(std::uint64_t size)
     }
 }
 
-void ReplacementFile::commit(bool replace)
+void ReplacementFile::commit(Existing existing)
 {
     if (keepMode_ && ::fchmod(fd_, mode_) != 0) {
         failErrno("cannot keep the file's permissions", errno);
@@ -376,6 +376,7 @@ void ReplacementFile::commit(bool replace)
         failErrno("cannot write", error);
     }
     // A new file takes a name that is free at that very moment, or none.
+    const bool replace = existing == Existing::Replace;
     bool renamed = replace ? ::rename(named_.c_str(), target_.c_str()) == 0
                            : ::renameat2(AT_FDCWD, named_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0;
     if (!renamed && !replace && errno == EINVAL && ::link(named_.c_str(), target_.c_str()) == 0) {
@@ -432,8 +433,8 @@ void writeStreamBytes(int fd, ByteView bytes)
 {
     try {
         writeAll(fd, bytes);
-    } catch (const Failure&) {
-        if (errno == EPIPE) {
+    } catch (const Failure& e) {
+        if (e.systemError == EPIPE) {
             throw BrokenPipe("the reader of the output has gone");
         }
         throw;

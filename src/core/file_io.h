@@ -64,8 +64,10 @@ public:
     // Zeros from the end of what was written to size (a sparse file where the
     // file system has them).
     void extendTo(std::uint64_t size);
-    // replace false: the name must still be free, else it fails and nothing changes.
-    void commit(bool replace = true);
+    // What commit does when a file already has the name.
+    enum class Existing { Replace, Refuse };
+    // Refuse: the name must still be free, else it fails and nothing changes.
+    void commit(Existing existing = Existing::Replace);
 
 private:
     // The file a write may replace: links followed, its folder there, itself

@@ -65,6 +65,35 @@ std::string blockSpan(const Entry& entry)
            std::to_string(std::uint64_t{entry.start} + entry.blocks) + ")";
 }
 
+// The text of an entry's damage, made here only; detail: the other file of
+// an overlap, the missing blocks and the container of absent ones.
+std::string damageText(const Entry& entry, Damage kind, const std::string& detail)
+{
+    const std::string file = "file " + shownName(entry.name);
+    switch (kind) {
+    case Damage::OutsideVolume:
+        return file + blockSpan(entry) + " lies outside the volume's data blocks";
+    case Damage::CutOff:
+        return file + ": the image ends inside it (cut off)";
+    case Damage::Overlap:
+        return file + blockSpan(entry) + " overlaps file " + detail;
+    case Damage::AbsentBlocks:
+        return file + ": block " + detail + " capture";
+    case Damage::None:
+        break;
+    }
+    return {};
+}
+
+// Marks the entry damaged (its first damage is the one it keeps).
+void markDamaged(Entry& entry, Damage kind, const std::string& detail = {})
+{
+    if (entry.damageKind == Damage::None) {
+        entry.damageKind = kind;
+        entry.damage = damageText(entry, kind, detail);
+    }
+}
+
 // The live files by their first block.
 std::vector<const Entry*> inStartOrder(const Volume& volume)
 {
@@ -202,19 +231,22 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             volume.purgedSlots.push_back(slot);
             continue;
         }
-        Entry entry{unpadded(e, 10), type, be32(e + 12), be32(e + 16), {}, slot, {}};
+        Entry entry;
+        entry.name = unpadded(e, 10);
+        entry.type = type;
+        entry.start = be32(e + 12);
+        entry.blocks = be32(e + 16);
+        entry.slot = slot;
         std::copy(e + 20, e + 26, entry.date.begin());
         volume.files.push_back(std::move(entry));
     }
     // A damaged entry is marked, and recorded when findings are wanted; the
     // other files stay readable.
-    const auto damaged = [&](Entry& entry, const std::string& text) {
+    const auto damaged = [&](Entry& entry, Damage kind, const std::string& detail = {}) {
         if (findings != nullptr) {
-            findings->push_back({entryOffset(volume, entry.slot), text});
+            findings->push_back({entryOffset(volume, entry.slot), damageText(entry, kind, detail)});
         }
-        if (entry.damage.empty()) {
-            entry.damage = text;
-        }
+        markDamaged(entry, kind, detail);
     };
     // Names two entries share: each of them is named only by its entry.
     std::vector<Entry*> byName;
@@ -231,10 +263,9 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
     for (auto& entry : volume.files) {
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
         if (entry.start < directoryEnd || end > volume.blocks) {
-            damaged(entry,
-                    "file " + shownName(entry.name) + blockSpan(entry) + " lies outside the volume's data blocks");
+            damaged(entry, Damage::OutsideVolume);
         } else if (end * kBlockSize > imageSize) {
-            damaged(entry, "file " + shownName(entry.name) + ": the image ends inside it (cut off)");
+            damaged(entry, Damage::CutOff);
         }
         byStart.push_back(&entry);
     }
@@ -248,12 +279,8 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             continue;
         }
         if (reaching != nullptr && std::uint64_t{reaching->start} + reaching->blocks > file->start) {
-            damaged(*file,
-                    "file " + shownName(file->name) + blockSpan(*file) + " overlaps file " + shownName(reaching->name));
-            if (reaching->damage.empty()) {
-                reaching->damage = "file " + shownName(reaching->name) + blockSpan(*reaching) + " overlaps file " +
-                                   shownName(file->name);
-            }
+            damaged(*file, Damage::Overlap, shownName(reaching->name));
+            markDamaged(*reaching, Damage::Overlap, shownName(file->name));
         }
         if (reaching == nullptr ||
             file->start + std::uint64_t{file->blocks} > reaching->start + std::uint64_t{reaching->blocks}) {
@@ -308,9 +335,8 @@ void markAbsentBlocks(Volume& volume, const DecodedImage& image)
 {
     for (auto& file : volume.files) {
         const std::string missing = describeAbsent(image, file.start, std::uint64_t{file.start} + file.blocks);
-        if (!missing.empty() && file.damage.empty()) {
-            file.damage = "file " + shownName(file.name) + ": block " + missing + " missing from the " +
-                          containerName(image.container) + " capture";
+        if (!missing.empty()) {
+            markDamaged(file, Damage::AbsentBlocks, missing + " missing from the " + containerName(image.container));
         }
     }
 }
@@ -568,26 +594,45 @@ bool isVolumeName(std::string_view name)
     return !name.empty() && name.size() <= 10 && name[0] != ' ' && std::all_of(name.begin(), name.end(), printable);
 }
 
-std::string formatDate(const Date& date)
+namespace {
+
+// The date's six values, or nothing for bytes that are not BCD or no date of
+// a calendar (month 99).
+std::optional<std::array<int, 6>> dateValues(const Date& date)
+{
+    std::array<int, 6> value{};
+    for (std::size_t i = 0; i < 6; ++i) {
+        if ((date[i] >> 4) > 9 || (date[i] & 0x0F) > 9) {
+            return std::nullopt;
+        }
+        value[i] = (date[i] >> 4) * 10 + (date[i] & 0x0F);
+    }
+    if (value[1] < 1 || value[1] > 12 || value[2] < 1 || value[2] > 31 || value[3] > 23 || value[4] > 59 ||
+        value[5] > 59) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+DateKind dateKind(const Date& date)
 {
     // All zeros, and the all-99 or all-FF some tools write, say "no date".
     for (const std::uint8_t none : {std::uint8_t{0x00}, std::uint8_t{0x99}, std::uint8_t{0xFF}}) {
         if (std::all_of(date.begin(), date.end(), [&](std::uint8_t b) { return b == none; })) {
-            return "-";
+            return DateKind::None;
         }
     }
-    int value[6];
-    for (std::size_t i = 0; i < 6; ++i) {
-        if ((date[i] >> 4) > 9 || (date[i] & 0x0F) > 9) {
-            return "unknown";
-        }
-        value[i] = (date[i] >> 4) * 10 + (date[i] & 0x0F);
+    return dateValues(date) ? DateKind::Known : DateKind::Unknown;
+}
+
+std::string formatDate(const Date& date)
+{
+    if (dateKind(date) != DateKind::Known) {
+        return dateKind(date) == DateKind::None ? "-" : "unknown";
     }
-    // BCD, yet no date (month 99): as unknown as bytes that are not BCD.
-    if (value[1] < 1 || value[1] > 12 || value[2] < 1 || value[2] > 31 || value[3] > 23 || value[4] > 59 ||
-        value[5] > 59) {
-        return "unknown";
-    }
+    const auto value = *dateValues(date);
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", value[0] + (value[0] >= 70 ? 1900 : 2000),
                   value[1], value[2], value[3], value[4], value[5]);
@@ -673,7 +718,7 @@ void refuseDamage(const Volume& volume)
 
 // The first gap of free blocks large enough, among all files sorted by
 // their first block; the old version of the file counts as live.
-Placement plan(const Volume& volume, std::string_view name, std::uint16_t type, std::uint64_t need, bool replace)
+Placement placeFile(const Volume& volume, std::string_view name, std::uint16_t type, std::uint64_t need, bool replace)
 {
     // A typed name was held to the writing rule when its entry was made; a
     // name that came from a volume goes back as it was.
@@ -855,7 +900,7 @@ void putFile(Bytes& image, const EntryBytes& entry, ByteView content, bool repla
     const std::string name = nameOf(entry);
     const Volume volume = parseImage(image);
     const std::uint64_t need = content.size() / kBlockSize;
-    const Placement p = plan(volume, name, be16(entry.data() + 10), need, replace);
+    const Placement p = placeFile(volume, name, be16(entry.data() + 10), need, replace);
     const std::size_t end = static_cast<std::size_t>(checkedSize((p.start + need) * kBlockSize, "the image"));
     image.resize(std::max(image.size(), end), 0x00);
     std::copy(content.begin(), content.end(), image.begin() + static_cast<std::ptrdiff_t>(p.start * kBlockSize));
@@ -909,7 +954,7 @@ void VolumeUpdate::put(std::string_view name, ByteView content, const Date& date
 void VolumeUpdate::insert(const EntryBytes& entry, ByteView content, bool replace)
 {
     const std::uint64_t need = content.size() / kBlockSize;
-    const Placement p = plan(volume_, nameOf(entry), be16(entry.data() + 10), need, replace);
+    const Placement p = placeFile(volume_, nameOf(entry), be16(entry.data() + 10), need, replace);
     const std::uint64_t at = p.start * kBlockSize;
     try {
         if (p.overOld) {

@@ -38,6 +38,15 @@ using Date = std::array<std::uint8_t, 6>; // BCD: year, month, day, hour, minute
 // A directory entry as it stands in a volume.
 using EntryBytes = std::array<std::uint8_t, kEntrySize>;
 
+// What is wrong with a directory entry, by kind.
+enum class Damage {
+    None,
+    OutsideVolume, // its blocks lie outside the volume's data blocks
+    CutOff, // the image ends inside it
+    Overlap, // it shares blocks with another file
+    AbsentBlocks, // a capture lacks some of its blocks
+};
+
 struct Entry {
     std::string name; // without the padding blanks
     std::uint16_t type = 0;
@@ -49,6 +58,7 @@ struct Entry {
     // file, cut off by the image's end); empty when nothing is. A damaged
     // file is listed but not read, and nothing is written into its volume.
     std::string damage;
+    Damage damageKind = Damage::None;
     // Another entry has the same name: the file is named by its entry (@N).
     bool sharesName = false;
 };
@@ -194,6 +204,9 @@ bool isVolumeName(std::string_view name);
 // "YYYY-MM-DD HH:MM:SS", "-" for no date (all zeros, all 99s, all FFs),
 // "unknown" for bytes that are not BCD or no date of a calendar (month 99).
 std::string formatDate(const Date& date);
+// Whether the date is none, a date, or bytes that are no date.
+enum class DateKind { None, Known, Unknown };
+DateKind dateKind(const Date& date);
 Date dateNow();
 
 // The floppy disks of HP's drives, as their volumes are labelled.

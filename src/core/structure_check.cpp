@@ -274,7 +274,7 @@ std::vector<lif::Finding> checkVolumeImage(ByteView image)
             findings.push_back({entryAt, "file " + lif::shownName(file.name) + " stands twice in the directory (" +
                                              twins[file.name].first + ")"});
         }
-        if (lif::formatDate(file.date) == "unknown") {
+        if (lif::dateKind(file.date) == lif::DateKind::Unknown) {
             findings.push_back({entryAt + 20, "file " + lif::shownName(file.name) + ": its date is not a BCD date"});
         }
         if (file.type == lif::kTypeAscii) {
@@ -312,7 +312,7 @@ std::vector<lif::Finding> checkFile(const std::filesystem::path& path)
     lif::Volume volume = lif::parseImage(decoded.blocks);
     lif::markAbsentBlocks(volume, decoded);
     for (const auto& entry : volume.files) {
-        if (entry.damage.find(" missing from the ") != std::string::npos) {
+        if (entry.damageKind == lif::Damage::AbsentBlocks) {
             findings.push_back({std::uint64_t{entry.start} * lif::kBlockSize, entry.damage});
         }
     }

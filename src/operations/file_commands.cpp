@@ -26,7 +26,7 @@ std::string lastVolumeFileName;
 // The image the document was read out of, until it is written somewhere.
 std::string documentImage;
 
-std::string shownName(const std::string& path)
+std::string fileNameOf(const std::string& path)
 {
     return std::filesystem::path(path).filename().string();
 }
@@ -56,14 +56,14 @@ bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind 
 {
     if (kind == FileKind::LifAscii) {
         // Records without a header: read as the program file they make.
-        if (!window.askYesNo(shownName(name) + " is a bare LIF ASCII file (program lines as records, no header)" +
+        if (!window.askYesNo(fileNameOf(name) + " is a bare LIF ASCII file (program lines as records, no header)" +
                              (hp ? ", not an HP BASIC ASCII program file" : ", not a text file") +
                              ". Read it as LIF ASCII?")) {
             return false;
         }
         hp = true;
     } else if (hp && kind == FileKind::Other) {
-        if (!window.askYesNo(shownName(name) + " is not an HP BASIC ASCII program file. Read it as text?")) {
+        if (!window.askYesNo(fileNameOf(name) + " is not an HP BASIC ASCII program file. Read it as text?")) {
             return false;
         }
         hp = false;
@@ -71,7 +71,7 @@ bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind 
         const char* what = kind == FileKind::Volume
                                ? " is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?"
                                : " is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?";
-        if (!window.askYesNo(shownName(name) + what)) {
+        if (!window.askYesNo(fileNameOf(name) + what)) {
             return false;
         }
         hp = true;
@@ -83,7 +83,7 @@ bool readAsWhatItIs(WindowOperations& window, const std::string& name, FileKind 
 void tellRecovery(WindowOperations& window, const std::string& image, const std::string& recovery)
 {
     if (!recovery.empty()) {
-        window.showWarningMessage(shownName(image) + ": " + recovery + ".");
+        window.showWarningMessage(fileNameOf(image) + ": " + recovery + ".");
     }
 }
 
@@ -145,7 +145,7 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
     window.setProgressValue(0);
-    return DecodeHpAscii(window, codePage, bytes, shownName(name));
+    return DecodeHpAscii(window, codePage, bytes, fileNameOf(name));
 }
 
 void readTxt(WindowOperations& window, const CodePage& codePage, const std::string& name)
@@ -209,14 +209,14 @@ bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject
             holds = kind == FileKind::ProgramFile ? "an HP BASIC ASCII program file" : "a bare LIF ASCII file";
         }
     }
-    if (holds && !window.askYesNo(shownName(subject.file) + " is " + *holds + ". Replace it with this text?", true)) {
+    if (holds && !window.askYesNo(fileNameOf(subject.file) + " is " + *holds + ". Replace it with this text?", true)) {
         return false;
     }
     window.setStatusText(status::kWriting);
     const Bytes bytes = codePage.fromUtf8(window.documentText());
     replaceFile(subject.file, bytes);
     window.setStatusText(status::kComplete);
-    written(window, shownName(subject.file));
+    written(window, fileNameOf(subject.file));
     window.setIdle();
     return true;
 }
@@ -280,7 +280,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     if (volume) {
         lastVolumeFileName = lifName;
     }
-    written(window, volume ? lifName + " in " + shownName(target) : shownName(target));
+    written(window, volume ? lifName + " in " + fileNameOf(target) : fileNameOf(target));
     window.setIdle();
     return true;
 }
@@ -322,7 +322,7 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
             readTxt(window, codePage, name);
         }
         documentImage = inVolume ? name : std::string();
-        window.setDocumentFile(inVolume ? inVolume->name + " in " + shownName(name) : shownName(name));
+        window.setDocumentFile(inVolume ? inVolume->name + " in " + fileNameOf(name) : fileNameOf(name));
         window.setIdle();
     });
 }

@@ -118,14 +118,14 @@ bool sameName(std::string_view a, std::string_view b)
            });
 }
 
-// Reads the lines the way the settings reader does: "[Section]", "Key=Value",
-// and "Key=<<<TAG" that runs on to a line holding TAG alone.
 std::string withoutTrailingBlanks(std::string_view text)
 {
     const auto last = text.find_last_not_of(" \t\r\n");
     return std::string(last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1));
 }
 
+// Reads the lines the way the settings reader does: "[Section]", "Key=Value",
+// and "Key=<<<TAG" that runs on to a line holding TAG alone.
 std::vector<IniLine> parseLines(const std::vector<std::string>& lines)
 {
     std::vector<IniLine> parsed(lines.size());

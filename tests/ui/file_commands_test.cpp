@@ -202,42 +202,46 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
     const std::string notHp = "plain.txt is not an HP BASIC ASCII program file. Read it as text?";
-    const std::tuple<std::string, bool, QString, QString, QMessageBox::StandardButton, std::string, std::string>
-        reads[] = {
-            {"missing.asc", true, "", "", no, "kept",
-             "status Now Reading|idle|warning Could not read missing.asc.\nCannot open: No such file or directory."},
-            {"cut.asc", true, "", "", no, "kept",
-             "busy|status Now Reading|status Now Analysing|question cut.asc is damaged at offset 260 (the file ends "
-             "inside a length word, after line 1). Read what the lenient rule makes of it?|idle"},
-            {"lost.asc", true, "", "", yes, "AB\r\n10",
-             "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
-             "inside line 2, a record of 5 bytes from offset 262). Read what the lenient rule makes of it?|status "
-             "Complete|idle"},
-            {"BIG.asc", true, "", "", no, "kept",
-             "busy|status Now Reading|idle|warning Could not read BIG.asc.\nThe file became shorter while it was "
-             "read."}, // cut short while it is read
-            {"plain.txt", false, "2.1e9", "1e9", no, "",
-             "busy|status Now Reading|status Inserting LineNumber|idle|warning Could not read plain.txt.\nLine numbers "
-             "leave the 32-bit range: the number after 2100000000 (line 1) would be 3100000000."},
-            {"empty.txt", false, "10", "10", no, "",
-             "busy|status Now Reading|idle|warning Could not read empty.txt.\nThe document is empty."}, // not numbered
-            {"plain.txt", true, "100", "10", no, "kept", "question " + notHp},
-            {"PROG.asc", true, "", "", no, "10 BEEP\r\n20 END\r\n", hp},
-            {"PROG.asc", true, "100", "5", no, "10 BEEP\r\n20 END\r\n", hp}, // no numbering on this path
-            {"plain.txt", false, "", "", no, "PRINT 1\r\n\r\nEND", txt},
-            {"plain.txt", false, "100", " 5", no, "100 PRINT 1\r\n105 \r\n110 END",
-             "busy|status Now Reading|status Inserting LineNumber|status Complete|idle"},
-            {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
-            {"PROG.asc", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
-             "question PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?|" + hp},
-            {"BARE.lif", true, "", "", yes, "10 BEEP\r\n20 END\r\n",
-             "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not an HP BASIC ASCII "
-             "program file. Read it as LIF ASCII?|" +
-                 hp},
-            {"disk.lif", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
-             "question disk.lif is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?|" +
-                 hp},
-        };
+    const struct {
+        std::string file;
+        bool readHp;
+        QString start, step;
+        QMessageBox::StandardButton answer;
+        std::string document, seen;
+    } reads[] = {
+        {"missing.asc", true, "", "", no, "kept",
+         "status Now Reading|idle|warning Could not read missing.asc.\nCannot open: No such file or directory."},
+        {"cut.asc", true, "", "", no, "kept",
+         "busy|status Now Reading|status Now Analysing|question cut.asc is damaged at offset 260 (the file ends "
+         "inside a length word, after line 1). Read what the lenient rule makes of it?|idle"},
+        {"lost.asc", true, "", "", yes, "AB\r\n10",
+         "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
+         "inside line 2, a record of 5 bytes from offset 262). Read what the lenient rule makes of it?|status "
+         "Complete|idle"},
+        {"BIG.asc", true, "", "", no, "kept",
+         "busy|status Now Reading|idle|warning Could not read BIG.asc.\nThe file became shorter while it was "
+         "read."}, // cut short while it is read
+        {"plain.txt", false, "2.1e9", "1e9", no, "",
+         "busy|status Now Reading|status Inserting LineNumber|idle|warning Could not read plain.txt.\nLine numbers "
+         "leave the 32-bit range: the number after 2100000000 (line 1) would be 3100000000."},
+        {"empty.txt", false, "10", "10", no, "",
+         "busy|status Now Reading|idle|warning Could not read empty.txt.\nThe document is empty."}, // not numbered
+        {"plain.txt", true, "100", "10", no, "kept", "question " + notHp},
+        {"PROG.asc", true, "", "", no, "10 BEEP\r\n20 END\r\n", hp},
+        {"PROG.asc", true, "100", "5", no, "10 BEEP\r\n20 END\r\n", hp}, // no numbering on this path
+        {"plain.txt", false, "", "", no, "PRINT 1\r\n\r\nEND", txt},
+        {"plain.txt", false, "100", " 5", no, "100 PRINT 1\r\n105 \r\n110 END",
+         "busy|status Now Reading|status Inserting LineNumber|status Complete|idle"},
+        {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
+        {"PROG.asc", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
+         "question PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?|" + hp},
+        {"BARE.lif", true, "", "", yes, "10 BEEP\r\n20 END\r\n",
+         "question BARE.lif is a bare LIF ASCII file (program lines as records, no header), not an HP BASIC ASCII "
+         "program file. Read it as LIF ASCII?|" +
+             hp},
+        {"disk.lif", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
+         "question disk.lif is a LIF disk image, not a text file. Read a program out of it as HP BASIC ASCII?|" + hp},
+    };
     w.volumeFile = "PROG";
     for (const auto& [file, readHp, start, step, answer, document, seen] : reads) {
         SCOPED_TRACE(file + " " + start.toStdString() + (answer == yes ? " yes" : ""));
@@ -322,7 +326,12 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     const auto failed = [](const std::string& phases, const std::string& file, const std::string& reason) {
         return "save dialog|busy|status " + phases + "idle|warning Could not write " + file + ".\n" + reason + ".";
     };
-    const std::tuple<const char*, std::string, std::string, bool, std::string, std::string> writes[] = {
+    const struct {
+        const char* page;
+        std::string document, target;
+        bool txt;
+        std::string seen, after;
+    } writes[] = {
         {"windows-932", "10 PRINT \"\u65E5\"", "old.asc", false, noByte + "\nline 1, column 11", worked},
         {"windows-1252", "\r\n\u2264", "old.asc", false, noByte + "\nline 2, column 1", worked},
         {"windows-1252", std::string("10 A\r\n20 B\0", 11), "old.asc", false, place, worked},
