@@ -7,9 +7,9 @@
 
 #include "sample_program.h"
 
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
-#include "core/line_numbers.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/text/line_numbers.h"
 #include "support/captures.h"
 
 #include <benchmark/benchmark.h>

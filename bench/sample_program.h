@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/bytes.h"
+#include "core/base/bytes.h"
 
 #include <cstddef>
 

@@ -8,8 +8,8 @@
 
 #include "ui/frm_main.h"
 
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
 #include "operations/file_commands.h"
 #include "settings/module1.h"
 

@@ -6,10 +6,10 @@
 
 #include "check.h"
 
-#include "core/disk_image.h"
-#include "core/failure.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/capture/disk_image.h"
+#include "core/base/failure.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 
 inline void checkCapture(const varnook::lif::DecodedImage& image, std::uint64_t bound)
 {

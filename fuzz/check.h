@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/bytes.h"
-#include "core/failure.h"
+#include "core/base/bytes.h"
+#include "core/base/failure.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 
 #include "check.h"
 
-#include "core/code_page.h"
-#include "core/failure.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
 
 #include <string>
 

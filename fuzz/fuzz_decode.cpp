@@ -5,8 +5,8 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/hp_ascii.h"
+#include "core/base/failure.h"
+#include "core/program/hp_ascii.h"
 
 #include <algorithm>
 #include <string>

@@ -5,9 +5,9 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/hp_ascii.h"
-#include "core/line_breaks.h"
+#include "core/base/failure.h"
+#include "core/program/hp_ascii.h"
+#include "core/text/line_breaks.h"
 
 #include <string>
 

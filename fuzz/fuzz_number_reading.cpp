@@ -3,8 +3,8 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/number_reading.h"
+#include "core/base/failure.h"
+#include "core/text/number_reading.h"
 
 #include <cmath>
 #include <string>

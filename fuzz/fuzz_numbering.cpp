@@ -3,9 +3,9 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/line_breaks.h"
-#include "core/line_numbers.h"
+#include "core/base/failure.h"
+#include "core/text/line_breaks.h"
+#include "core/text/line_numbers.h"
 
 #include <cstring>
 #include <string>

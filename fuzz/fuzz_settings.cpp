@@ -4,8 +4,8 @@
 
 #include "check.h"
 
-#include "core/code_page.h"
-#include "core/failure.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
 #include "settings/module1.h"
 
 #include <cstdio>

@@ -7,9 +7,9 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 
 #include <algorithm>
 #include <string>

@@ -6,12 +6,12 @@
 
 #include "check.h"
 
-#include "core/failure.h"
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
-#include "core/line_breaks.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/text/line_breaks.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 
 #include <algorithm>
 #include <cstdlib>

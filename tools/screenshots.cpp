@@ -9,9 +9,9 @@
 #include "ui/frm_main.h"
 #include "ui/volume_dialogs.h"
 
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
-#include "core/lif.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/lif/lif.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"

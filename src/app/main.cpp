@@ -1,7 +1,7 @@
 // Varnook starts by loading its main window; a file named on the command
 // line is read as a dropped file is.
 
-#include "core/file_io.h"
+#include "core/io/file_io.h"
 #include "ui/frm_main.h"
 
 #include <QApplication>

@@ -1,12 +1,12 @@
 #include "converter.h"
 
-#include "core/failure.h"
-#include "core/hp_ascii.h"
-#include "core/hp_ascii_format.h"
-#include "core/lif.h"
-#include "core/line_breaks.h"
-#include "core/line_numbers.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/program/hp_ascii.h"
+#include "core/program/hp_ascii_format.h"
+#include "core/lif/lif.h"
+#include "core/text/line_breaks.h"
+#include "core/text/line_numbers.h"
+#include "core/lif/structure_check.h"
 
 #include <algorithm>
 #include <string>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/bytes.h"
-#include "core/code_page.h"
-#include "core/progress.h"
+#include "core/base/bytes.h"
+#include "core/text/code_page.h"
+#include "core/base/progress.h"
 
 #include <cstdint>
 

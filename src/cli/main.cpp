@@ -4,10 +4,10 @@
 #include "converter.h"
 #include "options.h"
 
-#include "core/code_page.h"
-#include "core/failure.h"
-#include "core/file_io.h"
-#include "core/lif.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/lif/lif.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,8 +3,8 @@
 
 #include "options.h"
 
-#include "core/failure.h"
-#include "core/lif.h"
+#include "core/base/failure.h"
+#include "core/lif/lif.h"
 
 #include <CLI/CLI.hpp>
 

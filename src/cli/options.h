@@ -2,7 +2,7 @@
 
 #include "converter.h"
 
-#include "core/code_page.h"
+#include "core/text/code_page.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -2,10 +2,10 @@
 
 #include "options.h"
 
-#include "core/failure.h"
-#include "core/file_io.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,11 +3,11 @@
 #include "operation_frame.h"
 #include "program_routines.h"
 
-#include "core/failure.h"
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 #include "settings/module1.h"
 
 #include <algorithm>

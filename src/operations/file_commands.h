@@ -2,7 +2,7 @@
 
 #include "window_operations.h"
 
-#include "core/code_page.h"
+#include "core/text/code_page.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 #include "window_operations.h"
 
-#include "core/progress.h"
+#include "core/base/progress.h"
 
 #include <cstdint>
 #include <functional>

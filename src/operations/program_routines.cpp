@@ -2,10 +2,10 @@
 
 #include "operation_frame.h"
 
-#include "core/failure.h"
-#include "core/hp_ascii.h"
-#include "core/line_numbers.h"
-#include "core/number_reading.h"
+#include "core/base/failure.h"
+#include "core/program/hp_ascii.h"
+#include "core/text/line_numbers.h"
+#include "core/text/number_reading.h"
 
 #include <string>
 

@@ -2,8 +2,8 @@
 
 #include "window_operations.h"
 
-#include "core/bytes.h"
-#include "core/code_page.h"
+#include "core/base/bytes.h"
+#include "core/text/code_page.h"
 
 #include <string_view>
 

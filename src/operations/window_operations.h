@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/lif.h"
+#include "core/lif/lif.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 #include "module1.h"
 
-#include "core/code_page.h"
-#include "core/failure.h"
-#include "core/file_io.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
 
 #include <SimpleIni.h>
 

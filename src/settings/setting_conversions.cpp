@@ -1,7 +1,7 @@
 #include "setting_conversions.h"
 
-#include "core/failure.h"
-#include "core/number_reading.h"
+#include "core/base/failure.h"
+#include "core/text/number_reading.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,8 +6,8 @@
 #include "volume_dialogs.h"
 #include "window_manager.h"
 
-#include "core/failure.h"
-#include "core/line_breaks.h"
+#include "core/base/failure.h"
+#include "core/text/line_breaks.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"

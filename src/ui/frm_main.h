@@ -3,7 +3,7 @@
 #include "common_dialog.h"
 #include "window_manager.h"
 
-#include "core/code_page.h"
+#include "core/text/code_page.h"
 #include "operations/window_operations.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "number_field.h"
 
-#include "core/failure.h"
+#include "core/base/failure.h"
 
 #include <QKeyEvent>
 #include <QTimer>

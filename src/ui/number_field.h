@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/code_page.h"
+#include "core/text/code_page.h"
 
 #include <QLineEdit>
 

@@ -1,6 +1,6 @@
 #include "cli/converter.h"
-#include "core/file_io.h"
-#include "core/lif.h"
+#include "core/io/file_io.h"
+#include "core/lif/lif.h"
 #include "support/captures.h"
 #include "support/test_support.h"
 

@@ -1,5 +1,5 @@
-#include "core/code_page.h"
-#include "core/failure.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>

@@ -1,5 +1,5 @@
-#include "core/failure.h"
-#include "core/file_io.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>

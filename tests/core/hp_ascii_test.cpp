@@ -1,5 +1,5 @@
-#include "core/failure.h"
-#include "core/hp_ascii.h"
+#include "core/base/failure.h"
+#include "core/program/hp_ascii.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
-#include "core/failure.h"
-#include "core/file_io.h"
-#include "core/hp_ascii.h"
-#include "core/lif.h"
-#include "core/structure_check.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/lif/lif.h"
+#include "core/lif/structure_check.h"
 #include "support/test_support.h"
 
 #include <gmock/gmock.h>

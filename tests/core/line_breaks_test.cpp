@@ -1,4 +1,4 @@
-#include "core/line_breaks.h"
+#include "core/text/line_breaks.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "core/failure.h"
-#include "core/line_numbers.h"
+#include "core/base/failure.h"
+#include "core/text/line_numbers.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

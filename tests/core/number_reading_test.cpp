@@ -1,4 +1,4 @@
-#include "core/number_reading.h"
+#include "core/text/number_reading.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // folder was flushed), opened as the next command opens it, reads as the
 // volume before the change or after it, and nothing else.
 
-#include "core/failure.h"
-#include "core/lif.h"
+#include "core/base/failure.h"
+#include "core/lif/lif.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // Floppy imagers' captures of a plain image, made from the formats' public
 // descriptions apart from the readers, so that the two hold each other.
 
-#include "core/bytes.h"
+#include "core/base/bytes.h"
 
 #include <cstddef>
 #include <cstdint>

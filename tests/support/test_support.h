@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/bytes.h"
-#include "core/progress.h"
+#include "core/base/bytes.h"
+#include "core/base/progress.h"
 
 #include <cstdint>
 #include <exception>

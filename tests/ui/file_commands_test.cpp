@@ -5,8 +5,8 @@
 #include "ui/common_dialog.h"
 #include "ui/frm_main.h"
 
-#include "core/hp_ascii.h"
-#include "core/lif.h"
+#include "core/program/hp_ascii.h"
+#include "core/lif/lif.h"
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"

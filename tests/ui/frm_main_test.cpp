@@ -3,7 +3,7 @@
 #include "ui/number_field.h"
 #include "ui/volume_dialogs.h"
 
-#include "core/lif.h"
+#include "core/lif/lif.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
 #include "support/test_support.h"

@@ -1,10 +1,10 @@
 #include "hp_ascii.h"
 
-#include "checked.h"
-#include "failure.h"
+#include "core/base/checked.h"
+#include "core/base/failure.h"
 #include "hp_ascii_format.h"
-#include "line_scan.h"
-#include "simd.h"
+#include "core/text/line_scan.h"
+#include "core/base/simd.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,7 +4,7 @@
 // blocks one after another), sector captures of floppy imagers, which are
 // read by their content, never by the file name. Containers are read-only.
 
-#include "bytes.h"
+#include "core/base/bytes.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "line_breaks.h"
 
-#include "simd.h"
+#include "core/base/simd.h"
 
 #include <cstdint>
 #include <cstring>

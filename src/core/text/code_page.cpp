@@ -1,7 +1,7 @@
 #include "code_page.h"
 
 #include "code_page_paths.h"
-#include "failure.h"
+#include "core/base/failure.h"
 
 #include <unicode/utf8.h>
 

@@ -4,7 +4,7 @@
 // numbering. Lines of typical programs are shorter than 64 bytes; handling
 // 64 bytes at a time without a loop keeps the branches predictable.
 
-#include "simd.h"
+#include "core/base/simd.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
 #include "lif.h"
 
-#include "byte_order.h"
-#include "checked.h"
-#include "failure.h"
-#include "file_io.h"
-#include "hp_ascii.h"
-#include "hp_ascii_format.h"
+#include "core/base/byte_order.h"
+#include "core/base/checked.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii.h"
+#include "core/program/hp_ascii_format.h"
 
 #include <algorithm>
 #include <charconv>

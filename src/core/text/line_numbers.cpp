@@ -1,7 +1,7 @@
 #include "line_numbers.h"
 
-#include "checked.h"
-#include "failure.h"
+#include "core/base/checked.h"
+#include "core/base/failure.h"
 #include "line_scan.h"
 
 #include <algorithm>

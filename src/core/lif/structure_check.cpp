@@ -1,8 +1,8 @@
 #include "structure_check.h"
 
-#include "failure.h"
-#include "file_io.h"
-#include "hp_ascii_format.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
+#include "core/program/hp_ascii_format.h"
 
 #include <algorithm>
 #include <cstdio>

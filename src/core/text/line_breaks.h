@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bytes.h"
+#include "core/base/bytes.h"
 
 #include <string>
 

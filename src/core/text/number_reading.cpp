@@ -1,6 +1,6 @@
 #include "number_reading.h"
 
-#include "failure.h"
+#include "core/base/failure.h"
 
 #include <cfenv>
 #include <charconv>

@@ -1,7 +1,7 @@
 #include "file_io.h"
 
-#include "checked.h"
-#include "failure.h"
+#include "core/base/checked.h"
+#include "core/base/failure.h"
 
 #include <algorithm>
 #include <atomic>

@@ -7,8 +7,8 @@
 // into a rollback journal beside the image; an image found with a journal
 // is rolled back before anything else is done with it.
 
-#include "bytes.h"
-#include "failure.h"
+#include "core/base/bytes.h"
+#include "core/base/failure.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bytes.h"
-#include "progress.h"
+#include "core/base/bytes.h"
+#include "core/base/progress.h"
 
 #include <cstdint>
 

@@ -1,5 +1,5 @@
 #include "code_page_paths.h"
-#include "failure.h"
+#include "core/base/failure.h"
 
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simd.h"
+#include "core/base/simd.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "bytes.h"
-#include "code_page.h"
-#include "failure.h"
-#include "progress.h"
+#include "core/base/bytes.h"
+#include "core/text/code_page.h"
+#include "core/base/failure.h"
+#include "core/base/progress.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bytes.h"
-#include "failure.h"
+#include "core/base/bytes.h"
+#include "core/base/failure.h"
 
 #include <cstdint>
 #include <filesystem>

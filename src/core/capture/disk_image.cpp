@@ -1,8 +1,7 @@
 #include "disk_image.h"
 
-#include "byte_order.h"
-#include "failure.h"
-#include "file_io.h"
+#include "core/base/byte_order.h"
+#include "core/base/failure.h"
 
 #include <algorithm>
 #include <array>

@@ -4,8 +4,8 @@
 // files on them: the record stream of an HP BASIC ASCII program file after
 // its header, ended by the length FFFF instead of 00 FF FF.
 
-#include "bytes.h"
-#include "disk_image.h"
+#include "core/base/bytes.h"
+#include "core/capture/disk_image.h"
 #include "image_file.h"
 
 #include <array>

@@ -1,9 +1,9 @@
 #include "image_file.h"
 
-#include "byte_order.h"
-#include "checked.h"
-#include "failure.h"
-#include "file_io.h"
+#include "core/base/byte_order.h"
+#include "core/base/checked.h"
+#include "core/base/failure.h"
+#include "core/io/file_io.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 // once from ICU for single-byte code pages, ICU's converters for the rest.
 // Both convert between bytes and UTF-8 and never substitute.
 
-#include "bytes.h"
+#include "core/base/bytes.h"
 #include "code_page.h"
 
 #include <unicode/ucnv.h>
