@@ -20,12 +20,6 @@ namespace {
 // The byte loops publish and yield once per stretch, not once per byte.
 constexpr std::size_t kStretch = static_cast<std::size_t>(kProgressStride);
 
-// The name of the file last read out of a volume or written into one,
-// offered when writing into one.
-std::string lastVolumeFileName;
-// The image the document was read out of, until it is written somewhere.
-std::string documentImage;
-
 std::string fileNameOf(const std::string& path)
 {
     return std::filesystem::path(path).filename().string();
@@ -130,7 +124,7 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
         ProgressCount = static_cast<std::int32_t>(blocks.size()) - 1;
         window.yield();
         bytes = lif::programFileFromLines(lif::readRecords(blocks));
-        lastVolumeFileName = inVolume->name;
+        window.documentOrigin().volumeFileName = inVolume->name;
     } else {
         const auto size = beforePhase(window, status::kNowReading, [&] { return InputFile(name).size(); });
         if (size == 0) {
@@ -169,8 +163,8 @@ void offerSaveName(WindowOperations& window, bool txt)
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     const char* wanted = txt ? (upper ? ".TXT" : ".txt") : (upper ? ".ASC" : ".asc");
-    if (!documentImage.empty() && name == documentImage) {
-        name = name.parent_path() / lastVolumeFileName;
+    if (!window.documentOrigin().image.empty() && name == window.documentOrigin().image) {
+        name = name.parent_path() / window.documentOrigin().volumeFileName;
         name.replace_extension(txt ? ".txt" : ".asc");
     } else if (name.filename().empty()) {
         return;
@@ -183,7 +177,7 @@ void offerSaveName(WindowOperations& window, bool txt)
 // The document was written: it is now what the file holds.
 void written(WindowOperations& window, const std::string& shown)
 {
-    documentImage.clear();
+    window.documentOrigin().image.clear();
     window.setDocumentFile(shown);
 }
 
@@ -249,7 +243,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     });
     std::string lifName;
     if (volume) {
-        const auto name = window.askVolumeFileName(*volume, lastVolumeFileName);
+        const auto name = window.askVolumeFileName(*volume, window.documentOrigin().volumeFileName);
         if (!name) {
             return false;
         }
@@ -278,7 +272,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     window.setStatusText(status::kComplete);
     window.setProgressValue(0);
     if (volume) {
-        lastVolumeFileName = lifName;
+        window.documentOrigin().volumeFileName = lifName;
     }
     written(window, volume ? lifName + " in " + fileNameOf(target) : fileNameOf(target));
     window.setIdle();
@@ -321,7 +315,7 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         } else {
             readTxt(window, codePage, name);
         }
-        documentImage = inVolume ? name : std::string();
+        window.documentOrigin().image = inVolume ? name : std::string();
         window.setDocumentFile(inVolume ? inVolume->name + " in " + fileNameOf(name) : fileNameOf(name));
         window.setIdle();
     });

@@ -65,6 +65,19 @@ public:
     // The document now holds what the named file holds, just read or
     // written: the window shows the name, and that nothing is unwritten.
     virtual void setDocumentFile(std::string_view name) = 0;
+
+    // Where the document came from, as the next Write File needs it.
+    struct DocumentOrigin {
+        // The disk image it was read out of, until it is written somewhere.
+        std::string image;
+        // The name of the file last read out of a volume or written into
+        // one, offered when writing into one.
+        std::string volumeFileName;
+    };
+    DocumentOrigin& documentOrigin() { return origin_; }
+
+private:
+    DocumentOrigin origin_;
 };
 
 } // namespace varnook
