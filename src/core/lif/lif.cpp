@@ -170,14 +170,12 @@ bool hasVolumeMark(ByteView start)
     return start.size() >= 2 && start[0] == 0x80 && start[1] == 0x00;
 }
 
-Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, std::vector<Finding>* findings)
+namespace {
+
+// The label's fields and the capacity its geometry gives (else the image's
+// size); an impossible geometry is the volume's defect.
+void readLabel(Volume& volume, ByteView label, std::uint64_t imageSize)
 {
-    const Problems problem{findings};
-    Volume volume;
-    if (label.size() < kBlockSize || !hasVolumeMark(label)) {
-        problem(0, kNotAVolume);
-        return volume;
-    }
     volume.label = unpadded(label.data() + 2, 6);
     volume.directoryStart = be32(label.data() + 8);
     volume.directoryBlocks = be32(label.data() + 16);
@@ -194,14 +192,11 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
                         "directory entry can address (set it right with another LIF tool, or copy the files to a new "
                         "volume)";
     }
-    const std::uint64_t directoryEnd = volume.firstDataBlock();
-    if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
-        directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {
-        problem(8, "the directory (block " + std::to_string(volume.directoryStart) + ", " +
-                       std::to_string(volume.directoryBlocks) + " blocks) lies outside the image or the volume");
-        return volume;
-    }
+}
 
+// The live entries up to the end entry, and the purged ones.
+void readEntries(Volume& volume, ByteView directory)
+{
     for (std::size_t slot = 0; slot < volume.entryCount(); ++slot) {
         const std::uint8_t* e = directory.data() + slot * kEntrySize;
         const std::uint16_t type = be16(e + 10);
@@ -222,15 +217,11 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
         std::copy(e + 20, e + 26, entry.date.begin());
         volume.files.push_back(std::move(entry));
     }
-    // A damaged entry is marked, and recorded when findings are wanted; the
-    // other files stay readable.
-    const auto damaged = [&](Entry& entry, Damage kind, const std::string& detail = {}) {
-        if (findings != nullptr) {
-            findings->push_back({entryOffset(volume, entry.slot), damageText(entry, kind, detail)});
-        }
-        markDamaged(entry, kind, detail);
-    };
-    // Names two entries share: each of them is named only by its entry.
+}
+
+// Names two entries share: each of them is named only by its entry.
+void markSharedNames(Volume& volume)
+{
     std::vector<Entry*> byName;
     for (auto& entry : volume.files) {
         byName.push_back(&entry);
@@ -241,10 +232,23 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             byName[i]->sharesName = byName[i - 1]->sharesName = true;
         }
     }
+}
+
+// Marks the entries that lie outside the volume, are cut off by the image's
+// end or share blocks with another file, recording each when findings are
+// wanted; the other files stay readable.
+void markDamagedEntries(Volume& volume, std::uint64_t imageSize, std::vector<Finding>* findings)
+{
+    const auto damaged = [&](Entry& entry, Damage kind, const std::string& detail = {}) {
+        if (findings != nullptr) {
+            findings->push_back({entryOffset(volume, entry.slot), damageText(entry, kind, detail)});
+        }
+        markDamaged(entry, kind, detail);
+    };
     std::vector<Entry*> byStart;
     for (auto& entry : volume.files) {
         const std::uint64_t end = std::uint64_t{entry.start} + entry.blocks;
-        if (entry.start < directoryEnd || end > volume.blocks) {
+        if (entry.start < volume.firstDataBlock() || end > volume.blocks) {
             damaged(entry, Damage::OutsideVolume);
         } else if (end * kBlockSize > imageSize) {
             damaged(entry, Damage::CutOff);
@@ -269,6 +273,29 @@ Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, 
             reaching = file;
         }
     }
+}
+
+} // namespace
+
+Volume parseVolume(ByteView label, ByteView directory, std::uint64_t imageSize, std::vector<Finding>* findings)
+{
+    const Problems problem{findings};
+    Volume volume;
+    if (label.size() < kBlockSize || !hasVolumeMark(label)) {
+        problem(0, kNotAVolume);
+        return volume;
+    }
+    readLabel(volume, label, imageSize);
+    const std::uint64_t directoryEnd = volume.firstDataBlock();
+    if (volume.directoryStart == 0 || volume.directoryBlocks == 0 || directoryEnd * kBlockSize > imageSize ||
+        directoryEnd > volume.blocks || directory.size() < volume.entryCount() * kEntrySize) {
+        problem(8, "the directory (block " + std::to_string(volume.directoryStart) + ", " +
+                       std::to_string(volume.directoryBlocks) + " blocks) lies outside the image or the volume");
+        return volume;
+    }
+    readEntries(volume, directory);
+    markSharedNames(volume);
+    markDamagedEntries(volume, imageSize, findings);
     return volume;
 }
 
