@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -56,47 +58,206 @@ const char* kDescription = "Converts BASIC programs between HP BASIC ASCII progr
                            "(CR LF lines in the code page), byte for byte as the Varnook window does,\n"
                            "and reads and writes them on LIF disk images.\n"
                            "INPUT '-' is standard input. With one input and no -o the result goes to\n"
-                           "standard output; with several inputs -o names an existing folder and each\n"
-                           "result is named after its input with the extension .txt or .asc.\n"
+                           "standard output; with several inputs -o names an existing folder.\n"
                            "\n"
-                           "  varnook-convert --to {txt|hp|lif-ascii} [--from {txt|hp|lif-ascii}] [options] INPUT...\n"
-                           "  varnook-convert --list IMAGE\n"
-                           "  varnook-convert --to {txt|hp|lif-ascii} --volume IMAGE [-o PATH] [--code-page NAME]\n"
-                           "                  NAME...\n"
-                           "  varnook-convert --to lif --volume IMAGE [--from {txt|hp|lif-ascii}] [--name NAME]\n"
-                           "                  [--line-numbers] [--start N] [--step N] [--code-page NAME] INPUT...\n"
-                           "  varnook-convert --new-volume IMAGE [--label LABEL] [--medium NAME | --blocks N]\n"
-                           "                  [--directory-blocks N]\n"
-                           "  varnook-convert --extract --volume IMAGE [--form {lif|hfslif|bare}] [-o PATH] NAME...\n"
-                           "  varnook-convert --insert --volume IMAGE [--replace] FILE...\n"
-                           "  varnook-convert --insert --volume IMAGE --bare --name NAME --type TYPE [--replace] FILE\n"
-                           "  varnook-convert --rename --volume IMAGE OLD NEW\n"
-                           "  varnook-convert --purge --volume IMAGE NAME...\n"
-                           "  varnook-convert --pack --volume IMAGE\n"
-                           "  varnook-convert --set-label --volume IMAGE LABEL\n"
-                           "  varnook-convert --export-image IMAGE -o OUT\n"
-                           "  varnook-convert --check FILE...\n"
-                           "  varnook-convert --textconv [--line-ending {crlf|lf}] FILE";
+                           "Commands (varnook-convert COMMAND --help tells one):\n"
+                           "  convert --to {txt|hp|lif-ascii} [--from {txt|hp|lif-ascii}] [options] INPUT...\n"
+                           "  list IMAGE                     the files of a disk image or capture\n"
+                           "  read IMAGE NAME...             ASCII files out of the image (--to txt|hp|lif-ascii)\n"
+                           "  write IMAGE INPUT...           programs into the image as ASCII files\n"
+                           "  new IMAGE                      an empty disk image\n"
+                           "  extract IMAGE NAME...          files out of the image as single files\n"
+                           "  insert IMAGE FILE...           single files into the image\n"
+                           "  rename IMAGE OLD NEW           a file of the image\n"
+                           "  purge IMAGE NAME...            files of the image\n"
+                           "  pack IMAGE                     the free space of the image into one gap\n"
+                           "  label IMAGE LABEL              the image's volume label\n"
+                           "  export IMAGE -o OUT            the volume of an image or capture as a plain image\n"
+                           "  check FILE...                  every departure from the format\n"
+                           "  textconv FILE                  a file as a diff should show it (git)\n"
+                           "The flag forms of earlier versions (--list IMAGE, --to txt --volume IMAGE, ...)\n"
+                           "keep working.";
 
 const char* kFooter = "Examples:\n"
-                      "  varnook-convert --to txt PROG.asc > prog.txt\n"
-                      "  varnook-convert --to hp --line-numbers --start 100 --step 10 prog.txt -o PROG.asc\n"
-                      "  varnook-convert --to txt -o text/ *.asc\n"
-                      "  varnook-convert --list disk.lif\n"
-                      "  varnook-convert --to txt --volume disk.lif PROG > prog.txt\n"
-                      "  varnook-convert --to lif --volume disk.lif --name PROG prog.txt\n"
-                      "  varnook-convert --extract --volume disk.lif -o files/ PROG DATA1\n"
-                      "  varnook-convert --insert --volume other.lif files/PROG files/DATA1\n"
-                      "  varnook-convert --rename --volume disk.lif PROG PROG_OLD\n"
-                      "  varnook-convert --purge --volume disk.lif PROG_OLD && varnook-convert --pack --volume "
-                      "disk.lif\n"
-                      "  git config diff.hpbasic.textconv \"varnook-convert --textconv\"\n"
+                      "  varnook-convert convert --to txt PROG.asc > prog.txt\n"
+                      "  varnook-convert convert --to hp --line-numbers --start 100 prog.txt -o PROG.asc\n"
+                      "  varnook-convert list disk.lif\n"
+                      "  varnook-convert read disk.lif PROG > prog.txt\n"
+                      "  varnook-convert write disk.lif --name PROG prog.txt\n"
+                      "  varnook-convert extract disk.lif -o files/ PROG DATA1\n"
+                      "  varnook-convert insert other.lif files/PROG files/DATA1\n"
+                      "  git config diff.hpbasic.textconv \"varnook-convert textconv\"\n"
                       "\n"
-                      "A NAME in a volume is written as --list shows it: a byte that is unsafe in a file\n"
+                      "A NAME in a volume is written as list shows it: a byte that is unsafe in a file\n"
                       "name (a blank, /, %, a control or high byte) as %XX, so A/B is A%2FB.\n"
                       "\n"
                       "Exit status: 0 when every input was converted (every checked file is clean),\n"
                       "1 when any failed, 2 for a usage error.";
+
+// A command, and the flag form it stands for: its flags, then (image) the
+// command's first operand, the IMAGE those flags take.
+struct Command {
+    const char* name;
+    std::vector<const char*> flags;
+    bool image;
+    const char* usage;
+    const char* about;
+    std::vector<const char*> options; // what its --help lists
+};
+
+const Command kCommands[] = {
+    {"convert",
+     {},
+     false,
+     "convert --to {txt|hp|lif-ascii} [--from {txt|hp|lif-ascii}] [options] INPUT...",
+     "Converts programs between text, HP BASIC ASCII program files and bare LIF ASCII files.",
+     {"--to", "--from", "--line-numbers", "--start", "--step", "--code-page", "-o", "--line-ending", "--lenient"}},
+    {"list", {"--list"}, true, "list IMAGE", "Lists the files of a disk image or capture.", {}},
+    {"read",
+     {"--volume"},
+     true,
+     "read IMAGE [--to {txt|hp|lif-ascii}] [-o PATH] [--code-page NAME] NAME...",
+     "Reads the NAMEd ASCII files out of the image, as text unless --to says otherwise.",
+     {"--to", "-o", "--code-page", "--line-ending"}},
+    {"write",
+     {"--to", "lif", "--volume"},
+     true,
+     "write IMAGE [--from {txt|hp|lif-ascii}] [--name NAME] [--line-numbers] [--start N] [--step N]\n"
+     "        [--code-page NAME] INPUT...",
+     "Writes each INPUT into the image as an ASCII file.",
+     {"--from", "--name", "--line-numbers", "--start", "--step", "--code-page"}},
+    {"new",
+     {"--new-volume"},
+     true,
+     "new IMAGE [--label LABEL] [--medium NAME | --blocks N] [--directory-blocks N]",
+     "Creates an empty disk image, written whole.",
+     {"--label", "--medium", "--blocks", "--directory-blocks"}},
+    {"extract",
+     {"--extract", "--volume"},
+     true,
+     "extract IMAGE [--form {lif|hfslif|bare}] [-o PATH] NAME...",
+     "Copies the NAMEd files out of the image as single files.",
+     {"--form", "--bare", "-o"}},
+    {"insert",
+     {"--insert", "--volume"},
+     true,
+     "insert IMAGE [--replace] FILE...\n  insert IMAGE --bare --name NAME --type TYPE [--replace] FILE",
+     "Puts single files (or bare blocks) onto the image.",
+     {"--replace", "--bare", "--name", "--type"}},
+    {"rename", {"--rename", "--volume"}, true, "rename IMAGE OLD NEW", "Renames the file OLD of the image to NEW.", {}},
+    {"purge", {"--purge", "--volume"}, true, "purge IMAGE NAME...", "Removes the NAMEd files from the image.", {}},
+    {"pack",
+     {"--pack", "--volume"},
+     true,
+     "pack IMAGE",
+     "Moves the files of the image towards its start, so that the free space is one gap.",
+     {}},
+    {"label",
+     {"--set-label", "--volume"},
+     true,
+     "label IMAGE LABEL",
+     "Writes LABEL (up to 6 characters) as the image's volume label.",
+     {}},
+    {"export",
+     {"--export-image"},
+     true,
+     "export IMAGE -o OUT",
+     "Writes the volume of an image or capture as a plain image of its whole capacity.",
+     {"-o"}},
+    {"check",
+     {"--check"},
+     false,
+     "check FILE...",
+     "Lists every departure from the format of program files, bare LIF ASCII files and disk images.",
+     {}},
+    {"textconv",
+     {"--textconv"},
+     false,
+     "textconv [--line-ending {crlf|lf}] FILE",
+     "Writes FILE as a diff should show it: a program as its text, a disk image as its catalogue and its "
+     "programs.",
+     {"--line-ending", "--code-page"}},
+};
+
+// The options that take a value, to tell an operand from an option's value.
+bool takesValue(const std::string& argument)
+{
+    static const char* const kValued[] = {"--to",
+                                          "--from",
+                                          "--start",
+                                          "--step",
+                                          "--code-page",
+                                          "-o",
+                                          "--output",
+                                          "--volume",
+                                          "--name",
+                                          "--label",
+                                          "--blocks",
+                                          "--medium",
+                                          "--directory-blocks",
+                                          "--type",
+                                          "--line-ending",
+                                          "--form",
+                                          "--list",
+                                          "--new-volume",
+                                          "--export-image"};
+    return std::find(std::begin(kValued), std::end(kValued), argument) != std::end(kValued);
+}
+
+// The arguments of a command in its flag form; the command itself, or
+// nothing when the first argument names none.
+const Command* inFlagForm(std::vector<std::string>& arguments)
+{
+    if (arguments.size() < 2) {
+        return nullptr;
+    }
+    const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                       [&](const Command& c) { return arguments[1] == c.name; });
+    if (command == std::end(kCommands)) {
+        return nullptr;
+    }
+    std::vector<std::string> rest(arguments.begin() + 2, arguments.end());
+    std::vector<std::string> form{arguments[0]};
+    form.insert(form.end(), command->flags.begin(), command->flags.end());
+    const bool help = std::find_if(rest.begin(), rest.end(),
+                                   [](const std::string& a) { return a == "--help" || a == "-h"; }) != rest.end();
+    if (command->image && !help) {
+        std::size_t at = 0;
+        while (at < rest.size() && rest[at] != "--" && rest[at].size() > 1 && rest[at][0] == '-') {
+            at += takesValue(rest[at]) ? 2 : 1;
+        }
+        if (at < rest.size() && rest[at] == "--") {
+            rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        if (at >= rest.size()) {
+            throw UsageError{std::string(command->name) + " needs IMAGE"};
+        }
+        form.push_back(rest[at]);
+        rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    if (std::string(command->name) == "read" && std::find(rest.begin(), rest.end(), "--to") == rest.end()) {
+        form.insert(form.end(), {"--to", "txt"});
+    }
+    form.insert(form.end(), rest.begin(), rest.end());
+    arguments = std::move(form);
+    return command;
+}
+
+// A command's --help: its usage, what it does and its options.
+std::string commandHelp(const Command& command, const CLI::App& app)
+{
+    std::string text = std::string("Usage: ") + kProgram + " " + command.usage + "\n\n" + command.about + "\n";
+    if (!command.options.empty()) {
+        text += "\nOptions:\n";
+    }
+    for (const char* name : command.options) {
+        const CLI::Option* option = app.get_option(name);
+        std::string line = "  " + option->get_name(false, true);
+        line.resize(std::max<std::size_t>(line.size() + 2, 24), ' ');
+        text += line + option->get_description() + "\n";
+    }
+    return text;
+}
 
 // A block count: a whole number from 1 to 4294967295.
 std::uint32_t parseCount(const std::string& option, const std::string& text, std::uint32_t fallback)
@@ -248,6 +409,8 @@ void checkMode(Options& options, const CLI::App& app)
 
 Options parseOptions(int argc, char** argv)
 {
+    std::vector<std::string> arguments(argv, argv + argc);
+    const Command* command = inFlagForm(arguments);
     std::string to;
     std::string from;
     std::string startText = "10";
@@ -358,8 +521,20 @@ Options parseOptions(int argc, char** argv)
                    "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
         ->type_name("FILE");
     app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
+    // The flag forms of the commands keep working, out of --help's list.
+    for (const char* flag : {"--list", "--new-volume", "--check", "--export-image", "--extract", "--insert", "--rename",
+                             "--purge", "--pack", "--set-label", "--textconv", "--volume"}) {
+        app.get_option(flag)->group("");
+    }
+    if (command != nullptr && std::find_if(arguments.begin(), arguments.end(), [](const std::string& a) {
+                                  return a == "--help" || a == "-h";
+                              }) != arguments.end()) {
+        std::fputs(commandHelp(*command, app).c_str(), stdout);
+        throw EarlyExit{kExitOk};
+    }
+    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);
     try {
-        app.parse(argc, argv);
+        app.parse(reversed);
     } catch (const CLI::CallForHelp& e) {
         throw EarlyExit{app.exit(e)};
     } catch (const CLI::CallForVersion& e) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include <fcntl.h>
@@ -563,6 +564,49 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
         const std::string back = convert(dir, "--extract --volume w.lif " + std::string(name)).out;
         EXPECT_EQ(back.substr(0, 12) + back.substr(16), was.substr(0, 12) + was.substr(16)) << name;
     }
+}
+
+// Each command does what its flag form does, to the byte: the same output,
+// the same failure, the same image after it.
+TEST(ConvertCommand, CommandsDoWhatTheirFlagFormsDo)
+{
+    TempDir dir;
+    dir.write("PROG.asc", kWorked);
+    dir.write("prog.txt", "10 A");
+    Bytes base = lif::newVolumeImage("V", 40, 1, {});
+    lif::putFile(base, "P", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(base, "Q", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    base[512 + 11] = 0; // P purged: a gap to pack
+    const std::pair<const char*, const char*> forms[] = {
+        {"list IMG", "--list IMG"},
+        {"read IMG Q", "--to txt --volume IMG Q"},
+        {"read --to hp IMG Q", "--to hp --volume IMG Q"},
+        {"extract --form hfslif IMG Q", "--extract --form hfslif --volume IMG Q"},
+        {"check IMG", "--check IMG"},
+        {"textconv IMG", "--textconv IMG"},
+        {"convert --to txt PROG.asc", "--to txt PROG.asc"},
+        {"rename IMG Q R", "--rename --volume IMG Q R"},
+        {"purge IMG Q", "--purge --volume IMG Q"},
+        {"pack IMG", "--pack --volume IMG"},
+        {"label IMG NEW", "--set-label --volume IMG NEW"},
+        {"insert IMG PROG.asc", "--insert --volume IMG PROG.asc"},
+        {"read IMG MISSING", "--to txt --volume IMG MISSING"},
+    };
+    for (const auto& [command, flags] : forms) {
+        dir.write("a.lif", base);
+        dir.write("b.lif", base);
+        const auto with = [](const char* line, const char* image) {
+            return std::regex_replace(line, std::regex("IMG"), image);
+        };
+        Outcome a = convert(dir, with(command, "a.lif")), b = convert(dir, with(flags, "b.lif"));
+        EXPECT_EQ(a.status, b.status) << command;
+        EXPECT_EQ(a.out + a.err, std::regex_replace(b.out + b.err, std::regex("b\\.lif"), "a.lif")) << command;
+        EXPECT_EQ(dir.read("a.lif"), dir.read("b.lif")) << command;
+    }
+    expectRun(dir, {"write a.lif --name W prog.txt", "", 0, "", ""});
+    expectRun(dir, {"read a.lif W", "", 0, "10 A\r\n", ""});
+    EXPECT_THAT(convert(dir, "list --help").out, HasSubstr("Usage: varnook-convert list IMAGE"));
+    expectRun(dir, {"list", "", 2, "", "list needs IMAGE"});
 }
 
 // The volume commands on a copy of one volume (A, a purged gap, C): the
