@@ -764,7 +764,7 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     const std::string git = "cd '" + dir.path().string() + "' && git -c user.name=t -c user.email=t@t ";
     dir.write(".gitattributes", "*.asc diff=hpbasic\n*.lif diff=hpbasic\n");
     ASSERT_EQ(
-        std::system((git + "init -q && " + git + "config diff.hpbasic.textconv '" VARNOOK_CONVERT " --textconv' && " +
+        std::system((git + "init -q && " + git + "config diff.hpbasic.textconv '" VARNOOK_CONVERT " textconv' && " +
                      git + "add . && " + git + "commit -qm one")
                         .c_str()),
         0);
