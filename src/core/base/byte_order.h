@@ -1,6 +1,7 @@
 #pragma once
 
-// Big-endian numbers, as LIF volumes and journals store them.
+// Big-endian numbers, as LIF volumes, program files and journals store
+// them; little-endian ones, as the captures of PC floppy imagers do.
 
 #include <cstdint>
 
@@ -19,6 +20,11 @@ inline std::uint32_t be32(const std::uint8_t* p)
 inline std::uint64_t be64(const std::uint8_t* p)
 {
     return std::uint64_t{be32(p)} << 32 | be32(p + 4);
+}
+
+inline std::uint16_t le16(const std::uint8_t* p)
+{
+    return static_cast<std::uint16_t>(p[1] << 8 | p[0]);
 }
 
 inline void put16(std::uint8_t* p, std::uint32_t value)

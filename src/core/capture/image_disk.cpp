@@ -32,8 +32,7 @@ DecodedImage decodeImageDisk(ByteView file)
         const ByteView heads = (head & 0x40) != 0 ? take.bytes(count) : ByteView();
         const ByteView sizes = sizeCode == 0xFF ? take.bytes(2 * std::size_t{count}) : ByteView();
         for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t size =
-                sizeCode == 0xFF ? std::size_t{sizes[2 * i]} | std::size_t{sizes[2 * i + 1]} << 8 : 128u << sizeCode;
+            const std::size_t size = sizeCode == 0xFF ? std::size_t{le16(sizes.data() + 2 * i)} : 128u << sizeCode;
             const std::uint8_t type = take.byte();
             if (type > 8) {
                 throw Failure("the ImageDisk image has a sector record of type " + std::to_string(type));

@@ -6,6 +6,7 @@
 
 #include "disk_image.h"
 
+#include "core/base/byte_order.h"
 #include "core/base/failure.h"
 
 #include <cstdint>

@@ -56,8 +56,7 @@ bool expandTeleDiskSector(ByteView block, std::uint8_t* out, std::size_t size)
         return true;
     }
     if (block[0] == 1) {
-        return block.size() >= 5 &&
-               repeat(block.subspan(3, 2), std::size_t{block[1]} | std::size_t{block[2]} << 8) == size;
+        return block.size() >= 5 && repeat(block.subspan(3, 2), le16(block.data() + 1)) == size;
     }
     std::size_t wanted = 0;
     for (std::size_t p = 1; p < block.size();) {
@@ -84,7 +83,7 @@ bool expandTeleDiskSector(ByteView block, std::uint8_t* out, std::size_t size)
 // The capture with its advanced compression undone, as a normal one.
 Bytes expandTeleDisk(ByteView file)
 {
-    if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
+    if (file.size() < 12 || teleDiskCrc(file.first(10)) != le16(file.data() + 10)) {
         throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
     }
     Bytes body(file.begin(), file.begin() + 12);
@@ -106,13 +105,13 @@ DecodedImage decodeTeleDisk(ByteView file)
     const Bytes unpacked = file.size() >= 2 && file[0] == 't' ? expandTeleDisk(file) : Bytes();
     if (!unpacked.empty()) {
         file = unpacked;
-    } else if (file.size() < 12 || teleDiskCrc(file.first(10)) != (file[10] | file[11] << 8)) {
+    } else if (file.size() < 12 || teleDiskCrc(file.first(10)) != le16(file.data() + 10)) {
         throw Failure("the TeleDisk image's header is damaged (its CRC does not match)");
     }
     CaptureCursor take(file.subspan(12), "TeleDisk");
     if ((file[7] & 0x80) != 0) { // a comment: its header, then its text
         const ByteView header = take.bytes(10);
-        take.bytes(std::size_t{header[2]} | std::size_t{header[3]} << 8);
+        take.bytes(le16(header.data() + 2));
     }
     std::vector<Sector> sectors;
     std::vector<Orphan> orphans;
@@ -130,7 +129,7 @@ DecodedImage decodeTeleDisk(ByteView file)
             ByteView block;
             if (hasData) {
                 const ByteView length = take.bytes(2);
-                block = take.bytes(std::size_t{length[0]} | std::size_t{length[1]} << 8);
+                block = take.bytes(le16(length.data()));
             }
             // A sector with data but no ID (numbered from 100) is not placed:
             // where it belongs is unknown.

@@ -15,7 +15,7 @@ Bytes expandLzw(ByteView packed)
     CaptureCursor take(packed, "TeleDisk");
     while (!take.done()) {
         const ByteView head = take.bytes(2);
-        const std::size_t codes = (std::size_t{head[0]} | std::size_t{head[1]} << 8) / 3;
+        const std::size_t codes = le16(head.data()) / 3u;
         const ByteView block = take.bytes((3 * codes + 1) / 2);
         // Each entry: the entry it extends, its last byte and its length.
         struct Entry {

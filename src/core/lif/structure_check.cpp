@@ -1,5 +1,6 @@
 #include "structure_check.h"
 
+#include "core/base/byte_order.h"
 #include "core/base/failure.h"
 #include "core/io/file_io.h"
 #include "core/program/hp_ascii_format.h"
@@ -94,7 +95,7 @@ namespace {
 std::optional<bool> chainsToLifEnd(ByteView bytes)
 {
     for (std::size_t p = 0; p + 2 <= bytes.size();) {
-        const std::size_t length = std::size_t{bytes[p]} << 8 | bytes[p + 1];
+        const std::size_t length = be16(bytes.data() + p);
         if (length == 0xFFFF) {
             return true;
         }
@@ -164,7 +165,7 @@ std::vector<lif::Finding> checkProgramFile(ByteView file)
             found.add(p, "no end mark (00 FF FF)");
             break;
         }
-        const std::size_t length = std::size_t{file[p]} << 8 | file[p + 1];
+        const std::size_t length = be16(file.data() + p);
         if (length == 0xFFFE) {
             found.add(p, "length word FFFE: an empty line, as LIF ASCII files have them", true);
             p += 2;
@@ -203,7 +204,7 @@ void checkAsciiRecords(std::vector<lif::Finding>& findings, ByteView stream, std
 {
     std::size_t p = 0;
     for (; p + 2 <= stream.size() && findings.size() < kMostFindings;) {
-        const std::size_t length = std::size_t{stream[p]} << 8 | stream[p + 1];
+        const std::size_t length = be16(stream.data() + p);
         if (length == 0xFFFF) {
             return;
         }

@@ -1,6 +1,7 @@
 #include "hp_ascii.h"
 
 #include "core/base/checked.h"
+#include "core/base/byte_order.h"
 #include "core/base/failure.h"
 #include "hp_ascii_format.h"
 #include "core/text/line_scan.h"
@@ -270,7 +271,7 @@ std::size_t walkRecords(ByteView bytes, std::size_t from, bool programFile, Prog
                                                  after()
                                            : "the file ends inside a length word, " + after());
         }
-        const std::size_t length = std::size_t{s[p]} << 8 | s[p + 1];
+        const std::size_t length = be16(s + p);
         if (length == 0xFFFF && !programFile) {
             return p + 2;
         }
