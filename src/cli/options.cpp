@@ -273,16 +273,27 @@ std::uint32_t parseCount(const std::string& option, const std::string& text, std
     return value;
 }
 
-// The mode and the options that go with it; mistakes are usage errors.
-void checkMode(Options& options, const CLI::App& app)
+// Whether the option was given; a refusal of any of the options with the mode.
+bool given(const CLI::App& app, const char* option)
 {
-    const auto has = [&](const char* option) { return app.count(option) > 0; };
-    const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
-        for (const char* option : options) {
-            if (has(option)) {
-                throw UsageError{std::string(option) + " cannot be used with " + mode};
-            }
+    return app.count(option) > 0;
+}
+
+void refuse(const CLI::App& app, std::initializer_list<const char*> options, const std::string& mode)
+{
+    for (const char* option : options) {
+        if (given(app, option)) {
+            throw UsageError{std::string(option) + " cannot be used with " + mode};
         }
+    }
+}
+
+// One mode, and the options that go with any mode.
+void checkOneMode(Options& options, const CLI::App& app)
+{
+    const auto has = [&](const char* option) { return given(app, option); };
+    const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
+        cli::refuse(app, options, mode);
     };
     const char* const modeOptions[] = {"--to",      "--list",         "--new-volume", "--check",
                                        "--extract", "--export-image", "--insert",     "--rename",
@@ -342,6 +353,16 @@ void checkMode(Options& options, const CLI::App& app)
         refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "-o"},
                "a command that changes a volume");
     }
+}
+
+// The operands and options each mode takes.
+void checkModeOptions(Options& options, const CLI::App& app)
+{
+    const auto has = [&](const char* option) { return given(app, option); };
+    const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
+        cli::refuse(app, options, mode);
+    };
+    const bool bareInsert = options.mode == Mode::Insert && options.bare;
     if (bareInsert && (!has("--name") || !has("--type") || options.inputs.size() != 1)) {
         throw UsageError{"--insert --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
     }
@@ -405,43 +426,34 @@ void checkMode(Options& options, const CLI::App& app)
     }
 }
 
+// The mode and the options that go with it; mistakes are usage errors.
+void checkMode(Options& options, const CLI::App& app)
+{
+    checkOneMode(options, app);
+    checkModeOptions(options, app);
+}
+
 } // namespace
 
-Options parseOptions(int argc, char** argv)
+namespace {
+
+// The values as the command line gives them, before they are read.
+struct Texts {
+    std::string to, from, startText = "10", stepText = "10", codePageName, blocksText, directoryBlocksText, medium,
+                          typeText, formName, lineEnding;
+    bool check = false, extract = false, insert = false, rename = false, purge = false, pack = false, textconv = false,
+         setLabel = false;
+};
+
+// The options of every conversion: formats, numbering, code page, output.
+void addConversionOptions(CLI::App& app, Texts& t, Options& options)
 {
-    std::vector<std::string> arguments(argv, argv + argc);
-    const Command* command = inFlagForm(arguments);
-    std::string to;
-    std::string from;
-    std::string startText = "10";
-    std::string stepText = "10";
-    std::string codePageName;
-    std::string blocksText;
-    std::string directoryBlocksText;
-    std::string medium;
-    bool check = false;
-    bool extract = false;
-    bool insert = false;
-    bool rename = false;
-    bool purge = false;
-    bool pack = false;
-    bool textconv = false;
-    bool setLabel = false;
-    std::string typeText;
-    std::string formName;
-    std::string lineEnding;
-    Options options;
-    CLI::App app{kDescription, kProgram};
-    app.footer(kFooter);
-    auto formatter = std::make_shared<HelpFormatter>();
-    formatter->column_width(30);
-    app.formatter(formatter);
-    app.add_option("--to", to,
+    app.add_option("--to", t.to,
                    "Format to write: txt, hp (HP BASIC ASCII), lif-ascii (a bare LIF ASCII file: the "
                    "records, then FFFF) or lif (into --volume)")
         ->check(CLI::IsMember({"txt", "hp", "lif-ascii", "lif"}).description(""))
         ->type_name("{txt|hp|lif-ascii|lif}");
-    app.add_option("--from", from, "Format to read (default: hp for --to txt, else txt)")
+    app.add_option("--from", t.from, "Format to read (default: hp for --to txt, else txt)")
         ->check(CLI::IsMember({"txt", "hp", "lif-ascii"}).description(""))
         ->type_name("{txt|hp|lif-ascii}");
     app.add_flag("--lenient", options.conversion.lenient,
@@ -450,13 +462,26 @@ Options parseOptions(int argc, char** argv)
     app.add_flag("--line-numbers", options.conversion.lineNumbers,
                  "Put a line number in front of every line of a TXT input");
     // Taken as text: CLI11 would read "010" as octal 8.
-    app.add_option("--start", startText, "First line number (default 10)")->type_name("N");
-    app.add_option("--step", stepText, "Line-number increment (default 10)")->type_name("N");
-    app.add_option("--code-page", codePageName,
+    app.add_option("--start", t.startText, "First line number (default 10)")->type_name("N");
+    app.add_option("--step", t.stepText, "Line-number increment (default 10)")->type_name("N");
+    app.add_option("--code-page", t.codePageName,
                    "ICU converter name of the code page (windows-1252, windows-932, "
                    "hp-roman8, ...); default: the locale's Windows code page")
         ->type_name("NAME");
     app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
+    app.add_option("--line-ending", t.lineEnding,
+                   "Line ends of the text written: crlf (the default) or lf (the default of "
+                   "--textconv)")
+        ->check(CLI::IsMember({"crlf", "lf"}).description(""))
+        ->type_name("{crlf|lf}");
+    app.add_option("INPUT", options.inputs,
+                   "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
+        ->type_name("FILE");
+}
+
+// The options of the disk image commands.
+void addVolumeOptions(CLI::App& app, Texts& t, Options& options)
+{
     app.add_option("--volume", options.volume,
                    "LIF disk image: --to txt|hp read the NAMEd files out of it, --to lif "
                    "writes the inputs into it; the image that --extract, --insert, --rename, "
@@ -470,62 +495,54 @@ Options parseOptions(int argc, char** argv)
     app.add_option("--new-volume", options.volume, "Create an empty LIF disk image")->type_name("IMAGE");
     app.add_option("--label", options.label, "Volume label of --new-volume (up to 6 characters; default blank)")
         ->type_name("LABEL");
-    app.add_option("--blocks", blocksText,
+    app.add_option("--blocks", t.blocksText,
                    "Blocks of 256 bytes of --new-volume (default 2464: a 3.5-inch "
                    "double-sided disk)")
         ->type_name("N");
-    app.add_option("--medium", medium,
+    app.add_option("--medium", t.medium,
                    "The disk of an HP drive for --new-volume: 9121, 9122 (the default), 9122-hd or "
                    "9895")
         ->type_name("NAME");
-    app.add_option("--directory-blocks", directoryBlocksText, "Directory blocks of --new-volume (default 14)")
+    app.add_option("--directory-blocks", t.directoryBlocksText, "Directory blocks of --new-volume (default 14)")
         ->type_name("N");
-    app.add_flag("--check", check, "Check HP BASIC ASCII files and LIF images: list every departure from the format");
+    app.add_flag("--check", t.check, "Check HP BASIC ASCII files and LIF images: list every departure from the format");
     app.add_option("--export-image", options.volume,
                    "Write the volume of a disk image (plain or a capture) as a plain image "
                    "of its whole capacity to -o")
         ->type_name("IMAGE");
-    app.add_flag("--extract", extract,
+    app.add_flag("--extract", t.extract,
                  "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
                  "files: the directory entry, then the blocks");
     app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone (--form bare)");
-    app.add_option("--form", formName,
+    app.add_option("--form", t.formName,
                    "With --extract: lif (the directory entry, then the blocks; the default), hfslif (a "
                    "one-file volume labelled HFSLIF) or bare (the blocks alone)")
         ->check(CLI::IsMember({"lif", "hfslif", "bare"}).description(""))
         ->type_name("{lif|hfslif|bare}");
-    app.add_flag("--insert", insert,
+    app.add_flag("--insert", t.insert,
                  "Put the FILEs on the --volume image as LIF tools exchange single files (the "
                  "directory entry, then the blocks, or an HFSLIF volume), under their own name, type and "
                  "date");
-    app.add_option("--type", typeText,
+    app.add_option("--type", t.typeText,
                    "With --insert --bare: the file type, by name as --list shows it (ASCII, PROG, BDAT, "
                    "BIN, SYSTM, DATA, CODE, TEXT, BASIC71, ...) or as four hexadecimal digits")
         ->type_name("TYPE");
     app.add_flag("--replace", options.replace, "With --insert: replace a file of the same name and type");
-    app.add_flag("--rename", rename, "Rename the file OLD of the --volume image to NEW");
-    app.add_flag("--purge", purge, "Remove the NAMEd files from the --volume image");
-    app.add_flag("--pack", pack,
+    app.add_flag("--rename", t.rename, "Rename the file OLD of the --volume image to NEW");
+    app.add_flag("--purge", t.purge, "Remove the NAMEd files from the --volume image");
+    app.add_flag("--pack", t.pack,
                  "Move the files of the --volume image towards its start, in their order, so that "
                  "the free space is one gap");
-    app.add_flag("--set-label", setLabel, "Write LABEL as the label of the --volume image (up to 6 characters)");
-    app.add_flag("--textconv", textconv,
+    app.add_flag("--set-label", t.setLabel, "Write LABEL as the label of the --volume image (up to 6 characters)");
+    app.add_flag("--textconv", t.textconv,
                  "Write FILE as a diff should show it: a program file as its text, a disk image "
                  "as its catalogue and its ASCII programs, anything else unchanged");
-    app.add_option("--line-ending", lineEnding,
-                   "Line ends of the text written: crlf (the default) or lf (the default of "
-                   "--textconv)")
-        ->check(CLI::IsMember({"crlf", "lf"}).description(""))
-        ->type_name("{crlf|lf}");
-    app.add_option("INPUT", options.inputs,
-                   "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
-        ->type_name("FILE");
-    app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
-    // The flag forms of the commands keep working, out of --help's list.
-    for (const char* flag : {"--list", "--new-volume", "--check", "--export-image", "--extract", "--insert", "--rename",
-                             "--purge", "--pack", "--set-label", "--textconv", "--volume"}) {
-        app.get_option(flag)->group("");
-    }
+}
+
+// Parses the arguments (in their flag form) into the options added; a
+// command's --help prints that command's help.
+void parse(CLI::App& app, const std::vector<std::string>& arguments, const Command* command)
+{
     if (command != nullptr && std::find_if(arguments.begin(), arguments.end(), [](const std::string& a) {
                                   return a == "--help" || a == "-h";
                               }) != arguments.end()) {
@@ -542,10 +559,14 @@ Options parseOptions(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         throw UsageError{e.what()};
     }
+}
 
+// The formats and the mode the options ask for; empty values refused.
+void readMode(Options& options, Texts& t, const CLI::App& app)
+{
     // An empty value given on purpose is a mistake, not "use the default".
     const auto given = [&](const char* option) { return app.count(option); };
-    for (const auto& [name, value] : {std::pair{"--code-page", &codePageName}, std::pair{"-o", &options.output},
+    for (const auto& [name, value] : {std::pair{"--code-page", &t.codePageName}, std::pair{"-o", &options.output},
                                       std::pair{"--volume", &options.volume}, std::pair{"--name", &options.lifName}}) {
         if (given(name) > 0 && value->empty()) {
             throw UsageError{std::string("empty ") + name + " value"};
@@ -558,32 +579,38 @@ Options parseOptions(int argc, char** argv)
     const auto format = [](const std::string& name) {
         return name == "txt" ? Format::Txt : name == "lif-ascii" ? Format::LifAscii : Format::Hp;
     };
-    conversion.to = format(to);
-    conversion.from = from.empty() ? (to == "txt" ? Format::Hp : Format::Txt) : format(from);
+    conversion.to = format(t.to);
+    conversion.from = t.from.empty() ? (t.to == "txt" ? Format::Hp : Format::Txt) : format(t.from);
     options.mode = given("--export-image") > 0 ? Mode::Export
                    : given("--list") > 0       ? Mode::List
                    : given("--new-volume") > 0 ? Mode::NewVolume
-                   : check                     ? Mode::Check
-                   : extract                   ? Mode::Extract
-                   : insert                    ? Mode::Insert
-                   : rename                    ? Mode::Rename
-                   : purge                     ? Mode::Purge
-                   : pack                      ? Mode::Pack
-                   : setLabel                  ? Mode::SetLabel
-                   : textconv                  ? Mode::TextConv
-                   : to == "lif"               ? Mode::ToVolume
+                   : t.check                   ? Mode::Check
+                   : t.extract                 ? Mode::Extract
+                   : t.insert                  ? Mode::Insert
+                   : t.rename                  ? Mode::Rename
+                   : t.purge                   ? Mode::Purge
+                   : t.pack                    ? Mode::Pack
+                   : t.setLabel                ? Mode::SetLabel
+                   : t.textconv                ? Mode::TextConv
+                   : t.to == "lif"             ? Mode::ToVolume
                    : given("--volume") > 0     ? Mode::FromVolume
                                                : Mode::Convert;
-    checkMode(options, app);
-    options.form = formName == "hfslif"                 ? ExchangeForm::Hfslif
-                   : formName == "bare" || options.bare ? ExchangeForm::Bare
-                                                        : ExchangeForm::Entry;
+}
+
+// The values of the options the mode takes, read and checked.
+void readValues(Options& options, Texts& t, const CLI::App& app)
+{
+    const auto given = [&](const char* option) { return app.count(option); };
+    Conversion& conversion = options.conversion;
+    options.form = t.formName == "hfslif"                 ? ExchangeForm::Hfslif
+                   : t.formName == "bare" || options.bare ? ExchangeForm::Bare
+                                                          : ExchangeForm::Entry;
     options.bare = options.form == ExchangeForm::Bare;
-    options.lf = lineEnding.empty() ? options.mode == Mode::TextConv : lineEnding == "lf";
+    options.lf = t.lineEnding.empty() ? options.mode == Mode::TextConv : t.lineEnding == "lf";
     if (given("--type") > 0) {
-        const auto type = lif::typeNamed(typeText);
+        const auto type = lif::typeNamed(t.typeText);
         if (!type) {
-            throw UsageError{"invalid --type value '" + typeText +
+            throw UsageError{"invalid --type value '" + t.typeText +
                              "': a type name as --list shows it (ASCII, PROG, BDAT, BIN, SYSTM, DATA, CODE, TEXT, "
                              "BASIC71, ...) or four hexadecimal digits other than 0000 and FFFF"};
         }
@@ -596,26 +623,31 @@ Options parseOptions(int argc, char** argv)
         throw UsageError{"--line-numbers numbers a TXT input; it cannot be used with --from " +
                          std::string(formatName(conversion.from))};
     }
-    conversion.start = parseLineNumber("--start", startText);
-    conversion.step = parseLineNumber("--step", stepText);
-    options.blocks = parseCount("--blocks", blocksText, lif::kDefaultBlocks);
+    conversion.start = parseLineNumber("--start", t.startText);
+    conversion.step = parseLineNumber("--step", t.stepText);
+    options.blocks = parseCount("--blocks", t.blocksText, lif::kDefaultBlocks);
     if (given("--medium") > 0) {
         if (given("--blocks") > 0) {
             throw UsageError{"--medium and --blocks cannot be given together"};
         }
         const auto* known = std::find_if(std::begin(lif::kMedia), std::end(lif::kMedia),
-                                         [&](const lif::Medium& m) { return medium == m.name; });
+                                         [&](const lif::Medium& m) { return t.medium == m.name; });
         if (known == std::end(lif::kMedia)) {
-            throw UsageError{"invalid --medium value '" + medium + "': 9121, 9122, 9122-hd or 9895"};
+            throw UsageError{"invalid --medium value '" + t.medium + "': 9121, 9122, 9122-hd or 9895"};
         }
         options.blocks = known->blocks;
     }
-    options.directoryBlocks = parseCount("--directory-blocks", directoryBlocksText, lif::kDefaultDirectoryBlocks);
+    options.directoryBlocks = parseCount("--directory-blocks", t.directoryBlocksText, lif::kDefaultDirectoryBlocks);
     try {
-        options.codePage = codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(codePageName);
+        options.codePage = t.codePageName.empty() ? CodePage::fromEnvironment() : CodePage::named(t.codePageName);
     } catch (const Failure& e) {
-        throw UsageError{"invalid --code-page value '" + codePageName + "': " + e.what()};
+        throw UsageError{"invalid --code-page value '" + t.codePageName + "': " + e.what()};
     }
+}
+
+// Several results need a folder; standard input converts alone.
+void checkOutputs(const Options& options)
+{
     const bool severalResults =
         options.inputs.size() > 1 &&
         (options.mode == Mode::Convert || options.mode == Mode::FromVolume || options.mode == Mode::Extract);
@@ -632,6 +664,34 @@ Options parseOptions(int argc, char** argv)
         std::find(options.inputs.begin(), options.inputs.end(), "-") != options.inputs.end()) {
         throw UsageError{"standard input ('-') can only be converted on its own"};
     }
+}
+
+} // namespace
+
+Options parseOptions(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv, argv + argc);
+    const Command* command = inFlagForm(arguments);
+    Texts t;
+    Options options;
+    CLI::App app{kDescription, kProgram};
+    app.footer(kFooter);
+    auto formatter = std::make_shared<HelpFormatter>();
+    formatter->column_width(30);
+    app.formatter(formatter);
+    addConversionOptions(app, t, options);
+    addVolumeOptions(app, t, options);
+    app.set_version_flag("--version", std::string(kProgram) + " " + VARNOOK_VERSION);
+    // The flag forms of the commands keep working, out of --help's list.
+    for (const char* flag : {"--list", "--new-volume", "--check", "--export-image", "--extract", "--insert", "--rename",
+                             "--purge", "--pack", "--set-label", "--textconv", "--volume"}) {
+        app.get_option(flag)->group("");
+    }
+    parse(app, arguments, command);
+    readMode(options, t, app);
+    checkMode(options, app);
+    readValues(options, t, app);
+    checkOutputs(options);
     return options;
 }
 
