@@ -179,34 +179,9 @@ const Command kCommands[] = {
      {"--line-ending", "--code-page"}},
 };
 
-// The options that take a value, to tell an operand from an option's value.
-bool takesValue(const std::string& argument)
-{
-    static const char* const kValued[] = {"--to",
-                                          "--from",
-                                          "--start",
-                                          "--step",
-                                          "--code-page",
-                                          "-o",
-                                          "--output",
-                                          "--volume",
-                                          "--name",
-                                          "--label",
-                                          "--blocks",
-                                          "--medium",
-                                          "--directory-blocks",
-                                          "--type",
-                                          "--line-ending",
-                                          "--form",
-                                          "--list",
-                                          "--new-volume",
-                                          "--export-image"};
-    return std::find(std::begin(kValued), std::end(kValued), argument) != std::end(kValued);
-}
-
 // The arguments of a command in its flag form; the command itself, or
 // nothing when the first argument names none.
-const Command* inFlagForm(std::vector<std::string>& arguments)
+const Command* inFlagForm(std::vector<std::string>& arguments, const CLI::App& app)
 {
     if (arguments.size() < 2) {
         return nullptr;
@@ -224,7 +199,9 @@ const Command* inFlagForm(std::vector<std::string>& arguments)
     if (command->image && !help) {
         std::size_t at = 0;
         while (at < rest.size() && rest[at] != "--" && rest[at].size() > 1 && rest[at][0] == '-') {
-            at += takesValue(rest[at]) ? 2 : 1;
+            // An option that takes a value is followed by it, not by IMAGE.
+            const CLI::Option* option = app.get_option_no_throw(rest[at]);
+            at += option != nullptr && option->get_items_expected_min() > 0 ? 2 : 1;
         }
         if (at < rest.size() && rest[at] == "--") {
             rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(at));
@@ -670,8 +647,6 @@ void checkOutputs(const Options& options)
 
 Options parseOptions(int argc, char** argv)
 {
-    std::vector<std::string> arguments(argv, argv + argc);
-    const Command* command = inFlagForm(arguments);
     Texts t;
     Options options;
     CLI::App app{kDescription, kProgram};
@@ -687,6 +662,8 @@ Options parseOptions(int argc, char** argv)
                              "--purge", "--pack", "--set-label", "--textconv", "--volume"}) {
         app.get_option(flag)->group("");
     }
+    std::vector<std::string> arguments(argv, argv + argc);
+    const Command* command = inFlagForm(arguments, app);
     parse(app, arguments, command);
     readMode(options, t, app);
     checkMode(options, app);

@@ -82,19 +82,11 @@ std::pair<EntryBytes, Bytes> splitSingleFile(ByteView file)
 Bytes hfslifForm(const EntryBytes& entry, ByteView blocks)
 {
     Bytes file(2 * kBlockSize, 0x00);
-    std::uint8_t* l = file.data();
-    put16(l, 0x8000);
-    std::copy(std::begin(kHfslifLabel), std::end(kHfslifLabel), l + 2);
-    put32(l + 8, 1);
-    put16(l + 12, 0x1000);
-    put32(l + 16, 1);
-    put16(l + 20, 1);
     // The size as tracks of one block on one surface; the file's date.
     const std::uint32_t total = static_cast<std::uint32_t>(2 + blocks.size() / kBlockSize);
-    put32(l + 24, total);
-    put32(l + 28, 1);
-    put32(l + 32, 1);
-    std::copy(entry.begin() + 20, entry.begin() + 26, l + 36);
+    Date date{};
+    std::copy(entry.begin() + 20, entry.begin() + 26, date.begin());
+    detail::writeLabel(file.data(), "HFSLIF", 1, 1, {total, 1, 1}, date);
     std::copy(entry.begin(), entry.end(), file.begin() + kBlockSize);
     put32(file.data() + kBlockSize + 12, 2);
     put16(file.data() + kBlockSize + kEntrySize + 10, kTypeEnd);

@@ -86,10 +86,6 @@ private:
     std::size_t left_ = 0;
 };
 
-} // namespace
-
-namespace {
-
 // Whether the length words chain from offset 0 to FFFF inside the bytes:
 // true, false, or nothing when they run on past the end still chaining.
 std::optional<bool> chainsToLifEnd(ByteView bytes)

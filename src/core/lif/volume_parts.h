@@ -22,6 +22,13 @@ Container containerOfImage(const ImageFile& file);
 // The label block and the directory blocks of a plain image (none when they
 // do not lie inside it; parseVolume says why).
 std::pair<Bytes, Bytes> labelAndDirectory(const ImageFile& file);
+// Writes a volume label block: the LIF mark, the label, the directory's
+// place and size, version 1, the geometry and the date.
+struct Geometry {
+    std::uint32_t tracks, surfaces, blocksPerTrack;
+};
+void writeLabel(std::uint8_t* block, std::string_view label, std::uint32_t directoryStart,
+                std::uint32_t directoryBlocks, const Geometry& geometry, const Date& date);
 // Refuses a name the user typed that breaks the writing rule (kNameRule).
 void refuseInvalidName(std::string_view name);
 

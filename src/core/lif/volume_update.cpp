@@ -34,6 +34,22 @@ void refuseInvalidLabel(std::string_view label)
 
 } // namespace
 
+void detail::writeLabel(std::uint8_t* l, std::string_view label, std::uint32_t directoryStart,
+                        std::uint32_t directoryBlocks, const Geometry& geometry, const Date& date)
+{
+    put16(l, 0x8000);
+    std::fill(l + 2, l + 8, ' ');
+    std::copy(label.begin(), label.end(), l + 2);
+    put32(l + 8, directoryStart);
+    put16(l + 12, 0x1000);
+    put32(l + 16, directoryBlocks);
+    put16(l + 20, 1);
+    put32(l + 24, geometry.tracks);
+    put32(l + 28, geometry.surfaces);
+    put32(l + 32, geometry.blocksPerTrack);
+    std::copy(date.begin(), date.end(), l + 36);
+}
+
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date)
 {
     refuseInvalidLabel(label);
@@ -46,20 +62,10 @@ Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t
                       " blocks is 2 GiB or larger; the limit is 8388607 blocks (2147483647 bytes)");
     }
     Bytes image((std::size_t{directoryBlocks} + 2) * kBlockSize, 0x00);
-    std::uint8_t* l = image.data();
-    put16(l, 0x8000);
-    std::fill(l + 2, l + 8, ' ');
-    std::copy(label.begin(), label.end(), l + 2);
-    put32(l + 8, 2);
-    put16(l + 12, 0x1000);
-    put32(l + 16, directoryBlocks);
-    put16(l + 20, 1);
     const bool disk = blocks == kDefaultBlocks || blocks == 2 * kDefaultBlocks;
-    put32(l + 24, disk ? 77 : blocks);
-    put32(l + 28, disk ? 2 : 1);
-    put32(l + 32, disk ? blocks / 154 : 1);
-    std::copy(date.begin(), date.end(), l + 36);
-    put16(l + 2 * kBlockSize + 10, kTypeEnd);
+    writeLabel(image.data(), label, 2, directoryBlocks, disk ? Geometry{77, 2, blocks / 154} : Geometry{blocks, 1, 1},
+               date);
+    put16(image.data() + 2 * kBlockSize + 10, kTypeEnd);
     return image;
 }
 
