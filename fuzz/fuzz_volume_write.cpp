@@ -29,7 +29,7 @@ std::string textOfFile(const Bytes& image, const char* name)
     const lif::Entry* entry = volume.find(name);
     FUZZ_CHECK(entry != nullptr && entry->type == lif::kTypeAscii);
     const ByteView blocks = ByteView(image).subspan(entry->start * lif::kBlockSize, entry->blocks * lif::kBlockSize);
-    const Bytes text = lif::textFromLines(lif::readRecords(blocks));
+    const Bytes text = textFromLines(readRecords(blocks));
     return std::string(text.begin(), text.end());
 }
 
@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Bytes decoded = decodeHpAsciiBytes(program);
     const std::string expected(decoded.begin(), decoded.end());
-    const Bytes content = lif::asciiFileFromProgramFile(program);
+    const Bytes content = asciiFileFromProgramFile(program);
     Bytes image = lif::newVolumeImage("FUZZ", blocks, 1, {});
     for (const char* name : {"PROG", "OTHER", "PROG"}) {
         try {

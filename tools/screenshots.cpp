@@ -125,7 +125,7 @@ int main(int argc, char** argv)
 
     // The disk image dialogs, over a volume that also holds a file of another type.
     Bytes image = lif::newVolumeImage("WORK", lif::kDefaultBlocks, lif::kDefaultDirectoryBlocks, lif::dateNow());
-    const Bytes content = lif::asciiFileFromProgramFile(readFileBytes(example));
+    const Bytes content = asciiFileFromProgramFile(readFileBytes(example));
     for (const char* name : {"SINEPLOT", "METER_CAL", "BINPROG"}) {
         lif::putFile(image, name, content, lif::dateNow());
     }

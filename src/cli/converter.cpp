@@ -34,7 +34,7 @@ Bytes decodeInput(Bytes input, const Conversion& conversion, ConversionProgress*
     announce(progress, "reading", input.size());
     if (conversion.from == Format::LifAscii) {
         // The same text as the program file of those records gives.
-        return lif::textFromLines(lif::readRecords(input));
+        return textFromLines(readRecords(input));
     }
     try {
         return decodeProgramFile(input, progress);
@@ -115,7 +115,7 @@ Bytes convert(Bytes input, const Conversion& conversion, const CodePage& codePag
         // The program file's records, with the end mark of a volume's file.
         Conversion toHp = conversion;
         toHp.to = Format::Hp;
-        return lif::asciiFileFromProgramFile(convert(std::move(input), toHp, codePage, progress));
+        return asciiFileFromProgramFile(convert(std::move(input), toHp, codePage, progress));
     }
     Bytes bytes = decodeInput(std::move(input), conversion, progress);
     if (!codePage.carriesUnchanged(bytes)) {

@@ -81,7 +81,7 @@ Bytes volumeText(const Options& options, const lif::VolumeReader& reader)
         }
         text += "=== " + lif::shownName(entry.name) + " ===\r\n";
         try {
-            const Bytes program = convert(lif::textFromLines(lif::readRecords(reader.fileBlocks(entry))),
+            const Bytes program = convert(textFromLines(readRecords(reader.fileBlocks(entry))),
                                           {Format::Txt, Format::Txt}, options.codePage);
             text.append(program.begin(), program.end());
         } catch (const Failure& e) {
@@ -168,13 +168,12 @@ int readFromVolume(const Options& options)
                                              : to == Format::Txt ? ".txt"
                                                                  : ".lif");
         const Bytes blocks = reader.fileBlocks(entry);
-        const auto lines = lif::readRecords(blocks);
+        const auto lines = readRecords(blocks);
         const Bytes result =
-            to == Format::Hp ? lif::programFileFromLines(lines)
+            to == Format::Hp ? programFileFromLines(lines)
             : to == Format::LifAscii
-                ? lif::asciiFileFromLines(lines)
-                : withLineEnds(convert(lif::textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage),
-                               options.lf);
+                ? asciiFileFromLines(lines)
+                : withLineEnds(convert(textFromLines(lines), {Format::Txt, Format::Txt}, options.codePage), options.lf);
         about = target.empty() ? "standard output" : target;
         writeResult(target, result);
     });
@@ -205,7 +204,7 @@ Bytes volumeFileFor(const Options& options, const std::string& input)
     Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
     refuseFormatMismatch(bytes, asked.from);
     if (asked.from == Format::LifAscii) {
-        return lif::asciiFileFromLines(lif::readRecords(bytes));
+        return asciiFileFromLines(readRecords(bytes));
     }
     if (asked.from == Format::Txt) {
         bytes = convert(std::move(bytes), {Format::Txt, Format::Hp, asked.lineNumbers, asked.start, asked.step},
@@ -219,7 +218,7 @@ Bytes volumeFileFor(const Options& options, const std::string& input)
             }
         }
     }
-    return lif::asciiFileFromProgramFile(bytes);
+    return asciiFileFromProgramFile(bytes);
 }
 
 } // namespace

@@ -123,7 +123,7 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
         const Bytes blocks = reader.fileBlocks(entry);
         ProgressCount = static_cast<std::int32_t>(blocks.size()) - 1;
         window.yield();
-        bytes = lif::programFileFromLines(lif::readRecords(blocks));
+        bytes = programFileFromLines(readRecords(blocks));
         window.documentOrigin().volumeFileName = inVolume->name;
     } else {
         const auto size = beforePhase(window, status::kNowReading, [&] { return InputFile(name).size(); });
@@ -133,7 +133,7 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
         }
         bytes = readWithProgress(window, name, static_cast<std::size_t>(size));
         if (lifAscii) {
-            bytes = lif::programFileFromLines(lif::readRecords(bytes));
+            bytes = programFileFromLines(readRecords(bytes));
         }
     }
     window.stopProgressTimer();
@@ -256,7 +256,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     if (volume) {
         // Into the image in place, as a file system writes a disk.
         window.setProgressMaximum(0);
-        lif::VolumeUpdate(target).put(lifName, lif::asciiFileFromProgramFile(file), lif::dateNow());
+        lif::VolumeUpdate(target).put(lifName, asciiFileFromProgramFile(file), lif::dateNow());
     } else {
         window.setProgressMaximum(static_cast<double>(file.size()) - 1);
         ReplacementFile output(target);

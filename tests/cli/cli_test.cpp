@@ -231,13 +231,13 @@ TEST(ConvertCommand, DiskImages)
     fs::create_directory(dir / "b");
     dir.write("b/prog.bas", "10 B");
     Bytes cut = lif::newVolumeImage("", 40, 1, {});
-    lif::putFile(cut, "PROG", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(cut, "PROG", asciiFileFromProgramFile(bytesOf(kWorked)), {});
     dir.write("cut.lif", Bytes(cut.begin(), cut.end() - 100)); // cut off inside PROG
     cut[512 + 10] = 0xE9, cut[512 + 11] = 0x50; // PROG is a PROG file (STOREd)
     dir.write("types.lif", cut);
     Bytes damaged = lif::newVolumeImage("", 40, 1, {});
     for (const char* name : {"A", "B", "C"}) {
-        lif::putFile(damaged, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+        lif::putFile(damaged, name, asciiFileFromProgramFile(bytesOf(kWorked)), {});
     }
     damaged[512 + 32 + 15] = 5; // B starts where C does
     dir.write("damaged.lif", damaged);
@@ -343,7 +343,7 @@ TEST(ConvertCommand, VolumeNamesStayInsideTheOutputFolder)
         {"\x1B[2J", "%1B[2J"},          {std::string("PAD\0\0", 5), "PAD"}, {"A%2FB", "A%252FB"}, {"A/B", "A%2FB"}};
     for (std::size_t i = 0; i < std::size(names); ++i) {
         const std::string name(1, static_cast<char>('A' + i));
-        lif::putFile(image, name, lif::asciiFileFromLines({bytesOf(name)}), {});
+        lif::putFile(image, name, asciiFileFromLines({bytesOf(name)}), {});
         std::copy_n((names[i].first + std::string(10, ' ')).begin(), 10, image.begin() + 512 + 32 * i);
     }
     dir.write("trav.lif", image);
@@ -508,7 +508,7 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
     dir.write("PROG.asc", kWorked);
     dir.write("prog.txt", "10 BEEP\r\n20 END\r\n");
     Bytes base = lif::newVolumeImage("HP71", 40, 1, {});
-    lif::putFile(base, "TREK-85", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(base, "TREK-85", asciiFileFromProgramFile(bytesOf(kWorked)), {});
     lif::EntryBytes entry = lif::newEntry("GPIB-T", 0xE214, {});
     std::fill(entry.begin() + 20, entry.begin() + 26, 0x99); // no date, as some tools write it
     std::copy_n("gpib t", 6, entry.begin()); // a name of the volume's own
@@ -522,8 +522,8 @@ TEST(ConvertCommand, FilesOfOtherToolsGoInAndComeBack)
     dir.write("BARE.lif", convert(dir, "--extract --bare --volume v.lif TREK-85").out);
     dir.write("bad.lif", hex("00 02 41 FF 00 01 42 00 FF FF")); // FF in a record
     Bytes twoFiles = lif::newVolumeImage("HFSLIF", 10, 1, {});
-    lif::putFile(twoFiles, "A", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
-    lif::putFile(twoFiles, "B", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(twoFiles, "A", asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(twoFiles, "B", asciiFileFromProgramFile(bytesOf(kWorked)), {});
     dir.write("two.hfs", twoFiles);
     dir.write("ctrl.lif", '\x01' + trek.substr(1)); // a control character before the rest of its name
     const Invocation runs[] = {
@@ -574,8 +574,8 @@ TEST(ConvertCommand, CommandsDoWhatTheirFlagFormsDo)
     dir.write("PROG.asc", kWorked);
     dir.write("prog.txt", "10 A");
     Bytes base = lif::newVolumeImage("V", 40, 1, {});
-    lif::putFile(base, "P", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
-    lif::putFile(base, "Q", lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(base, "P", asciiFileFromProgramFile(bytesOf(kWorked)), {});
+    lif::putFile(base, "Q", asciiFileFromProgramFile(bytesOf(kWorked)), {});
     base[512 + 11] = 0; // P purged: a gap to pack
     const std::pair<const char*, const char*> forms[] = {
         {"list IMG", "--list IMG"},
@@ -625,7 +625,7 @@ TEST(ConvertCommand, VolumeCommands)
         return textOf(hpFile(std::string("00 02 31 ") + digits[name >> 4] + digits[name & 15] + " 00 FF FF"));
     };
     for (const char name : {'A', 'B', 'C'}) {
-        lif::putFile(base, std::string(1, name), lif::asciiFileFromProgramFile(bytesOf(programOf(name))), {});
+        lif::putFile(base, std::string(1, name), asciiFileFromProgramFile(bytesOf(programOf(name))), {});
     }
     base[512 + 32 + 11] = 0; // B purged
     base[512 + 64 + 26] = base[512 + 64 + 27] = 0; // C's entry as another tool may write it
@@ -730,7 +730,7 @@ TEST(ConvertCommand, TextconvShowsProgramsAsText)
     dir.write("lost.asc", hpFile("00 02 41 42 00 05 31 30"));
     Bytes disk = lif::newVolumeImage("WORK", 40, 1, {});
     for (const char* name : {"PROG", "DATA"}) {
-        lif::putFile(disk, name, lif::asciiFileFromProgramFile(bytesOf(kWorked)), {});
+        lif::putFile(disk, name, asciiFileFromProgramFile(bytesOf(kWorked)), {});
     }
     disk[512 + 32 + 10] = 0xE9; // DATA is BDAT, shown in the catalogue only
     disk[512 + 32 + 11] = 0x61;
@@ -796,7 +796,7 @@ TEST(Converter, ExamplesMatchTheirTextForms)
         EXPECT_EQ(convert(file, {Format::Hp, Format::Txt}, page), text) << stem;
         const lif::Entry* inVolume = volume.find(stem);
         ASSERT_NE(inVolume, nullptr) << stem;
-        EXPECT_EQ(lif::programFileFromLines(lif::readRecords(reader.fileBlocks(*inVolume))), file) << stem;
+        EXPECT_EQ(programFileFromLines(readRecords(reader.fileBlocks(*inVolume))), file) << stem;
         ++found;
     }
     EXPECT_GE(found, 3u);

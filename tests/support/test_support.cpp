@@ -41,6 +41,16 @@ Bytes hpFile(std::string_view recordsHex)
     return bytes;
 }
 
+std::string findingsText(const std::vector<Finding>& findings)
+{
+    std::string text;
+    for (const auto& finding : findings) {
+        text += std::string(text.empty() ? "" : " | ") + (finding.note ? "note " : "") +
+                std::to_string(finding.offset) + ": " + finding.text;
+    }
+    return text;
+}
+
 TempDir::TempDir()
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "varnook-test-XXXXXX").string();

@@ -2,6 +2,7 @@
 
 #include "core/base/bytes.h"
 #include "core/base/progress.h"
+#include "core/program/records.h"
 
 #include <cstdint>
 #include <exception>
@@ -52,6 +53,9 @@ Bytes header();
 
 // header() followed by the given record bytes (hex).
 Bytes hpFile(std::string_view recordsHex);
+
+// Findings as one line: "offset: text", notes marked, " | " between.
+std::string findingsText(const std::vector<Finding>& findings);
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempDir {

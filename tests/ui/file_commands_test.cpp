@@ -196,8 +196,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     files.write("lost.asc", hpFile("00 02 41 42 00 05 31 30"));
     files.write("BIG.asc", encodeHpAsciiBytes(program(300000)));
     files.write("disk.lif", lif::newVolumeImage("DISK", 12, 1, {}));
-    lif::VolumeUpdate(files / "disk.lif").put("PROG", lif::asciiFileFromProgramFile(kWorked), {});
-    files.write("BARE.lif", lif::asciiFileFromProgramFile(kWorked));
+    lif::VolumeUpdate(files / "disk.lif").put("PROG", asciiFileFromProgramFile(kWorked), {});
+    files.write("BARE.lif", asciiFileFromProgramFile(kWorked));
     const std::string hp = "busy|status Now Reading|status Now Analysing|status Complete|idle";
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
@@ -312,9 +312,9 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     files.write("old.txt", "10 OLD\r\n");
     files.write("out/in.asc", kWorked);
     Bytes disk = lif::newVolumeImage("DISK", 40, 1, {});
-    lif::putFile(disk, "PROG", lif::asciiFileFromProgramFile(kWorked), {});
+    lif::putFile(disk, "PROG", asciiFileFromProgramFile(kWorked), {});
     files.write("disk.lif", disk);
-    files.write("bare.lif", lif::asciiFileFromProgramFile(kWorked));
+    files.write("bare.lif", asciiFileFromProgramFile(kWorked));
     const std::string big = textOf(program(200000));
     const std::string worked = textOf(kWorked);
     const std::string noByte = "warning Error!! 2 byte character is contained!";
@@ -361,7 +361,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
          "save dialog|question disk.lif is a disk image holding 1 program. Replace it with this text?", textOf(disk)},
         {"windows-1252", "10 A", "bare.lif", true,
          "save dialog|question bare.lif is a bare LIF ASCII file. Replace it with this text?",
-         textOf(lif::asciiFileFromProgramFile(kWorked))},
+         textOf(asciiFileFromProgramFile(kWorked))},
         {"windows-1252", big, "old.asc", false, hp + "status Complete|idle", textOf(encodeHpAsciiBytes(bytesOf(big)))},
     };
     for (const auto& [name, document, target, txt, seen, after] : writes) {
@@ -399,7 +399,7 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     const std::string text = "10 " + textOf(lineBytes()) + "\r\n20 END\r\n";
     Bytes image = lif::newVolumeImage("DISK", 12, 1, {});
     for (const char* name : {"PROG", "BIN"}) {
-        lif::putFile(image, name, lif::asciiFileFromProgramFile(encodeHpAsciiBytes(bytesOf(text))), {});
+        lif::putFile(image, name, asciiFileFromProgramFile(encodeHpAsciiBytes(bytesOf(text))), {});
     }
     image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
     files.write("disk.lif", image);

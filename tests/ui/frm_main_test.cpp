@@ -393,7 +393,7 @@ TEST_F(FrmMain, volumeDialogs)
 {
     Bytes image = lif::newVolumeImage("WORK", 40, 1, {});
     for (const char* name : {"PROG", "BIN", "NEXT"}) {
-        lif::putFile(image, name, lif::asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
+        lif::putFile(image, name, asciiFileFromProgramFile(hpFile("00 01 41 00 00 FF FF")), {});
     }
     image[512 + 32 + 10] = 0xE0; // BIN becomes a file of another type
     files_.write("work.lif", image);

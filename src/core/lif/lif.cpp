@@ -9,6 +9,7 @@
 #include "core/program/hp_ascii_format.h"
 
 #include <algorithm>
+#include <map>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -122,16 +123,24 @@ const Entry* Volume::find(std::string_view name) const
     return found == files.end() ? nullptr : &*found;
 }
 
-std::string Volume::entriesNamed(std::string_view name) const
+std::map<std::string, std::string> Volume::sharedNames() const
 {
-    std::string text;
+    std::map<std::string, std::string> entries;
     for (const auto& file : files) {
-        if (file.name == name) {
+        if (file.sharesName) {
+            std::string& text = entries[file.name];
             text += text.empty() ? "@" : " and @"; // piece by piece: GCC 12 warns wrongly about "@" + string
             text += std::to_string(file.slot + 1);
         }
     }
-    return text;
+    return entries;
+}
+
+std::string Volume::entriesNamed(std::string_view name) const
+{
+    const auto shared = sharedNames();
+    const auto found = shared.find(std::string(name));
+    return found == shared.end() ? std::string() : found->second;
 }
 
 const Entry& Volume::named(std::string_view name) const

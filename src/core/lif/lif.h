@@ -6,6 +6,7 @@
 
 #include "core/base/bytes.h"
 #include "core/capture/disk_image.h"
+#include "core/program/records.h"
 #include "image_file.h"
 
 #include <array>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -85,19 +87,18 @@ struct Volume {
     // The same, or by its entry's place (@1 for the first); throws Failure
     // for no such file and for a name two entries share, naming both.
     const Entry& named(std::string_view name) const;
-    // The entries of the files of that name: "@2 and @5".
+    // The entries of the files of that name when two or more share it:
+    // "@2 and @5"; empty for a name no two entries share.
     std::string entriesNamed(std::string_view name) const;
+    // The same for every name two or more entries share, in one pass.
+    std::map<std::string, std::string> sharedNames() const;
     // What stops writing into the volume: its defect, a name two entries
     // share, else the first damaged entry's damage; empty when there is none.
     std::string damage() const;
 };
 
 // A departure from the format and the byte offset where it stands.
-struct Finding {
-    std::uint64_t offset = 0;
-    std::string text;
-    bool note = false; // worth knowing, yet no departure (an image shorter than its volume)
-};
+using Finding = varnook::Finding;
 
 // Whether the bytes start with the mark of a LIF volume.
 bool hasVolumeMark(ByteView start);
@@ -170,27 +171,6 @@ std::string notTextReason(std::uint16_t type);
 
 // Refuses a file whose blocks run past the end of the image (cut off).
 void requireInsideImage(const Entry& entry, std::uint64_t imageSize);
-
-// The lines of a record stream, in order (see readRecordLines): an ASCII
-// file of a volume (programFile false), or the records of an HP BASIC ASCII
-// program file after its header.
-std::vector<ByteView> readRecords(ByteView stream, bool programFile = false);
-
-// The lines as the content of an ASCII file: their records, FFFF, and zeros
-// to a whole block. Throws Failure for a line over 255 characters or one
-// holding a byte the format cannot carry (00, FF).
-Bytes asciiFileFromLines(const std::vector<ByteView>& lines);
-
-// The records of an HP BASIC ASCII program file, unchanged, as the content
-// of an ASCII file. Throws Failure for a file that breaks the format.
-Bytes asciiFileFromProgramFile(ByteView file);
-
-// Lines as program text, CR LF after each.
-Bytes textFromLines(const std::vector<ByteView>& lines);
-
-// The HP BASIC ASCII program file holding the lines. Throws Failure for a
-// line over 255 characters or one holding 00 or FF.
-Bytes programFileFromLines(const std::vector<ByteView>& lines);
 
 // The rule for names the user types: 1 to 10 letters, digits, underscores
 // and hyphens, starting with a letter (lower case and - as HP's own

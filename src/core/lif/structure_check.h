@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/base/bytes.h"
+#include "core/program/records.h"
 #include "lif.h"
 
 #include <filesystem>
@@ -19,13 +20,7 @@ FileKind kindOf(ByteView bytes);
 // cannot be read.
 FileKind kindOfFile(const std::filesystem::path& path);
 
-// Every departure of an HP BASIC ASCII program file from the format, with
-// its byte offset: header bytes that differ, length words above 255 or
-// running past the end, zero or FF bytes inside a record, pad bytes that
-// are not zero, a missing end mark, bytes after it. Empty when there is none.
-std::vector<lif::Finding> checkProgramFile(ByteView file);
-
-// The same for a LIF volume: label, directory and file inconsistencies, and
+// Every departure of a LIF volume from the format: label, directory and file inconsistencies, and
 // ASCII files whose records run past their blocks or have no end mark.
 std::vector<lif::Finding> checkVolumeImage(ByteView image);
 

@@ -4,6 +4,7 @@
 #include "core/base/byte_order.h"
 #include "core/base/failure.h"
 #include "hp_ascii_format.h"
+#include "records.h"
 #include "core/text/line_scan.h"
 #include "core/base/simd.h"
 
@@ -167,18 +168,18 @@ void decodeHpAsciiBytes(ByteView file, Bytes& out, Progress* progress)
 std::size_t wellFormedEnd(ByteView file)
 {
     const std::size_t n = file.size();
-    for (std::size_t p = hp::kHeaderSize; p + 2 <= n && file[p] == 0x00;) {
-        if (p + 3 <= n && file[p + 1] == 0xFF && file[p + 2] == 0xFF) {
-            return p + 3;
+    for (std::size_t p = hp::kHeaderSize;;) {
+        const RecordStep step = recordAt(file, p, RecordsEnd::EndMark);
+        if (step.kind == RecordStep::Kind::End) {
+            return step.next;
         }
-        const std::size_t length = file[p + 1];
-        const std::size_t next = p + 2 + length + (length & 1);
-        if (next > n || ((length & 1) != 0 && file[next - 1] != 0x00)) {
-            break;
+        // Only what the plain decoder reads the same: no FFFE, no nonzero pad byte.
+        if (step.kind != RecordStep::Kind::Record || step.length > hp::kMaxLineLength || step.next > n ||
+            ((step.length & 1) != 0 && file[step.next - 1] != 0x00)) {
+            return n;
         }
-        p = next;
+        p = step.next;
     }
-    return n;
 }
 
 void settleCarriageReturns(Bytes& text)
@@ -261,39 +262,36 @@ std::size_t walkRecords(ByteView bytes, std::size_t from, bool programFile, Prog
     const auto after = [&] {
         return count == 0 ? std::string("before the first line") : "after " + lineCalled(count, last);
     };
+    const RecordsEnd ending = programFile ? RecordsEnd::EndMark : RecordsEnd::LengthFFFF;
     for (std::size_t p = from;;) {
         ticker.at(static_cast<std::int64_t>(p));
-        if (programFile && p + 3 <= n && s[p] == 0x00 && s[p + 1] == 0xFF && s[p + 2] == 0xFF) {
-            return p + 3;
+        const RecordStep step = recordAt(bytes, p, ending);
+        if (step.kind == RecordStep::Kind::End) {
+            return step.next;
         }
-        if (p + 2 > n) {
+        if (step.kind == RecordStep::Kind::Cut) {
             throw DamagedRecords(p, p >= n ? "the records end without an end mark (" + std::string(endMark) + "), " +
                                                  after()
                                            : "the file ends inside a length word, " + after());
         }
-        const std::size_t length = be16(s + p);
-        if (length == 0xFFFF && !programFile) {
-            return p + 2;
-        }
-        if (length == 0xFFFE) {
+        if (step.kind == RecordStep::Kind::Empty) {
             last = {};
             line(last, ++count);
-            p += 2;
+            p = step.next;
             continue;
         }
-        if (length > 255) {
+        const std::size_t length = step.length;
+        if (length > hp::kMaxLineLength) {
             throw DamagedRecords(p, "length word " + hex(static_cast<unsigned>(length), 4) + ", " + after() +
                                         ", is no record length (0 to 255, or FFFE)");
         }
-        if (p + 2 + length > n) {
+        if (step.runsPast(n)) {
             throw DamagedRecords(p, "the file ends inside line " + std::to_string(count + 1) + ", a record of " +
                                         std::to_string(length) + " bytes from offset " + std::to_string(p + 2));
         }
         std::size_t end = p + 2 + length;
-        std::size_t stop = detail::findLineBreaker(s, p + 2, end, n);
-        // A CR, LF or CR LF that ends the record ends the line.
-        if (stop < end && (stop + 1 == end || (stop + 2 == end && s[stop] == kCr && s[stop + 1] == kLf)) &&
-            (s[stop] == kCr || s[stop] == kLf)) {
+        const std::size_t stop = detail::findLineBreaker(s, p + 2, end, n);
+        if (stop < end && (s[stop] == kCr || s[stop] == kLf) && endsRecord(bytes, stop, end)) {
             end = stop;
         }
         if (stop < end) {
@@ -309,7 +307,7 @@ std::size_t walkRecords(ByteView bytes, std::size_t from, bool programFile, Prog
         }
         last = bytes.subspan(p + 2, end - p - 2);
         line(last, ++count);
-        p += 2 + length + (length & 1);
+        p = step.next;
     }
 }
 
@@ -390,10 +388,7 @@ void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)
         }
         detail::copyLine(out.data() + j + 2, s + start, len, n - start);
 
-        out[j] = 0x00;
-        out[j + 1] = static_cast<std::uint8_t>(len);
-        out[j + 2 + len] = 0x00; // the pad byte when the length is odd
-        j += 2 + len + (len & 1);
+        j += frameRecord(out.data() + j, len);
         if (!atCr) {
             break;
         }
