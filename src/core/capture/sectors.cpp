@@ -121,72 +121,85 @@ std::optional<std::uint64_t> labelCapacity(const Layout& layout, const std::vect
     return std::nullopt;
 }
 
-} // namespace
-
-DecodedImage placeSectors(Container container, const std::vector<Sector>& sectors, const std::vector<Orphan>& orphans,
-                          std::size_t fileSize)
+// How far the volume reaches: its label's capacity, else the cylinders
+// from 0 that hold sectors of its format.
+std::uint64_t volumeCapacity(const Layout& layout, const std::vector<Sector>& sectors)
 {
-    DecodedImage image;
-    image.container = container;
-    const std::string kind = containerName(container);
-    if (sectors.empty()) {
-        return image;
+    if (const auto capacity = labelCapacity(layout, sectors)) {
+        return *capacity;
     }
-    const Layout layout(sectors);
-    if (!layout.usable()) {
-        throw Failure("the " + kind + " image holds no sectors of 256, 512 or 1024 bytes, which LIF blocks need");
-    }
-    // How far the volume reaches: its label's capacity, else the cylinders
-    // from 0 that hold sectors of its format.
-    std::optional<std::uint64_t> capacity = labelCapacity(layout, sectors);
-    if (!capacity) {
-        std::set<std::uint32_t> cylinders;
-        for (const auto& s : sectors) {
-            if (layout.inFormat(s) && s.head < layout.heads) {
-                cylinders.insert(s.cylinder);
-            }
-        }
-        std::uint32_t reached = 0;
-        while (cylinders.count(reached) != 0) {
-            ++reached;
-        }
-        capacity = layout.trackOf(reached, 0) * layout.blocksPerTrack();
-    }
-    const auto inside = [&](const Sector& s) {
-        return s.head < layout.heads && layout.trackOf(s.cylinder, 0) * layout.blocksPerTrack() < *capacity;
-    };
-    std::uint64_t total = 0;
-    std::size_t placed = 0;
-    std::set<std::uint32_t> outside;
-    std::vector<const Sector*> foreign;
+    std::set<std::uint32_t> cylinders;
     for (const auto& s : sectors) {
-        if (!inside(s)) {
-            outside.insert(s.cylinder);
+        if (layout.inFormat(s) && s.head < layout.heads) {
+            cylinders.insert(s.cylinder);
+        }
+    }
+    std::uint32_t reached = 0;
+    while (cylinders.count(reached) != 0) {
+        ++reached;
+    }
+    return layout.trackOf(reached, 0) * layout.blocksPerTrack();
+}
+
+// The sectors sorted by where they lie: in the volume and its format, in
+// it but of another format, or on tracks outside it.
+struct Placement {
+    Placement(const Layout& l, std::uint64_t c) : layout(l), capacity(c) { }
+    const Layout& layout;
+    std::uint64_t capacity;
+    std::uint64_t total = 0; // the blocks the placed sectors reach
+    std::size_t placed = 0;
+    std::set<std::uint32_t> outside; // cylinders
+    std::vector<const Sector*> foreign;
+
+    bool inside(const Sector& s) const
+    {
+        return s.head < layout.heads && layout.trackOf(s.cylinder, 0) * layout.blocksPerTrack() < capacity;
+    }
+    bool placedHere(const Sector& s) const { return inside(s) && layout.inFormat(s) && layout.blockOf(s) < total; }
+};
+
+Placement sortSectors(const Layout& layout, std::uint64_t capacity, const std::vector<Sector>& sectors,
+                      std::size_t fileSize, const std::string& kind)
+{
+    Placement placement(layout, capacity);
+    for (const auto& s : sectors) {
+        if (!placement.inside(s)) {
+            placement.outside.insert(s.cylinder);
         } else if (!layout.inFormat(s)) {
-            foreign.push_back(&s);
-        } else if (layout.blockOf(s) < *capacity) {
-            total = std::max(total, std::min(*capacity, layout.blockOf(s) + layout.blocksPerSector()));
-            ++placed;
+            placement.foreign.push_back(&s);
+        } else if (layout.blockOf(s) < capacity) {
+            placement.total =
+                std::max(placement.total, std::min(capacity, layout.blockOf(s) + layout.blocksPerSector()));
+            ++placement.placed;
         }
     }
     // Every sector takes bytes of the file: numbers far apart claim a disk
     // that the file could not hold.
-    const std::uint64_t sectorsClaimed = (total + layout.blocksPerSector() - 1) / layout.blocksPerSector();
-    if (sectorsClaimed > 4 * placed + 64 || total > fileSize + 1024) {
+    const std::uint64_t sectorsClaimed = (placement.total + layout.blocksPerSector() - 1) / layout.blocksPerSector();
+    if (sectorsClaimed > 4 * placement.placed + 64 || placement.total > fileSize + 1024) {
         throw Failure("the " + kind + " image numbers its sectors too sparsely to be a disk");
     }
-    if (total > kMostCapturedBlocks) {
+    if (placement.total > kMostCapturedBlocks) {
         throw Failure("the " + kind + " image holds more than any floppy disk");
     }
-    image.blocks.assign(static_cast<std::size_t>(total * kBlockBytes), 0x00);
-    std::vector<bool> have(static_cast<std::size_t>(total), false);
+    return placement;
+}
+
+// The blocks of the placed sectors, the first readable copy of each; the
+// blocks none gives are absent.
+void copyBlocks(DecodedImage& image, const Placement& placement, const std::vector<Sector>& sectors)
+{
+    const Layout& layout = placement.layout;
+    image.blocks.assign(static_cast<std::size_t>(placement.total * kBlockBytes), 0x00);
+    std::vector<bool> have(static_cast<std::size_t>(placement.total), false);
     for (const auto& s : sectors) {
         const std::uint64_t block = layout.blockOf(s);
-        if (!inside(s) || !layout.inFormat(s) || block >= total || !s.readable || have[block]) {
+        if (!placement.placedHere(s) || !s.readable || have[block]) {
             continue;
         }
         const std::size_t count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(layout.blocksPerSector(), total - block));
+            static_cast<std::size_t>(std::min<std::uint64_t>(layout.blocksPerSector(), placement.total - block));
         std::uint8_t* to = image.blocks.data() + block * kBlockBytes;
         if (s.data != nullptr) {
             std::memcpy(to, s.data, count * kBlockBytes);
@@ -200,13 +213,22 @@ DecodedImage placeSectors(Container container, const std::vector<Sector>& sector
             image.absent.push_back(static_cast<std::uint32_t>(block));
         }
     }
-    const std::string volume = "the volume (" + std::to_string(*capacity) + " blocks";
+}
+
+// What lies beside the volume: never read, named in notes.
+void noteWhatIsNotRead(DecodedImage& image, const Placement& placement, const std::vector<Orphan>& orphans,
+                       const std::string& kind)
+{
+    const Layout& layout = placement.layout;
+    const std::uint64_t capacity = placement.capacity;
+    const std::string volume = "the volume (" + std::to_string(capacity) + " blocks";
     const std::string format = std::to_string(layout.perTrack) + " sectors of " + std::to_string(layout.size) +
                                " bytes a track, numbered from " + std::to_string(layout.first) + ")";
-    if (!outside.empty()) {
+    if (!placement.outside.empty()) {
         image.notes.push_back("the " + kind + " capture holds tracks outside " + volume + ", " + format + " on " +
-                              cylindersText(outside) + ": no part of it, not read");
+                              cylindersText(placement.outside) + ": no part of it, not read");
     }
+    const auto& foreign = placement.foreign;
     if (!foreign.empty()) {
         std::string listed;
         for (std::size_t i = 0; i < std::min<std::size_t>(foreign.size(), 4); ++i) {
@@ -224,15 +246,35 @@ DecodedImage placeSectors(Container container, const std::vector<Sector>& sector
         // Where it belongs is unknown: the blocks it might hold are named,
         // never guessed.
         const std::uint64_t from = layout.trackOf(orphan.cylinder, orphan.head) * layout.blocksPerTrack();
-        const bool within = orphan.head < layout.heads && from < *capacity;
+        const bool within = orphan.head < layout.heads && from < capacity;
         const std::string missing =
-            within ? describeAbsent(image, from, std::min(*capacity, from + layout.blocksPerTrack())) : "";
+            within ? describeAbsent(image, from, std::min(capacity, from + layout.blocksPerTrack())) : "";
         image.notes.push_back("a sector recorded with data but no ID on cylinder " + std::to_string(orphan.cylinder) +
                               " head " + std::to_string(orphan.head) + ", not read: " +
                               (!within           ? "its track lies outside the volume"
                                : missing.empty() ? "every block of its track was read without it"
                                                  : "it might hold block " + missing + ", missing from the capture"));
     }
+}
+
+} // namespace
+
+DecodedImage placeSectors(Container container, const std::vector<Sector>& sectors, const std::vector<Orphan>& orphans,
+                          std::size_t fileSize)
+{
+    DecodedImage image;
+    image.container = container;
+    const std::string kind = containerName(container);
+    if (sectors.empty()) {
+        return image;
+    }
+    const Layout layout(sectors);
+    if (!layout.usable()) {
+        throw Failure("the " + kind + " image holds no sectors of 256, 512 or 1024 bytes, which LIF blocks need");
+    }
+    const Placement placement = sortSectors(layout, volumeCapacity(layout, sectors), sectors, fileSize, kind);
+    copyBlocks(image, placement, sectors);
+    noteWhatIsNotRead(image, placement, orphans, kind);
     return image;
 }
 
