@@ -229,7 +229,8 @@ int main(int argc, char** argv)
     } catch (const EarlyExit& exit) {
         return exit.status;
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", kProgram, e.message.c_str(), kProgram);
+        std::fprintf(stderr, "%s: %s\nTry '%s %s' for more information.\n", kProgram, e.message.c_str(), kProgram,
+                     e.help.c_str());
         return kExitUsage;
     }
     switch (options.mode) {

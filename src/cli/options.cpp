@@ -103,6 +103,7 @@ struct Command {
     const char* usage;
     const char* about;
     std::vector<const char*> options; // what its --help lists
+    const char* operands = "";        // what it needs after IMAGE, for its usage errors
 };
 
 const Command kCommands[] = {
@@ -111,21 +112,21 @@ const Command kCommands[] = {
      false,
      "convert --to {txt|hp|lif-ascii} [--from {txt|hp|lif-ascii}] [options] INPUT...",
      "Converts programs between text, HP BASIC ASCII program files and bare LIF ASCII files.",
-     {"--to", "--from", "--line-numbers", "--start", "--step", "--code-page", "-o", "--line-ending", "--lenient"}},
+     {"--to", "--from", "--line-numbers", "--start", "--step", "--code-page", "-o", "--line-ending", "--lenient"}, "INPUT"},
     {"list", {"--list"}, true, "list IMAGE", "Lists the files of a disk image or capture.", {}},
     {"read",
      {"--volume"},
      true,
      "read IMAGE [--to {txt|hp|lif-ascii}] [-o PATH] [--code-page NAME] NAME...",
      "Reads the NAMEd ASCII files out of the image, as text unless --to says otherwise.",
-     {"--to", "-o", "--code-page", "--line-ending"}},
+     {"--to", "-o", "--code-page", "--line-ending"}, "NAME"},
     {"write",
      {"--to", "lif", "--volume"},
      true,
      "write IMAGE [--from {txt|hp|lif-ascii}] [--name NAME] [--line-numbers] [--start N] [--step N]\n"
      "        [--code-page NAME] INPUT...",
      "Writes each INPUT into the image as an ASCII file.",
-     {"--from", "--name", "--line-numbers", "--start", "--step", "--code-page"}},
+     {"--from", "--name", "--line-numbers", "--start", "--step", "--code-page"}, "INPUT"},
     {"new",
      {"--new-volume"},
      true,
@@ -137,15 +138,15 @@ const Command kCommands[] = {
      true,
      "extract IMAGE [--form {lif|hfslif|bare}] [-o PATH] NAME...",
      "Copies the NAMEd files out of the image as single files.",
-     {"--form", "--bare", "-o"}},
+     {"--form", "--bare", "-o"}, "NAME"},
     {"insert",
      {"--insert", "--volume"},
      true,
      "insert IMAGE [--replace] FILE...\n  insert IMAGE --bare --name NAME --type TYPE [--replace] FILE",
      "Puts single files (or bare blocks) onto the image.",
-     {"--replace", "--bare", "--name", "--type"}},
-    {"rename", {"--rename", "--volume"}, true, "rename IMAGE OLD NEW", "Renames the file OLD of the image to NEW.", {}},
-    {"purge", {"--purge", "--volume"}, true, "purge IMAGE NAME...", "Removes the NAMEd files from the image.", {}},
+     {"--replace", "--bare", "--name", "--type"}, "FILE"},
+    {"rename", {"--rename", "--volume"}, true, "rename IMAGE OLD NEW", "Renames the file OLD of the image to NEW.", {}, "OLD and NEW"},
+    {"purge", {"--purge", "--volume"}, true, "purge IMAGE NAME...", "Removes the NAMEd files from the image.", {}, "NAME"},
     {"pack",
      {"--pack", "--volume"},
      true,
@@ -157,7 +158,7 @@ const Command kCommands[] = {
      true,
      "label IMAGE LABEL",
      "Writes LABEL (up to 6 characters) as the image's volume label.",
-     {}},
+     {}, "LABEL"},
     {"export",
      {"--export-image"},
      true,
@@ -169,14 +170,14 @@ const Command kCommands[] = {
      false,
      "check FILE...",
      "Lists every departure from the format of program files, bare LIF ASCII files and disk images.",
-     {}},
+     {}, "FILE"},
     {"textconv",
      {"--textconv"},
      false,
      "textconv [--line-ending {crlf|lf}] FILE",
      "Writes FILE as a diff should show it: a program as its text, a disk image as its catalogue and its "
      "programs.",
-     {"--line-ending", "--code-page"}},
+     {"--line-ending", "--code-page"}, "FILE"},
 };
 
 // The arguments of a command in its flag form; the command itself, or
@@ -207,7 +208,7 @@ const Command* inFlagForm(std::vector<std::string>& arguments, const CLI::App& a
             rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(at));
         }
         if (at >= rest.size()) {
-            throw UsageError{std::string(command->name) + " needs IMAGE"};
+            throw UsageError{std::string(command->name) + " needs IMAGE", std::string(command->name) + " --help"};
         }
         form.push_back(rest[at]);
         rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(at));
@@ -230,7 +231,10 @@ std::string commandHelp(const Command& command, const CLI::App& app)
     for (const char* name : command.options) {
         const CLI::Option* option = app.get_option(name);
         std::string line = "  " + option->get_name(false, true);
-        line.resize(std::max<std::size_t>(line.size() + 2, 24), ' ');
+        if (option->get_items_expected_min() > 0) {
+            line += " " + option->get_type_name();
+        }
+        line.resize(std::max<std::size_t>(line.size() + 2, 30), ' ');
         text += line + option->get_description() + "\n";
     }
     return text;
@@ -256,29 +260,68 @@ bool given(const CLI::App& app, const char* option)
     return app.count(option) > 0;
 }
 
-void refuse(const CLI::App& app, std::initializer_list<const char*> options, const std::string& mode)
-{
-    for (const char* option : options) {
-        if (given(app, option)) {
-            throw UsageError{std::string(option) + " cannot be used with " + mode};
+// The usage errors of a mode, in the words the user typed: the command's
+// name in the command form, the flag in the flag form.
+class Wording {
+public:
+    Wording(const CLI::App& app, const Command* command, std::vector<std::string> arguments)
+        : app_(app), command_(command), arguments_(std::move(arguments))
+    {
+    }
+    bool commandForm() const { return command_ != nullptr; }
+    // The mode as the user named it: the command, else the flag.
+    std::string mode(const std::string& flag) const { return command_ != nullptr ? command_->name : flag; }
+    // A refusal of any of the options given with the mode (mode: in the flag
+    // form's words).
+    void refuse(std::initializer_list<const char*> options, const std::string& mode) const
+    {
+        for (const char* option : options) {
+            if (given(app_, option)) {
+                throw UsageError{std::string(option) + " cannot be used with " + this->mode(mode)};
+            }
         }
     }
-}
+    // What the mode needs and did not get.
+    UsageError needs(const std::string& flagForm) const
+    {
+        return {command_ != nullptr ? std::string(command_->name) + " needs " + command_->operands : flagForm};
+    }
+    // No mode at all: a first word that names no command, or no --to.
+    UsageError noMode() const
+    {
+        if (command_ != nullptr) {
+            return {std::string(command_->name) + " needs --to {txt|hp|lif-ascii}"};
+        }
+        std::error_code error;
+        if (arguments_.size() > 1 && !arguments_[1].empty() && arguments_[1][0] != '-' &&
+            !fs::exists(arguments_[1], error)) {
+            return {"'" + arguments_[1] +
+                    "' is no command: convert, list, read, write, new, extract, insert, rename, purge, pack, label, "
+                    "export, check or textconv"};
+        }
+        return {"--to is required (or --list, --new-volume, --check, --extract, --export-image, --insert, "
+                "--rename, --purge, --pack, --set-label or --textconv)"};
+    }
+
+private:
+    const CLI::App& app_;
+    const Command* command_;
+    std::vector<std::string> arguments_;
+};
 
 // One mode, and the options that go with any mode.
-void checkOneMode(Options& options, const CLI::App& app)
+void checkOneMode(Options& options, const CLI::App& app, const Wording& words)
 {
     const auto has = [&](const char* option) { return given(app, option); };
     const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
-        cli::refuse(app, options, mode);
+        words.refuse(options, mode);
     };
     const char* const modeOptions[] = {"--to",      "--list",         "--new-volume", "--check",
                                        "--extract", "--export-image", "--insert",     "--rename",
                                        "--purge",   "--pack",         "--set-label",  "--textconv"};
     const auto modes = std::count_if(std::begin(modeOptions), std::end(modeOptions), has);
     if (modes == 0) {
-        throw UsageError{"--to is required (or --list, --new-volume, --check, --extract, --export-image, --insert, "
-                         "--rename, --purge, --pack, --set-label or --textconv)"};
+        throw words.noMode();
     }
     if (modes > 1) {
         throw UsageError{"only one of --to, --list, --new-volume, --check, --extract, --export-image, --insert, "
@@ -314,11 +357,12 @@ void checkOneMode(Options& options, const CLI::App& app)
     const bool needsInputs = options.mode != Mode::List && options.mode != Mode::NewVolume &&
                              options.mode != Mode::Export && options.mode != Mode::Pack;
     if (!needsInputs && !options.inputs.empty()) {
-        throw UsageError{"--list, --new-volume, --export-image and --pack take no other file: " +
-                         options.inputs.front()};
+        throw UsageError{(words.commandForm() ? words.mode("") + " takes"
+                                              : std::string("--list, --new-volume, --export-image and --pack take")) +
+                         " no other file: " + options.inputs.front()};
     }
     if (needsInputs && options.inputs.empty()) {
-        throw UsageError{"INPUT is required"};
+        throw words.needs("INPUT is required");
     }
     const bool changesVolume = options.mode == Mode::Insert || options.mode == Mode::Rename ||
                                options.mode == Mode::Purge || options.mode == Mode::Pack ||
@@ -333,28 +377,30 @@ void checkOneMode(Options& options, const CLI::App& app)
 }
 
 // The operands and options each mode takes.
-void checkModeOptions(Options& options, const CLI::App& app)
+void checkModeOptions(Options& options, const CLI::App& app, const Wording& words)
 {
     const auto has = [&](const char* option) { return given(app, option); };
     const auto refuse = [&](std::initializer_list<const char*> options, const std::string& mode) {
-        cli::refuse(app, options, mode);
+        words.refuse(options, mode);
     };
     const bool bareInsert = options.mode == Mode::Insert && options.bare;
     if (bareInsert && (!has("--name") || !has("--type") || options.inputs.size() != 1)) {
-        throw UsageError{"--insert --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
+        throw UsageError{words.mode("--insert") +
+                         " --bare puts one FILE on the volume, and needs --name NAME and --type TYPE"};
     }
     if (options.mode == Mode::Rename && options.inputs.size() != 2) {
-        throw UsageError{"--rename takes the file's name and its new name"};
+        throw UsageError{words.commandForm() ? "rename takes OLD and NEW"
+                                             : "--rename takes the file's name and its new name"};
     }
     if (options.mode == Mode::SetLabel) {
         if (options.inputs.size() != 1) {
-            throw UsageError{"--set-label takes one LABEL"};
+            throw UsageError{words.mode("--set-label") + " takes one LABEL"};
         }
         options.label = options.inputs.front();
     }
     if (options.mode == Mode::TextConv) {
         if (options.inputs.size() != 1) {
-            throw UsageError{"--textconv takes one FILE"};
+            throw UsageError{words.mode("--textconv") + " takes one FILE"};
         }
         refuse({"--from", "--line-numbers", "--start", "--step", "-o", "--volume"}, "--textconv");
     }
@@ -379,7 +425,7 @@ void checkModeOptions(Options& options, const CLI::App& app)
         break;
     case Mode::Export:
         if (!has("-o")) {
-            throw UsageError{"--export-image needs -o OUT, the plain image to write"};
+            throw UsageError{words.mode("--export-image") + " needs -o OUT, the plain image to write"};
         }
         refuse({"--from", "--line-numbers", "--start", "--step", "--code-page", "--volume"}, "--export-image");
         break;
@@ -404,10 +450,10 @@ void checkModeOptions(Options& options, const CLI::App& app)
 }
 
 // The mode and the options that go with it; mistakes are usage errors.
-void checkMode(Options& options, const CLI::App& app)
+void checkMode(Options& options, const CLI::App& app, const Wording& words)
 {
-    checkOneMode(options, app);
-    checkModeOptions(options, app);
+    checkOneMode(options, app, words);
+    checkModeOptions(options, app, words);
 }
 
 } // namespace
@@ -427,10 +473,10 @@ void addConversionOptions(CLI::App& app, Texts& t, Options& options)
 {
     app.add_option("--to", t.to,
                    "Format to write: txt, hp (HP BASIC ASCII), lif-ascii (a bare LIF ASCII file: the "
-                   "records, then FFFF) or lif (into --volume)")
+                   "records, then FFFF) or lif (into a disk image)")
         ->check(CLI::IsMember({"txt", "hp", "lif-ascii", "lif"}).description(""))
         ->type_name("{txt|hp|lif-ascii|lif}");
-    app.add_option("--from", t.from, "Format to read (default: hp for --to txt, else txt)")
+    app.add_option("--from", t.from, "Format to read (default: txt, or hp when converting to txt)")
         ->check(CLI::IsMember({"txt", "hp", "lif-ascii"}).description(""))
         ->type_name("{txt|hp|lif-ascii}");
     app.add_flag("--lenient", options.conversion.lenient,
@@ -448,11 +494,11 @@ void addConversionOptions(CLI::App& app, Texts& t, Options& options)
     app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
     app.add_option("--line-ending", t.lineEnding,
                    "Line ends of the text written: crlf (the default) or lf (the default of "
-                   "--textconv)")
+                   "textconv)")
         ->check(CLI::IsMember({"crlf", "lf"}).description(""))
         ->type_name("{crlf|lf}");
     app.add_option("INPUT", options.inputs,
-                   "Files to convert or check ('-' for standard input), or NAMEs of files in the --volume")
+                   "Files to convert or check ('-' for standard input), or NAMEs of files in the image")
         ->type_name("FILE");
 }
 
@@ -465,22 +511,22 @@ void addVolumeOptions(CLI::App& app, Texts& t, Options& options)
                    "--purge, --pack and --set-label work on")
         ->type_name("IMAGE");
     app.add_option("--name", options.lifName,
-                   "LIF file name for the one input of --to lif (default: the input's file name "
-                   "without its extension)")
+                   "LIF file name of the one input written into the image (default: the input's file "
+                   "name without its extension)")
         ->type_name("NAME");
     app.add_option("--list", options.volume, "List the files of a LIF disk image")->type_name("IMAGE");
     app.add_option("--new-volume", options.volume, "Create an empty LIF disk image")->type_name("IMAGE");
-    app.add_option("--label", options.label, "Volume label of --new-volume (up to 6 characters; default blank)")
+    app.add_option("--label", options.label, "Volume label of a new image (up to 6 characters; default blank)")
         ->type_name("LABEL");
     app.add_option("--blocks", t.blocksText,
-                   "Blocks of 256 bytes of --new-volume (default 2464: a 3.5-inch "
+                   "Blocks of 256 bytes of a new image (default 2464: a 3.5-inch "
                    "double-sided disk)")
         ->type_name("N");
     app.add_option("--medium", t.medium,
-                   "The disk of an HP drive for --new-volume: 9121, 9122 (the default), 9122-hd or "
+                   "The disk of an HP drive a new image stands for: 9121, 9122 (the default), 9122-hd or "
                    "9895")
         ->type_name("NAME");
-    app.add_option("--directory-blocks", t.directoryBlocksText, "Directory blocks of --new-volume (default 14)")
+    app.add_option("--directory-blocks", t.directoryBlocksText, "Directory blocks of a new image (default 14)")
         ->type_name("N");
     app.add_flag("--check", t.check, "Check HP BASIC ASCII files and LIF images: list every departure from the format");
     app.add_option("--export-image", options.volume,
@@ -490,10 +536,10 @@ void addVolumeOptions(CLI::App& app, Texts& t, Options& options)
     app.add_flag("--extract", t.extract,
                  "Copy the NAMEd files out of the --volume image as LIF tools exchange single "
                  "files: the directory entry, then the blocks");
-    app.add_flag("--bare", options.bare, "With --extract and --insert: the blocks alone (--form bare)");
+    app.add_flag("--bare", options.bare, "Extracting or inserting: the blocks alone (--form bare)");
     app.add_option("--form", t.formName,
-                   "With --extract: lif (the directory entry, then the blocks; the default), hfslif (a "
-                   "one-file volume labelled HFSLIF) or bare (the blocks alone)")
+                   "Form of the files extracted: lif (the directory entry, then the blocks; the default), "
+                   "hfslif (a one-file volume labelled HFSLIF) or bare (the blocks alone)")
         ->check(CLI::IsMember({"lif", "hfslif", "bare"}).description(""))
         ->type_name("{lif|hfslif|bare}");
     app.add_flag("--insert", t.insert,
@@ -501,10 +547,10 @@ void addVolumeOptions(CLI::App& app, Texts& t, Options& options)
                  "directory entry, then the blocks, or an HFSLIF volume), under their own name, type and "
                  "date");
     app.add_option("--type", t.typeText,
-                   "With --insert --bare: the file type, by name as --list shows it (ASCII, PROG, BDAT, "
+                   "Type of bare blocks inserted, by name as list shows it (ASCII, PROG, BDAT, "
                    "BIN, SYSTM, DATA, CODE, TEXT, BASIC71, ...) or as four hexadecimal digits")
         ->type_name("TYPE");
-    app.add_flag("--replace", options.replace, "With --insert: replace a file of the same name and type");
+    app.add_flag("--replace", options.replace, "Inserting: replace a file of the same name and type");
     app.add_flag("--rename", t.rename, "Rename the file OLD of the --volume image to NEW");
     app.add_flag("--purge", t.purge, "Remove the NAMEd files from the --volume image");
     app.add_flag("--pack", t.pack,
@@ -664,11 +710,18 @@ Options parseOptions(int argc, char** argv)
     }
     std::vector<std::string> arguments(argv, argv + argc);
     const Command* command = inFlagForm(arguments, app);
-    parse(app, arguments, command);
-    readMode(options, t, app);
-    checkMode(options, app);
-    readValues(options, t, app);
-    checkOutputs(options);
+    try {
+        parse(app, arguments, command);
+        readMode(options, t, app);
+        checkMode(options, app, Wording(app, command, std::vector<std::string>(argv, argv + argc)));
+        readValues(options, t, app);
+        checkOutputs(options);
+    } catch (UsageError& e) {
+        if (command != nullptr) {
+            e.help = std::string(command->name) + " --help";
+        }
+        throw;
+    }
     return options;
 }
 

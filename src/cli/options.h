@@ -60,6 +60,7 @@ inline constexpr int kExitUsage = 2;
 // A mistake on the command line.
 struct UsageError {
     std::string message;
+    std::string help = "--help"; // what tells more: a command's own help in the command form
 };
 // --help and --version: printed, and the program ends with the status.
 struct EarlyExit {
