@@ -344,8 +344,9 @@ void addConversionOptions(CLI::App& app, Texts& t, Options& options)
     app.add_option("--start", t.startText, "First line number (default 10)")->type_name("N");
     app.add_option("--step", t.stepText, "Line-number increment (default 10)")->type_name("N");
     app.add_option("--code-page", t.codePageName,
-                   "ICU converter name of the code page (windows-1252, windows-932, "
-                   "hp-roman8, ...); default: the locale's Windows code page")
+                   "Code page: windows-1250 to -1258, windows-874, -932, -936, -949, -950, ibm-437, "
+                   "ibm-850, ISO-8859-1 to -15, hp-roman8, UTF-8, or another of their names; "
+                   "default: the locale's Windows code page")
         ->type_name("NAME");
     app.add_option("-o,--output", options.output, "Output file, or folder for several inputs")->type_name("PATH");
     app.add_option("--line-ending", t.lineEnding,

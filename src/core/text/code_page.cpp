@@ -3,34 +3,56 @@
 #include "code_page_paths.h"
 #include "core/base/failure.h"
 
-#include <unicode/utf8.h>
-
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <optional>
 
 namespace varnook {
 namespace codepages {
 
-ConverterPtr openConverter(const std::string& name)
+std::size_t nextCodePoint(std::string_view text, std::size_t i, std::int32_t& c)
 {
-    UErrorCode error = U_ZERO_ERROR;
-    ConverterPtr converter(name.empty() ? nullptr : ucnv_open(name.c_str(), &error));
-    if (!converter || U_FAILURE(error)) {
-        throw Failure("unknown code page \"" + name + "\"");
+    const auto byte = [&](std::size_t k) { return k < text.size() ? static_cast<std::uint8_t>(text[k]) : 0u; };
+    const unsigned first = byte(i);
+    if (first < 0x80) {
+        c = static_cast<std::int32_t>(first);
+        return 1;
     }
-    // Never substitute: what has no counterpart stops the conversion.
-    error = U_ZERO_ERROR;
-    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
-    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &error);
-    return converter;
+    // The well-formed sequences: the second byte's range depends on the first.
+    unsigned count = 0, low = 0x80, high = 0xBF;
+    if (first >= 0xC2 && first <= 0xDF) {
+        count = 1;
+    } else if (first >= 0xE0 && first <= 0xEF) {
+        count = 2, low = first == 0xE0 ? 0xA0 : 0x80, high = first == 0xED ? 0x9F : 0xBF;
+    } else if (first >= 0xF0 && first <= 0xF4) {
+        count = 3, low = first == 0xF0 ? 0x90 : 0x80, high = first == 0xF4 ? 0x8F : 0xBF;
+    }
+    std::int32_t value = static_cast<std::int32_t>(first & (0x3F >> count));
+    for (unsigned k = 1; k <= count; ++k) {
+        const unsigned next = byte(i + k);
+        if (i + k >= text.size() || next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+            c = -1;
+            return k;
+        }
+        value = value << 6 | static_cast<std::int32_t>(next & 0x3F);
+    }
+    c = count == 0 ? -1 : value;
+    return count + 1;
 }
 
-std::size_t nextCodePoint(std::string_view text, std::size_t i, UChar32& c)
+void appendUtf8(std::string& out, std::int32_t c)
 {
-    const std::size_t start = i;
-    U8_NEXT(reinterpret_cast<const std::uint8_t*>(text.data()), i, text.size(), c);
-    return i - start;
+    const auto put = [&](std::int32_t byte) { out.push_back(static_cast<char>(byte)); };
+    if (c < 0x80) {
+        put(c);
+    } else if (c < 0x800) {
+        put(0xC0 | c >> 6), put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        put(0xE0 | c >> 12), put(0x80 | (c >> 6 & 0x3F)), put(0x80 | (c & 0x3F));
+    } else {
+        put(0xF0 | c >> 18), put(0x80 | (c >> 12 & 0x3F)), put(0x80 | (c >> 6 & 0x3F)), put(0x80 | (c & 0x3F));
+    }
 }
 
 TextPosition positionInUtf8(std::string_view text, std::size_t offset)
@@ -41,7 +63,7 @@ TextPosition positionInUtf8(std::string_view text, std::size_t offset)
         if (c == '\n') {
             ++position.line;
             position.column = 1;
-        } else if (c != '\r' && !U8_IS_TRAIL(c)) { // the LF after a CR starts the next line
+        } else if (c != '\r' && !isUtf8Trail(c)) { // the LF after a CR starts the next line
             ++position.column;
         }
     }
@@ -80,27 +102,70 @@ std::string describe(const TextPosition& position)
 struct CodePage::Impl {
     std::string name;
     std::optional<codepages::SingleBytePage> single;
-    std::optional<codepages::IcuPage> icu;
+    std::optional<codepages::MultiBytePage> multi;
 };
 
 CodePage::CodePage(std::shared_ptr<const Impl> impl) : impl_(std::move(impl))
 {
 }
 
+namespace {
+
+// Names compare as ICU compares them: letters and digits only, in any case.
+std::string comparable(std::string_view name)
+{
+    std::string key;
+    for (const char c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+    }
+    return key;
+}
+
+const codepages::PageTable* tableNamed(std::string_view name)
+{
+    const std::string key = comparable(name);
+    for (std::size_t i = 0; i < codepages::kPageTableCount && !key.empty(); ++i) {
+        const codepages::PageTable& table = codepages::kPageTables[i];
+        for (std::size_t a = 0; a < table.aliasCount; ++a) {
+            if (comparable(table.aliases[a]) == key) {
+                return &table;
+            }
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::string CodePage::knownNames()
+{
+    std::string names;
+    for (std::size_t i = 0; i < codepages::kPageTableCount; ++i) {
+        names += (i == 0 ? "" : ", ") + std::string(codepages::kPageTables[i].name);
+    }
+    return names;
+}
+
 CodePage CodePage::named(std::string_view name)
 {
+    const codepages::PageTable* table = tableNamed(name);
+    if (table == nullptr) {
+        throw Failure("unknown code page \"" + std::string(name) + "\"; the code pages are " + knownNames() +
+                      " (or another of their names)");
+    }
     auto impl = std::make_shared<Impl>();
     impl->name = std::string(name);
-    codepages::ConverterPtr converter = codepages::openConverter(impl->name);
-    if (ucnv_getMaxCharSize(converter.get()) == 1) {
-        impl->single.emplace(impl->name, converter.get());
+    if (table->singles != nullptr && table->doubles == nullptr) {
+        impl->single.emplace(impl->name, *table);
     } else {
-        impl->icu.emplace(impl->name, std::move(converter));
+        impl->multi.emplace(impl->name, *table);
     }
     CodePage page(std::move(impl));
     // Line breaks and line numbers are found by their ASCII bytes: a code
-    // page that stores them otherwise (EBCDIC, UTF-16) would write files
-    // whose lines are not lines.
+    // page that stored them otherwise would write files whose lines are not
+    // lines.
     for (const char c : std::string_view("\r\n 0123456789")) {
         const Bytes byte{static_cast<std::uint8_t>(c)};
         bool same = false;
@@ -184,7 +249,7 @@ bool CodePage::isSingleByte() const
 
 std::string CodePage::toUtf8(ByteView bytes) const
 {
-    return impl_->single ? impl_->single->toUtf8(bytes) : impl_->icu->toUtf8(bytes);
+    return impl_->single ? impl_->single->toUtf8(bytes) : impl_->multi->toUtf8(bytes);
 }
 
 bool CodePage::carriesUnchanged(ByteView bytes) const
@@ -195,7 +260,7 @@ bool CodePage::carriesUnchanged(ByteView bytes) const
 Bytes CodePage::fromUtf8(std::string_view text) const
 {
     Bytes out;
-    const std::size_t bad = impl_->single ? impl_->single->fromUtf8(text, out) : impl_->icu->fromUtf8(text, out);
+    const std::size_t bad = impl_->single ? impl_->single->fromUtf8(text, out) : impl_->multi->fromUtf8(text, out);
     if (bad != std::string_view::npos) {
         codepages::failUnmappable(impl_->name, text, bad);
     }
@@ -206,7 +271,7 @@ SingleByteText CodePage::toSingleBytes(std::string_view text) const
 {
     SingleByteText result;
     const std::size_t bad =
-        impl_->single ? impl_->single->fromUtf8(text, result.bytes) : impl_->icu->toSingleBytes(text, result.bytes);
+        impl_->single ? impl_->single->fromUtf8(text, result.bytes) : impl_->multi->fromUtf8(text, result.bytes, true);
     if (bad != std::string_view::npos) {
         result.bytes.clear();
         result.offending = codepages::positionInUtf8(text, bad);

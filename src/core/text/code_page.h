@@ -30,9 +30,12 @@ struct SingleByteText {
 // what has no counterpart is a Failure that says where it is.
 class CodePage {
 public:
-    // An ICU converter name ("windows-1252", "windows-932", "hp-roman8", ...).
-    // Throws Failure for an unknown name.
+    // A code page's name ("windows-1252", "windows-932", "hp-roman8", ...),
+    // or another name ICU gives it ("cp1252", "shift_jis", "latin1"). Throws
+    // Failure for an unknown name, listing the known ones.
     static CodePage named(std::string_view name);
+    // The code pages there are: "windows-1252, windows-1250, ...".
+    static std::string knownNames();
 
     // The Windows code page the locale (LC_ALL, else LC_CTYPE, else LANG) implies.
     static CodePage fromEnvironment();

@@ -1,36 +1,35 @@
 #pragma once
 
-// The two ways CodePage converts, behind its one interface: tables built
-// once from ICU for single-byte code pages, ICU's converters for the rest.
-// Both convert between bytes and UTF-8 and never substitute.
+// The three ways CodePage converts, behind its one interface: single-byte
+// pages, pages with two-byte characters, and UTF-8. Each converts between
+// bytes and UTF-8 from the generated tables and never substitutes.
 
-#include "core/base/bytes.h"
 #include "code_page.h"
-
-#include <unicode/ucnv.h>
+#include "code_page_tables.h"
+#include "core/base/bytes.h"
 
 #include <array>
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace varnook::codepages {
 
-struct ConverterCloser {
-    void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using ConverterPtr = std::unique_ptr<UConverter, ConverterCloser>;
-
-// An ICU converter that stops at anything without a counterpart.
-ConverterPtr openConverter(const std::string& name);
+// The code point at text[i] and its length in bytes (at least 1); a
+// negative code point for an ill-formed sequence, whose length is then its
+// longest well-formed start.
+std::size_t nextCodePoint(std::string_view text, std::size_t i, std::int32_t& c);
+// Appends the code point (below U+110000) as UTF-8.
+void appendUtf8(std::string& out, std::int32_t c);
+// Whether the byte continues a UTF-8 sequence.
+inline bool isUtf8Trail(std::uint8_t byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
 
 // Where a UTF-8 byte offset lies, as line and column.
 TextPosition positionInUtf8(std::string_view text, std::size_t offset);
-
-// The code point at text[i] and its length in bytes; a negative code point
-// for an invalid sequence.
-std::size_t nextCodePoint(std::string_view text, std::size_t i, UChar32& c);
 
 [[noreturn]] void failInvalidUtf8(std::string_view text, std::size_t offset);
 [[noreturn]] void failUndecodable(const std::string& page, ByteView bytes, std::size_t offset, std::size_t length);
@@ -38,7 +37,7 @@ std::size_t nextCodePoint(std::string_view text, std::size_t i, UChar32& c);
 
 class SingleBytePage {
 public:
-    SingleBytePage(const std::string& name, UConverter* converter);
+    SingleBytePage(const std::string& name, const PageTable& table);
 
     std::string toUtf8(ByteView bytes) const;
     // One byte per character; the UTF-8 offset of the first character
@@ -49,33 +48,31 @@ public:
 private:
     std::string name_;
     bool asciiCompatible_ = true;
-    std::array<UChar32, 256> toUnicode_{};
+    std::array<std::int32_t, 256> toUnicode_{};
     std::array<std::array<char, 4>, 256> utf8_{};
     std::array<std::uint8_t, 256> utf8Length_{};
     std::vector<std::int16_t> fromBmp_; // code point -> byte, -1 when there is none
     std::array<bool, 256> roundTrips_{};
 };
 
-class IcuPage {
+// Pages with lead bytes (windows-932, -936, -949, -950) and UTF-8.
+class MultiBytePage {
 public:
-    IcuPage(std::string name, ConverterPtr converter);
+    MultiBytePage(const std::string& name, const PageTable& table);
 
     std::string toUtf8(ByteView bytes) const;
-    // The UTF-8 offset of the first character without a form, or npos.
-    std::size_t fromUtf8(std::string_view text, Bytes& out) const;
-    // The UTF-8 offset of the first character that is not exactly one byte,
-    // or npos; out holds the bytes when there is none.
-    std::size_t toSingleBytes(std::string_view text, Bytes& out) const;
+    // The UTF-8 offset of the first character without a form (with
+    // singleOnly: without a one-byte form), or npos.
+    std::size_t fromUtf8(std::string_view text, Bytes& out, bool singleOnly = false) const;
 
 private:
-    std::u16string utf16From(std::string_view text) const;
-    std::size_t fromUtf16(const std::u16string& units, Bytes& out) const;
-    std::size_t units(ByteView bytes, std::u16string& units) const;
-    std::u16string toUtf16(const Bytes& bytes) const;
-    std::size_t firstUnitNotRoundTripping(const std::u16string& units) const;
+    // The character of the sequence at i and its length; kNone when it has none.
+    char16_t read(ByteView bytes, std::size_t i, std::size_t& length) const;
 
     std::string name_;
-    mutable ConverterPtr converter_;
+    const PageTable& table_;
+    std::array<std::int16_t, 256> leadIndex_{}; // -1 for a byte that is no lead byte
+    std::vector<std::uint16_t> fromBmp_; // code point -> sequence + 1, 0 when there is none
 };
 
 } // namespace varnook::codepages

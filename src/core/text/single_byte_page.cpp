@@ -4,46 +4,34 @@
 #include <algorithm>
 #include <cstring>
 
-#include <unicode/utf8.h>
-
 namespace varnook::codepages {
 namespace {
 
-constexpr UChar32 kUnmapped = -1;
-constexpr UChar32 kPrivateUseBase = 0xF700;
+constexpr std::int32_t kUnmapped = -1;
+constexpr std::int32_t kPrivateUseBase = 0xF700;
 
 } // namespace
 
-SingleBytePage::SingleBytePage(const std::string& name, UConverter* converter) : name_(name)
+SingleBytePage::SingleBytePage(const std::string& name, const PageTable& table) : name_(name)
 {
     fromBmp_.assign(0x10000, -1);
     for (unsigned b = 0; b < 256; ++b) {
-        const char in = static_cast<char>(b);
-        UChar units[4];
-        UErrorCode error = U_ZERO_ERROR;
-        ucnv_reset(converter);
-        const int32_t count = ucnv_toUChars(converter, units, 4, &in, 1, &error);
-        toUnicode_[b] = U_SUCCESS(error) && count == 1 && !U16_IS_SURROGATE(units[0]) ? units[0] : kUnmapped;
-        asciiCompatible_ = asciiCompatible_ && (b >= 0x80 || toUnicode_[b] == static_cast<UChar32>(b));
+        toUnicode_[b] = table.singles[b] == kNone ? kUnmapped : table.singles[b];
+        asciiCompatible_ = asciiCompatible_ && (b >= 0x80 || toUnicode_[b] == static_cast<std::int32_t>(b));
     }
-    // The reverse direction keeps ICU's own choice, but only for characters
-    // that some byte stands for: no fallback mapping sneaks in.
+    // The reverse direction: each character from the byte that stands for
+    // it, but for the bytes read and never written (a character two bytes
+    // stand for is written as one of them).
+    const std::uint16_t* oneWayEnd = table.oneWay + table.oneWayCount;
     for (unsigned b = 0; b < 256; ++b) {
-        if (toUnicode_[b] == kUnmapped) {
-            continue;
-        }
-        const UChar unit = static_cast<UChar>(toUnicode_[b]);
-        char out[4];
-        UErrorCode error = U_ZERO_ERROR;
-        ucnv_reset(converter);
-        if (ucnv_fromUChars(converter, out, 4, &unit, 1, &error) == 1 && U_SUCCESS(error)) {
-            fromBmp_[static_cast<std::size_t>(toUnicode_[b])] = static_cast<std::uint8_t>(out[0]);
+        if (toUnicode_[b] != kUnmapped && std::find(table.oneWay, oneWayEnd, b) == oneWayEnd) {
+            fromBmp_[static_cast<std::size_t>(toUnicode_[b])] = static_cast<std::int16_t>(b);
         }
     }
     // A byte the code page leaves undefined still has to come back as
     // itself: it reads as the private-use character U+F700 + byte.
     for (unsigned b = 0; b < 256; ++b) {
-        const UChar32 stand = kPrivateUseBase + static_cast<UChar32>(b);
+        const std::int32_t stand = kPrivateUseBase + static_cast<std::int32_t>(b);
         if (toUnicode_[b] == kUnmapped && fromBmp_[static_cast<std::size_t>(stand)] < 0 &&
             std::find(toUnicode_.begin(), toUnicode_.end(), stand) == toUnicode_.end()) {
             toUnicode_[b] = stand;
@@ -51,12 +39,13 @@ SingleBytePage::SingleBytePage(const std::string& name, UConverter* converter) :
         }
     }
     for (unsigned b = 0; b < 256; ++b) {
-        const UChar32 c = toUnicode_[b];
-        std::size_t length = 0;
+        const std::int32_t c = toUnicode_[b];
+        std::string utf8;
         if (c != kUnmapped) {
-            U8_APPEND_UNSAFE(utf8_[b].data(), length, c);
+            appendUtf8(utf8, c);
         }
-        utf8Length_[b] = static_cast<std::uint8_t>(length);
+        std::copy(utf8.begin(), utf8.end(), utf8_[b].begin());
+        utf8Length_[b] = static_cast<std::uint8_t>(utf8.size());
         roundTrips_[b] = c != kUnmapped && fromBmp_[static_cast<std::size_t>(c)] == static_cast<int>(b);
     }
 }
@@ -119,7 +108,7 @@ std::size_t SingleBytePage::fromUtf8(std::string_view text, Bytes& out) const
         if (i == n) {
             break;
         }
-        UChar32 c = 0;
+        std::int32_t c = 0;
         const std::size_t length = nextCodePoint(text, i, c);
         if (c < 0) {
             failInvalidUtf8(text, i);
