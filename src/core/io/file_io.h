@@ -7,14 +7,15 @@
 #include <filesystem>
 #include <functional>
 
-#include <sys/types.h>
-
 namespace varnook {
 
 // Repeats the step (a read or write of the bytes from done on) until count
 // bytes are done or it moves none, again when a signal interrupts it; the
 // bytes done. Throws Failure "what: reason" when it fails.
-std::size_t transferAll(const char* what, std::size_t count, const std::function<ssize_t(std::size_t done)>& step);
+std::size_t transferAll(const char* what, std::size_t count, const std::function<long long(std::size_t done)>& step);
+
+// Writes all bytes to the descriptor (see transferAll).
+void writeAll(int fd, ByteView bytes);
 
 // A regular file open for reading, closed when it goes. Refuses folders,
 // pipes and devices (without waiting on a pipe) and files of 2 GiB or more,

@@ -4,6 +4,7 @@
 #include "core/base/checked.h"
 #include "core/base/failure.h"
 #include "core/io/file_io.h"
+#include "core/io/os.h"
 
 #include <algorithm>
 #include <array>
@@ -12,10 +13,6 @@
 #include <functional>
 #include <optional>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace varnook::lif {
 namespace {
@@ -57,7 +54,7 @@ struct Descriptor {
     ~Descriptor()
     {
         if (fd >= 0) {
-            ::close(fd);
+            os::close(fd);
         }
     }
     Descriptor(const Descriptor&) = delete;
@@ -65,7 +62,7 @@ struct Descriptor {
 };
 
 // transferAll, its failure one of the image's.
-std::size_t transferImage(const char* what, std::size_t count, const std::function<ssize_t(std::size_t)>& step)
+std::size_t transferImage(const char* what, std::size_t count, const std::function<long long(std::size_t)>& step)
 {
     try {
         return transferAll(what, count, step);
@@ -77,7 +74,7 @@ std::size_t transferImage(const char* what, std::size_t count, const std::functi
 void writeAt(int fd, std::uint64_t offset, ByteView bytes)
 {
     if (transferImage("cannot write", bytes.size(), [&](std::size_t done) {
-            return ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+            return os::writeAt(fd, bytes.data() + done, bytes.size() - done, offset + done);
         }) < bytes.size()) {
         failErrno("cannot write", EIO);
     }
@@ -87,7 +84,7 @@ void writeAt(int fd, std::uint64_t offset, ByteView bytes)
 void syncFile(int fd, detail::Store store)
 {
     tell(detail::StorageStep::Flush, store);
-    if ((store == detail::Store::Image ? ::fdatasync(fd) : ::fsync(fd)) != 0) {
+    if (!os::flush(fd, store == detail::Store::Image)) {
         failErrno("cannot write", errno);
     }
 }
@@ -161,7 +158,7 @@ ImageFile::ImageFile(const std::filesystem::path& image, bool forChanges)
 
 ImageFile::~ImageFile()
 {
-    ::close(fd_);
+    os::close(fd_);
 }
 
 void ImageFile::open(bool forChanges)
@@ -170,7 +167,7 @@ void ImageFile::open(bool forChanges)
         openLocked(forChanges);
     } catch (const Failure&) {
         if (fd_ >= 0) {
-            ::close(std::exchange(fd_, -1));
+            os::close(std::exchange(fd_, -1));
         }
         throw;
     }
@@ -179,29 +176,29 @@ void ImageFile::open(bool forChanges)
 void ImageFile::openLocked(bool forChanges)
 {
     for (;;) {
-        fd_ = ::open(path_.c_str(), (forChanges ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd_ = os::open(path_, forChanges ? os::Open::ReadWrite : os::Open::Read);
         if (fd_ < 0) {
             failErrno(forChanges ? "cannot write" : "cannot open", errno);
         }
-        struct stat info { };
-        if (::fstat(fd_, &info) != 0) {
+        os::Info info;
+        if (!os::info(fd_, info)) {
             failErrno("cannot read", errno);
         }
-        if (S_ISDIR(info.st_mode)) {
+        if (info.folder) {
             throw Failure("is a folder, not a file");
         }
-        if (!S_ISREG(info.st_mode)) {
+        if (!info.regular) {
             throw Failure("is not a regular file (a pipe, socket or device)");
         }
-        if (forChanges && (info.st_mode & 0222) == 0) {
+        if (forChanges && info.writableByNoOne) {
             throw Failure("cannot write: the image is write-protected (no one may write it)");
         }
         lockOpenFile(fd_, forChanges);
         // A journal left by a change that was cut off: roll it back, with
         // the exclusive lock, before anything is read.
-        if (::access(journal_.c_str(), F_OK) == 0) {
+        if (os::exists(journal_)) {
             if (!forChanges) {
-                ::close(std::exchange(fd_, -1));
+                os::close(std::exchange(fd_, -1));
                 try {
                     recovery_ = ImageFile(path_, true).recovery();
                 } catch (const Failure& e) {
@@ -213,13 +210,13 @@ void ImageFile::openLocked(bool forChanges)
             }
             rollBack();
         }
-        if (::fstat(fd_, &info) != 0) {
+        if (!os::info(fd_, info)) {
             failErrno("cannot read", errno);
         }
-        if (static_cast<std::uint64_t>(info.st_size) > static_cast<std::uint64_t>(kInt32Max)) {
+        if (info.size > static_cast<std::uint64_t>(kInt32Max)) {
             throw Failure("the file is 2 GiB or larger; the limit is 2147483647 bytes");
         }
-        size_ = openedSize_ = static_cast<std::uint64_t>(info.st_size);
+        size_ = openedSize_ = info.size;
         return;
     }
 }
@@ -228,7 +225,7 @@ void ImageFile::rollBack()
 {
     Bytes journal;
     {
-        const Descriptor file(::open(journal_.c_str(), O_RDONLY | O_CLOEXEC));
+        const Descriptor file(os::open(journal_, os::Open::Read));
         if (file.fd < 0) {
             failErrno("cannot read the journal " + journal_.string(), errno);
         }
@@ -238,9 +235,8 @@ void ImageFile::rollBack()
         for (const auto& [offset, bytes] : content->second) {
             writeAt(fd_, offset, bytes);
         }
-        struct stat info { };
-        if (::fstat(fd_, &info) == 0 && static_cast<std::uint64_t>(info.st_size) > content->first &&
-            ::ftruncate(fd_, static_cast<off_t>(content->first)) != 0) {
+        os::Info info;
+        if (os::info(fd_, info) && info.size > content->first && !os::truncate(fd_, content->first)) {
             failErrno("cannot write", errno);
         }
         syncFile(fd_, detail::Store::Image);
@@ -250,7 +246,7 @@ void ImageFile::rollBack()
         recovery_ = "a change that was cut off before it began left its journal " + journal_.filename().string() +
                     "; removed, the image was not touched";
     }
-    if (::unlink(journal_.c_str()) != 0 && errno != ENOENT) {
+    if (!os::remove(journal_) && errno != ENOENT) {
         failErrno("cannot remove the journal " + journal_.string(), errno);
     }
     syncFolderOf(journal_);
@@ -259,7 +255,7 @@ void ImageFile::rollBack()
 void ImageFile::read(std::uint64_t offset, std::uint8_t* into, std::size_t count) const
 {
     const std::size_t done = transferImage("cannot read", count, [&](std::size_t done) {
-        return ::pread(fd_, into + done, count - done, static_cast<off_t>(offset + done));
+        return os::readAt(fd_, into + done, count - done, offset + done);
     });
     std::fill(into + done, into + count, std::uint8_t{0});
 }
@@ -292,10 +288,10 @@ void ImageFile::flush()
 
 void ImageFile::restoreSize()
 {
-    if (size_ > openedSize_ && ::ftruncate(fd_, static_cast<off_t>(openedSize_)) == 0) {
+    if (size_ > openedSize_ && os::truncate(fd_, openedSize_)) {
         tell(detail::StorageStep::Resize, detail::Store::Image, openedSize_);
         size_ = openedSize_;
-        ::fdatasync(fd_);
+        os::flush(fd_, true);
     }
 }
 
@@ -318,7 +314,7 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
     }
     append(checksum(journal), 4);
 
-    const Descriptor file(::open(journal_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    const Descriptor file(os::open(journal_, os::Open::CreatePrivate));
     if (file.fd < 0) {
         failErrno("this change overwrites blocks of a file in use, which is done only with a rollback journal "
                   "beside the image, and the journal " +
@@ -333,7 +329,7 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
         syncFile(file.fd, detail::Store::Journal);
         syncFolderOf(journal_);
     } catch (const Failure&) {
-        ::unlink(journal_.c_str());
+        os::remove(journal_);
         throw;
     }
 }
@@ -341,7 +337,7 @@ void ImageFile::beginOverwrite(const std::vector<Region>& regions)
 void ImageFile::endOverwrite()
 {
     tell(detail::StorageStep::Remove, detail::Store::Journal);
-    if (::unlink(journal_.c_str()) != 0) {
+    if (!os::remove(journal_)) {
         failErrno("cannot remove the journal " + journal_.string(), errno);
     }
     syncFolderOf(journal_);
