@@ -3,15 +3,16 @@
 
 #include "converter.h"
 #include "options.h"
+#include "process.h"
 
 #include "core/text/code_page.h"
 #include "core/base/failure.h"
 #include "core/io/file_io.h"
+#include "core/io/os.h"
 #include "core/lif/lif.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +21,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace varnook;
@@ -131,10 +130,10 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         });
     }
     const Bytes result = blamingFile(input, [&] {
-        Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+        Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(input);
         refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
-        const bool showProgress = ::isatty(STDERR_FILENO) == 1 && (count > 1 || bytes.size() > kProgressThreshold);
+        const bool showProgress = errorsGoToTerminal() && (count > 1 || bytes.size() > kProgressThreshold);
         std::string label = input;
         if (count > 1) { // appended piece by piece: GCC 12 warns wrongly about "[" + string
             std::string place = "[";
@@ -153,7 +152,7 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         });
         written.emplace(*target, input);
     } else {
-        blamingFile("standard output", [&] { writeStreamBytes(STDOUT_FILENO, result); });
+        blamingFile("standard output", [&] { writeStreamBytes(os::standardOutput(), result); });
     }
 }
 
@@ -173,15 +172,6 @@ bool samePlace(const fs::path& a, const fs::path& b)
 void reportFailure(const std::string& input, const std::string& reason)
 {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());
-}
-
-void endQuietly()
-{
-    // As any filter ends when its reader has gone: by SIGPIPE, saying nothing.
-    std::fflush(stderr);
-    std::signal(SIGPIPE, SIG_DFL);
-    std::raise(SIGPIPE);
-    std::_Exit(141);
 }
 
 int finishOutput(int status)
@@ -206,7 +196,7 @@ void writeResult(const std::string& target, ByteView bytes)
 {
     if (target.empty()) {
         try {
-            writeStreamBytes(STDOUT_FILENO, bytes);
+            writeStreamBytes(os::standardOutput(), bytes);
         } catch (const BrokenPipe&) {
             endQuietly();
         }
@@ -216,12 +206,9 @@ void writeResult(const std::string& target, ByteView bytes)
     }
 }
 
-} // namespace varnook::cli
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN); // a file size limit fails the write ("File too large") instead of killing
+    prepareProcess();
     removeTemporaryFilesOnSignals();
     Options options;
     try {
@@ -272,3 +259,5 @@ int main(int argc, char** argv)
     }
     return status;
 }
+
+} // namespace varnook::cli

@@ -97,9 +97,8 @@ void reportFailure(const std::string& file, const std::string& reason);
 void writeResult(const std::string& target, ByteView bytes); // a file, or standard output when empty
 // A converted file never replaces a disk image or capture: a Failure naming it.
 void refuseReplacingImage(const std::filesystem::path& target);
-// Ends the program as a filter ends whose reader has gone (`| head`): quietly.
-[[noreturn]] void endQuietly();
-// Flushes standard output: the status, or 1 when that failed.
+// Flushes standard output: the status, or 1 when that failed (ending quietly
+// when its reader has gone, `| head`).
 int finishOutput(int status);
 bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
 

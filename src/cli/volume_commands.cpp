@@ -1,9 +1,11 @@
 // The volume modes of varnook-convert: LIF disk images.
 
 #include "options.h"
+#include "process.h"
 
 #include "core/base/failure.h"
 #include "core/io/file_io.h"
+#include "core/io/os.h"
 #include "core/lif/lif.h"
 #include "core/lif/structure_check.h"
 
@@ -14,8 +16,6 @@
 #include <optional>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -201,7 +201,7 @@ Bytes volumeFileFor(const Options& options, const std::string& input)
     if (input != "-" && samePlace(input, options.volume)) {
         throw Failure("the input is the volume image itself");
     }
-    Bytes bytes = input == "-" ? readStreamBytes(STDIN_FILENO) : readFileBytes(input);
+    Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(input);
     refuseFormatMismatch(bytes, asked.from);
     if (asked.from == Format::LifAscii) {
         return asciiFileFromLines(readRecords(bytes));

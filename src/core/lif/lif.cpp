@@ -606,7 +606,11 @@ Date dateNow()
 {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &now);
+#else
     ::localtime_r(&now, &local);
+#endif
     return {bcd(local.tm_year % 100), bcd(local.tm_mon + 1), bcd(local.tm_mday),
             bcd(local.tm_hour),       bcd(local.tm_min),     bcd(std::min(local.tm_sec, 59))};
 }
