@@ -74,7 +74,7 @@ private:
 
 fs::path resultName(const std::string& input, Format to)
 {
-    fs::path name = fs::path(input).filename();
+    fs::path name = pathOf(input).filename();
     // .lif for a bare LIF ASCII file, as the window's file types name it.
     name.replace_extension(to == Format::Txt ? ".txt" : to == Format::Hp ? ".asc" : ".lif");
     return name;
@@ -103,14 +103,13 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
     std::optional<fs::path> target;
     if (!options.output.empty()) {
         std::error_code error;
-        const bool folder = fs::is_directory(options.output, error);
+        const bool folder = fs::is_directory(pathOf(options.output), error);
         if (!folder && options.output.back() == '/') {
             throw FileFailure{options.output, "the folder does not exist"};
         }
-        target =
-            folder ? fs::path(options.output) / resultName(input, options.conversion.to) : fs::path(options.output);
+        target = folder ? pathOf(options.output) / resultName(input, options.conversion.to) : pathOf(options.output);
         for (const auto& other : options.inputs) {
-            if (other != "-" && samePlace(*target, other)) {
+            if (other != "-" && samePlace(*target, pathOf(other))) {
                 throw FileFailure{input, "the result would overwrite the input " + other + "; choose another -o"};
             }
         }
@@ -130,7 +129,7 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
         });
     }
     const Bytes result = blamingFile(input, [&] {
-        Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(input);
+        Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(pathOf(input));
         refuseFormatMismatch(bytes, options.conversion.from);
         const std::size_t count = options.inputs.size();
         const bool showProgress = errorsGoToTerminal() && (count > 1 || bytes.size() > kProgressThreshold);
@@ -201,8 +200,8 @@ void writeResult(const std::string& target, ByteView bytes)
             endQuietly();
         }
     } else {
-        refuseReplacingImage(target);
-        replaceFile(target, bytes);
+        refuseReplacingImage(pathOf(target));
+        replaceFile(pathOf(target), bytes);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "commands.h"
 
 #include "core/base/failure.h"
+#include "core/io/file_io.h"
 #include "core/lif/lif.h"
 
 #include <CLI/CLI.hpp>
@@ -536,7 +537,7 @@ void checkOutputs(const Options& options)
         if (options.output.empty()) {
             throw UsageError{"several inputs need -o naming the folder for the results"};
         }
-        if (!fs::is_directory(options.output, error)) {
+        if (!fs::is_directory(pathOf(options.output), error)) {
             throw UsageError{"with several inputs -o must name an existing folder: " + options.output};
         }
     }

@@ -36,7 +36,7 @@ template <class Opened> const Opened& told(const std::string& image, const Opene
 template <class Opened> std::unique_ptr<Opened> openImage(const std::string& image, bool toAddTo = false)
 {
     try {
-        auto opened = std::make_unique<Opened>(image);
+        auto opened = std::make_unique<Opened>(pathOf(image));
         told(image, *opened);
         if (const std::string damage = opened->volume().damage(); toAddTo && !damage.empty()) {
             throw Failure(damage + "; nothing is written into a damaged volume");
@@ -124,10 +124,10 @@ std::string targetFor(const Options& options, const lif::Entry& entry, const cha
 {
     std::error_code error;
     std::string target = options.output;
-    if (!options.output.empty() && fs::is_directory(options.output, error)) {
-        target = (fs::path(options.output) / (lif::shownName(entry.name) + extension)).string();
+    if (!options.output.empty() && fs::is_directory(pathOf(options.output), error)) {
+        target = (pathOf(options.output) / pathOf(lif::shownName(entry.name) + extension)).string();
     }
-    if (!target.empty() && samePlace(target, options.volume)) {
+    if (!target.empty() && samePlace(pathOf(target), pathOf(options.volume))) {
         throw Failure("the result would overwrite the volume image " + options.volume);
     }
     return target;
@@ -198,10 +198,10 @@ namespace {
 Bytes volumeFileFor(const Options& options, const std::string& input)
 {
     const Conversion& asked = options.conversion;
-    if (input != "-" && samePlace(input, options.volume)) {
+    if (input != "-" && samePlace(pathOf(input), pathOf(options.volume))) {
         throw Failure("the input is the volume image itself");
     }
-    Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(input);
+    Bytes bytes = input == "-" ? readStreamBytes(os::standardInput()) : readFileBytes(pathOf(input));
     refuseFormatMismatch(bytes, asked.from);
     if (asked.from == Format::LifAscii) {
         return asciiFileFromLines(readRecords(bytes));
@@ -231,7 +231,7 @@ int writeIntoVolume(const Options& options)
     // Two inputs of one name would leave only the second: nothing is written.
     std::vector<std::string> names;
     for (const auto& input : options.inputs) {
-        names.push_back(options.lifName.empty() ? fs::path(input).stem().string() : options.lifName);
+        names.push_back(options.lifName.empty() ? pathOf(input).stem().string() : options.lifName);
         const auto first = std::find(names.begin(), names.end() - 1, names.back());
         if (first != names.end() - 1) {
             reportFailure(input, "has the LIF name " + lif::shownName(names.back()) + ", as " +
@@ -278,16 +278,16 @@ int writeIntoVolume(const Options& options)
 int exportImage(const Options& options)
 {
     try {
-        if (samePlace(options.output, options.volume)) {
+        if (samePlace(pathOf(options.output), pathOf(options.volume))) {
             throw Failure("the result would overwrite the image itself; choose another -o");
         }
-        const lif::VolumeReader reader(options.volume);
+        const lif::VolumeReader reader(pathOf(options.volume));
         told(options.volume, reader);
         const auto& decoded = reader.capture();
         const Bytes image = reader.image();
         const lif::Volume volume = lif::parseImage(image);
         const std::uint64_t size = volume.blocks * lif::kBlockSize;
-        ReplacementFile output(options.output);
+        ReplacementFile output(pathOf(options.output));
         output.write(ByteView(image).first(static_cast<std::size_t>(std::min<std::uint64_t>(image.size(), size))));
         output.extendTo(size);
         output.commit();
@@ -314,10 +314,10 @@ int createVolume(const Options& options)
 {
     try {
         std::error_code error;
-        if (fs::symlink_status(options.volume, error).type() != fs::file_type::not_found) {
+        if (fs::symlink_status(pathOf(options.volume), error).type() != fs::file_type::not_found) {
             throw Failure("already exists; --new-volume never replaces a file");
         }
-        ReplacementFile image(options.volume);
+        ReplacementFile image(pathOf(options.volume));
         image.write(lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
         // The whole volume: emulators recognise a medium by the image's size.
         image.extendTo(std::uint64_t{options.blocks} * lif::kBlockSize);
@@ -335,7 +335,7 @@ int checkFiles(const Options& options)
     for (const auto& file : options.inputs) {
         try {
             bool clean = true;
-            for (const auto& finding : checkFile(file)) {
+            for (const auto& finding : checkFile(pathOf(file))) {
                 if (finding.note) {
                     std::printf("%s: note: %s\n", file.c_str(), finding.text.c_str());
                 } else {
@@ -381,10 +381,10 @@ int insertIntoVolume(const Options& options)
     int status = kExitOk;
     for (const auto& input : options.inputs) {
         try {
-            if (samePlace(input, options.volume)) {
+            if (samePlace(pathOf(input), pathOf(options.volume))) {
                 throw Failure("the input is the volume image itself");
             }
-            const Bytes file = readFileBytes(input);
+            const Bytes file = readFileBytes(pathOf(input));
             if (options.bare) {
                 Bytes blocks(file.begin(), file.end());
                 blocks.resize((blocks.size() + lif::kBlockSize - 1) / lif::kBlockSize * lif::kBlockSize, 0x00);
@@ -407,7 +407,7 @@ int insertIntoVolume(const Options& options)
 int changeVolume(const Options& options)
 {
     try {
-        lif::VolumeUpdate update(options.volume);
+        lif::VolumeUpdate update(pathOf(options.volume));
         told(options.volume, update);
         switch (options.mode) {
         case Mode::Rename:
@@ -468,7 +468,7 @@ int textConv(const Options& options)
     const std::string& file = options.inputs.front();
     Bytes bytes;
     try {
-        bytes = readFileBytes(file);
+        bytes = readFileBytes(pathOf(file));
     } catch (const Failure& e) {
         reportFailure(file, e.what());
         return kExitFailed;
@@ -483,7 +483,7 @@ int textConv(const Options& options)
         } else if (kind == FileKind::LifAscii) {
             shown = withLineEnds(convert(bytes, {Format::LifAscii, Format::Txt}, options.codePage), options.lf);
         } else if (kind == FileKind::Volume) {
-            shown = withLineEnds(volumeText(options, lif::VolumeReader(file)), options.lf);
+            shown = withLineEnds(volumeText(options, lif::VolumeReader(pathOf(file))), options.lf);
         }
     } catch (const Failure&) {
     }

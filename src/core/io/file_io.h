@@ -6,8 +6,19 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <string_view>
 
 namespace varnook {
+
+// A file name given as UTF-8 text (the command line's, the settings'): its
+// bytes on Linux; on Windows the UTF-16 name the text spells, where a path
+// made from a narrow string would take it in the ANSI code page. A path's
+// string() gives the UTF-8 back on both.
+inline std::filesystem::path pathOf(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
 
 // Repeats the step (a read or write of the bytes from done on) until count
 // bytes are done or it moves none, again when a signal interrupts it; the

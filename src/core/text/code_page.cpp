@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <optional>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace varnook {
 namespace codepages {
 
@@ -228,6 +232,13 @@ std::string CodePage::nameForLocale(std::string_view locale)
 
 CodePage CodePage::fromEnvironment()
 {
+#ifdef _WIN32
+    // The system's ANSI code page, as Windows programs take it.
+    const unsigned system = GetACP();
+    const std::string name = system == 65001 ? "UTF-8" : "windows-" + std::to_string(system);
+    // One without a table (none of the locales' pages) reads as windows-1252.
+    return named(tableNamed(name) != nullptr ? name : "windows-1252");
+#else
     for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0') {
@@ -235,6 +246,7 @@ CodePage CodePage::fromEnvironment()
         }
     }
     return named(nameForLocale(""));
+#endif
 }
 
 const std::string& CodePage::name() const
