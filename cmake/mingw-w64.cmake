@@ -12,5 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Static: the programs need no DLL that Windows does not ship.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Debian keeps wine64 out of PATH.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
+# Debian keeps wine64 out of PATH; a Wine of the build tree's own.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEPREFIX=${CMAKE_BINARY_DIR}/wine /usr/lib/wine/wine64)

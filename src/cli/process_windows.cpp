@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -14,6 +15,10 @@ void prepareProcess()
 {
     // Messages are UTF-8, as on Linux: the console shows them so.
     SetConsoleOutputCP(CP_UTF8);
+    // Standard output gives the same bytes as on Linux, listings included:
+    // no CR is put before their LFs.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
 }
 
 bool errorsGoToTerminal()

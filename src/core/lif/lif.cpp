@@ -9,6 +9,7 @@
 #include "core/program/hp_ascii_format.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <charconv>
 #include <cstdio>
@@ -604,12 +605,18 @@ std::string formatDate(const Date& date)
 
 Date dateNow()
 {
-    const std::time_t now = std::time(nullptr);
+    // SOURCE_DATE_EPOCH, where set, stands for the clock (in UTC), as in
+    // reproducible builds: the same session gives the same image anywhere.
+    const char* fixed = std::getenv("SOURCE_DATE_EPOCH");
+    char* end = nullptr;
+    const long long epoch = fixed != nullptr ? std::strtoll(fixed, &end, 10) : -1;
+    const bool reproducible = fixed != nullptr && *fixed != '\0' && *end == '\0' && epoch >= 0;
+    const std::time_t now = reproducible ? static_cast<std::time_t>(epoch) : std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
-    ::localtime_s(&local, &now);
+    reproducible ? ::gmtime_s(&local, &now) : ::localtime_s(&local, &now);
 #else
-    ::localtime_r(&now, &local);
+    reproducible ? ::gmtime_r(&now, &local) : ::localtime_r(&now, &local);
 #endif
     return {bcd(local.tm_year % 100), bcd(local.tm_mon + 1), bcd(local.tm_mday),
             bcd(local.tm_hour),       bcd(local.tm_min),     bcd(std::min(local.tm_sec, 59))};
