@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <unicode/ucnv.h>
+#include <unicode/ustring.h>
 
 #include <optional>
 #include <string>
@@ -64,25 +65,16 @@ private:
     UConverter* converter_ = nullptr;
 };
 
+// ICU's UTF-8 of the units: the reference is none of ours.
 std::string utf8(std::u16string_view units)
 {
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        std::uint32_t c = units[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-        }
-        const auto put = [&](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
-        if (c < 0x80) {
-            put(c);
-        } else if (c < 0x800) {
-            put(0xC0 | c >> 6), put(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            put(0xE0 | c >> 12), put(0x80 | (c >> 6 & 0x3F)), put(0x80 | (c & 0x3F));
-        } else {
-            put(0xF0 | c >> 18), put(0x80 | (c >> 12 & 0x3F)), put(0x80 | (c >> 6 & 0x3F)), put(0x80 | (c & 0x3F));
-        }
-    }
+    std::string out(units.size() * 3, '\0');
+    int32_t length = 0;
+    UErrorCode error = U_ZERO_ERROR;
+    u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &length, reinterpret_cast<const UChar*>(units.data()),
+                static_cast<int32_t>(units.size()), &error);
+    EXPECT_TRUE(U_SUCCESS(error));
+    out.resize(static_cast<std::size_t>(length));
     return out;
 }
 
