@@ -1,18 +1,13 @@
 #include "test_support.h"
 
-#include "settings/module1.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
-
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace varnook::test {
 
@@ -53,11 +48,18 @@ std::string findingsText(const std::vector<Finding>& findings)
 
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "varnook-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    static std::mt19937_64 generator{std::random_device{}()};
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const auto candidate =
+            std::filesystem::temp_directory_path() / ("varnook-test-" + std::to_string(generator() % 1000000000));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path_ = candidate;
+        }
+    }
+    if (path_.empty()) {
         throw std::runtime_error("cannot make a temporary folder");
     }
-    path_ = pattern;
 }
 
 TempDir::~TempDir()
@@ -97,55 +99,6 @@ std::string TempDir::listing() const
     return joined;
 }
 
-namespace {
-
-constexpr uid_t kNobody = 65534;
-
-void giveToNobody(const TempDir& dir)
-{
-    if (::geteuid() != 0) {
-        return;
-    }
-    bool given = ::lchown(dir.path().c_str(), kNobody, kNobody) == 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-        given = ::lchown(entry.path().c_str(), kNobody, kNobody) == 0 && given;
-    }
-    if (!given) {
-        throw std::runtime_error("cannot give the test folder to nobody");
-    }
-}
-
-} // namespace
-
-std::string asOrdinaryUser(const TempDir& dir, const std::function<std::string()>& check)
-{
-    if (::geteuid() != 0) {
-        return check();
-    }
-    giveToNobody(dir);
-    const std::filesystem::path answer = dir / ".answer"; // nobody may write there
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const bool nobody = ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
-        std::ofstream(answer, std::ios::binary) << (nobody ? check() : "cannot become nobody");
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    const std::string result = textOf(dir.read(answer.filename()));
-    std::filesystem::remove(answer);
-    return result;
-}
-
-std::string ordinaryUserPrefix(const TempDir& dir)
-{
-    if (::geteuid() != 0) {
-        return "";
-    }
-    giveToNobody(dir);
-    return "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-}
-
 Bytes lineBytes()
 {
     Bytes bytes;
@@ -173,16 +126,6 @@ Bytes program(std::size_t size)
         text += std::to_string(line) + " PRINT \"LINE " + std::to_string(line) + "\"\r\n";
     }
     return bytesOf(text);
-}
-
-SettingsFolder::SettingsFolder()
-{
-    Module1::useFolder(dir.path());
-}
-
-SettingsFolder::~SettingsFolder()
-{
-    Module1::useFolder(std::nullopt);
 }
 
 } // namespace varnook::test
