@@ -59,7 +59,7 @@ TEST(WindowsBuild, GivesTheLinuxBuildsBytes)
                              "' /usr/lib/wine/wine64 '" VARNOOK_WINDOWS_CONVERT "'";
     const std::string linux = "'" VARNOOK_CONVERT "'";
     const char* const session[] = {
-        "convert --to hp prog.txt -o PROG.asc",
+        "convert --to hp prog.txt -o PROG.asc", // the worked example both ways
         "convert --to txt PROG.asc",
         "convert --to txt --from txt --line-numbers --start 100 --step 5 prog.txt -o 'numbered µ.txt'",
         "convert --to txt --from txt --code-page windows-932 --line-numbers kanji.txt -o kanji-numbered.txt",
@@ -87,7 +87,7 @@ TEST(WindowsBuild, GivesTheLinuxBuildsBytes)
     };
     TempDir onLinux, onWindows;
     for (const TempDir* dir : {&onLinux, &onWindows}) {
-        dir->write("prog.txt", bytesOf("10 PRINT \"A\"\r\n20 END\r\n"));
+        dir->write("prog.txt", bytesOf("10 BEEP\r\n20 END")); // the worked example
         dir->write("kanji.txt", bytesOf("10 A\r\n20 \x93\xFA\x96\x7B\r\n"));
         dir->write("utf8.txt", bytesOf("10 PRINT \"\xC2\xB5V\"\r\n"));
     }
