@@ -15,10 +15,11 @@ void prepareProcess()
 {
     // Messages are UTF-8, as on Linux: the console shows them so.
     SetConsoleOutputCP(CP_UTF8);
-    // Standard output gives the same bytes as on Linux, listings included:
-    // no CR is put before their LFs.
-    _setmode(_fileno(stdout), _O_BINARY);
+    // The same bytes as on Linux on every stream, listings and messages
+    // included: no CR is put before their LFs (the console needs none).
     _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }
 
 bool errorsGoToTerminal()
