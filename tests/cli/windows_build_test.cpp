@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,13 @@ TEST(WindowsBuild, GivesTheLinuxBuildsBytes)
         EXPECT_EQ(got.out, expected.out) << arguments;
         EXPECT_EQ(got.err, expected.err) << arguments;
     }
+    // Windows' own names: a drive letter and backslashes (Wine's Z: is /).
+    std::string folder = "Z:" + onWindows.path().string();
+    std::replace(folder.begin(), folder.end(), '/', '\\');
+    EXPECT_EQ(run(wine, onWindows, "convert --to txt '" + folder + "\\PROG.asc' -o '" + folder + "\\drive.txt'").status,
+              0);
+    EXPECT_EQ(textOf(onWindows.read("drive.txt")), "10 BEEP\r\n20 END\r\n");
+    std::filesystem::remove(onWindows / "drive.txt");
     EXPECT_EQ(onWindows.listing(), onLinux.listing());
     for (const auto& entry : fs::directory_iterator(onLinux.path())) {
         const std::string name = entry.path().filename().string();
