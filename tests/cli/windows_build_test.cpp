@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+#include <thread>
+
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace varnook;
 using namespace varnook::test;
@@ -110,4 +114,46 @@ TEST(WindowsBuild, GivesTheLinuxBuildsBytes)
         const std::string name = entry.path().filename().string();
         EXPECT_EQ(onWindows.read(name), onLinux.read(name)) << name;
     }
+}
+
+// Ctrl+C while a result is written: the program ends as failed, the old file
+// is as it was and the temporary file is gone (the console's handler
+// removes it). The signal comes once the temporary file is there.
+TEST(WindowsBuild, CtrlCLeavesTheOldFile)
+{
+    if (!fs::exists(VARNOOK_WINDOWS_CONVERT)) {
+        GTEST_SKIP() << "scripts/build-windows builds " << VARNOOK_WINDOWS_CONVERT;
+    }
+    TempDir dir;
+    dir.write("big.txt", program(50'000'000));
+    dir.write("out.txt", "old");
+    const std::string prefix = (fs::path(VARNOOK_WINDOWS_CONVERT).parent_path().parent_path() / "wine").string();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setenv("WINEDEBUG", "-all", 1);
+        ::setenv("WINEPREFIX", prefix.c_str(), 1);
+        if (::chdir(dir.path().c_str()) == 0) {
+            ::execl("/usr/lib/wine/wine64", "wine64", VARNOOK_WINDOWS_CONVERT, "convert", "--to", "txt", "--from",
+                    "txt", "--line-numbers", "big.txt", "-o", "out.txt", static_cast<char*>(nullptr));
+        }
+        ::_exit(127);
+    }
+    const auto temporaryThere = [&] {
+        for (const auto& entry : fs::directory_iterator(dir.path())) {
+            if (entry.path().extension() == ".tmp") {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < 3000 && !temporaryThere(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(temporaryThere());
+    ::kill(child, SIGINT);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0x3A) << status; // STATUS_CONTROL_C_EXIT
+    EXPECT_EQ(textOf(dir.read("out.txt")), "old");
+    EXPECT_EQ(dir.listing(), "big.txt out.txt");
 }

@@ -64,7 +64,9 @@ BOOL WINAPI removeTemporaryFiles(DWORD)
             DeleteFileW(temporarySlots[i].c_str());
         }
     }
-    return FALSE; // the default handler ends the program
+    // Ended as Windows ends a program on Ctrl+C, so that a script sees it
+    // failed (Wine's default handler would say 0).
+    ExitProcess(0xC000013A); // STATUS_CONTROL_C_EXIT
 }
 
 std::wstring temporaryName()
