@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <charconv>
 #include <string>
 
@@ -64,10 +65,15 @@ std::string formatMeasure(double twips)
     if (!std::isfinite(twips)) {
         return "0";
     }
-    // to_chars, unlike printf, does not follow the locale's decimal comma.
     char buffer[32];
+#if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION < 170000
+    // The browser page's libc++ has no to_chars for double; its locale is always "C".
+    std::string text(buffer, static_cast<std::size_t>(std::snprintf(buffer, sizeof buffer, "%.7G", twips)));
+#else
+    // to_chars, unlike printf, does not follow the locale's decimal comma.
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, twips, std::chars_format::general, 7);
     std::string text(buffer, result.ptr);
+#endif
     std::replace(text.begin(), text.end(), 'e', 'E');
     return text == "-0" ? std::string("0") : text;
 }

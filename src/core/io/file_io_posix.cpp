@@ -290,8 +290,18 @@ void ReplacementFile::commit(Existing existing)
     }
     // A new file takes a name that is free at that very moment, or none.
     const bool replace = existing == Existing::Replace;
+#ifdef __EMSCRIPTEN__
+    // The browser page's memory file system: no other program names files
+    // in it, so a free name stays free until the rename.
+    errno = 0;
+    if (!replace && ::access(target_.c_str(), F_OK) == 0) {
+        errno = EEXIST;
+    }
+    bool renamed = errno != EEXIST && ::rename(named_.c_str(), target_.c_str()) == 0;
+#else
     bool renamed = replace ? ::rename(named_.c_str(), target_.c_str()) == 0
                            : ::renameat2(AT_FDCWD, named_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0;
+#endif
     if (!renamed && !replace && errno == EINVAL && ::link(named_.c_str(), target_.c_str()) == 0) {
         ::unlink(named_.c_str()); // a file system without the flag: a link takes only a free name
         renamed = true;

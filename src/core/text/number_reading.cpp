@@ -2,9 +2,11 @@
 
 #include "core/base/failure.h"
 
+#include <cerrno>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace varnook {
@@ -19,6 +21,50 @@ bool isDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
+
+#if defined(_LIBCPP_VERSION) && _LIBCPP_VERSION < 170000
+// This libc++ (the browser page's) has no from_chars for double: the same
+// decimal form, read by strtod (its locale is always "C").
+std::from_chars_result fromChars(const char* first, const char* last, double& value)
+{
+    const char* end = first + (first != last && *first == '-' ? 1 : 0);
+    const auto digits = [&](const char* at) {
+        while (at != last && isDigit(*at)) {
+            ++at;
+        }
+        return at;
+    };
+    const char* integral = end;
+    end = digits(end);
+    bool any = end != integral;
+    if (end != last && *end == '.') {
+        const char* fraction = end + 1;
+        end = digits(fraction);
+        any = any || end != fraction;
+    }
+    if (!any) {
+        return {first, std::errc::invalid_argument};
+    }
+    if (end != last && (*end == 'e' || *end == 'E')) {
+        const char* sign = end + 1 != last && (end[1] == '+' || end[1] == '-') ? end + 2 : end + 1;
+        const char* exponentEnd = digits(sign);
+        end = exponentEnd != sign ? exponentEnd : end;
+    }
+    const std::string copy(first, end);
+    errno = 0;
+    const double read = std::strtod(copy.c_str(), nullptr);
+    if (errno == ERANGE) {
+        return {end, std::errc::result_out_of_range};
+    }
+    value = read;
+    return {end, std::errc()};
+}
+#else
+std::from_chars_result fromChars(const char* first, const char* last, double& value)
+{
+    return std::from_chars(first, last, value, std::chars_format::general);
+}
+#endif
 
 // The power of ten of a number's leading digit ("123" 2, "0.05" -2, "1e5" 5),
 // for numbers too large or too small for a double. Only its sign matters.
@@ -81,7 +127,7 @@ Scanned scanNumber(std::string_view text)
         return {};
     }
     Scanned scanned;
-    const auto [end, error] = std::from_chars(first, last, scanned.value, std::chars_format::general);
+    const auto [end, error] = fromChars(first, last, scanned.value);
     if (error == std::errc::invalid_argument) {
         return {};
     }
