@@ -5,7 +5,7 @@
 const $ = (id) => document.getElementById(id);
 // The most UTF-8 the text area takes: a longer document is shown read-only,
 // a line at a time, as a text area that size takes seconds to lay out.
-const kEditableLimit = 512 * 1024;
+const kEditableLimit = 256 * 1024;
 const kConfigKey = 'varnook/config.ini';
 
 const worker = new Worker(URL.createObjectURL(new Blob([$('workerSource').textContent], { type: 'text/javascript' })));
