@@ -14,6 +14,8 @@ namespace varnook::web {
 namespace {
 
 // The worker's script (worker.js) posts to the page and waits for answers.
+// The bodies are JavaScript, which clang-format would take for C++.
+// clang-format off
 EM_JS(void, postJson, (const char* json), { varnookPost(JSON.parse(UTF8ToString(json))); });
 EM_JS(void, postWithBytes, (const char* json, const void* data, std::size_t size), {
     const message = JSON.parse(UTF8ToString(json));
@@ -23,8 +25,9 @@ EM_JS(void, postWithBytes, (const char* json, const void* data, std::size_t size
 // The answer as text, or null (0) for none: a cancelled dialog.
 EM_ASYNC_JS(char*, askJson, (const char* json), {
     const answer = await varnookAsk(JSON.parse(UTF8ToString(json)));
-    return answer == = null ? 0 : allocateUTF8(answer);
+    return answer === null ? 0 : allocateUTF8(answer);
 });
+// clang-format on
 
 std::optional<std::string> ask(const std::string& json)
 {
