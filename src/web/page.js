@@ -187,7 +187,11 @@ function showVolume(volume) {
   state.image = volume.image;
   $('volumeCaption').textContent = `${volume.image}: volume ${volume.label || '(no label)'}, ${volume.container}, ` +
     `${volume.files.length} ${volume.files.length === 1 ? 'file' : 'files'}, ${volume.free} of ${volume.blocks} blocks free`;
+  // A capture is read, never written: its volume can be saved as a plain image.
+  const capture = volume.container !== 'disk image';
   $('cmdWriteIntoImage').textContent = `Write Into ${volume.image}`;
+  $('cmdWriteIntoImage').hidden = capture;
+  $('cmdExportImage').hidden = !capture;
   const rows = volume.files.map((file) => {
     const row = document.createElement('tr');
     const nameCell = document.createElement('td');
@@ -352,6 +356,7 @@ $('fileChooser').addEventListener('change', () => {
 $('cmdRead').addEventListener('click', cmdReadClick);
 $('cmdWrite').addEventListener('click', () => writeDocument(''));
 $('cmdWriteIntoImage').addEventListener('click', () => writeDocument(state.image));
+$('cmdExportImage').addEventListener('click', () => command({ type: 'export', image: state.image }));
 $('cmdVer').addEventListener('click', () => $('about').showModal());
 
 document.addEventListener('keydown', (event) => {

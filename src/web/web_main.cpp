@@ -172,4 +172,14 @@ EMSCRIPTEN_KEEPALIVE void web_extract(const char* image, const char* name)
     });
 }
 
+// Downloads the volume of a capture as a plain image, which can be written.
+EMSCRIPTEN_KEEPALIVE void web_export(const char* image)
+{
+    const std::string path = filePath(image);
+    runCommand(window(), {false, path}, [&] {
+        const lif::VolumeReader reader(path);
+        window().offerDownload(reader.image(), std::filesystem::path(path).stem().string() + ".lif");
+    });
+}
+
 } // extern "C"

@@ -66,6 +66,9 @@ const commands = {
     const written = await ccall('web_write', 'number', ['string'], [message.intoImage || ''], { async: true });
     return { written: written === 1 };
   },
+  async export(message) {
+    await ccall('web_export', null, ['string'], [message.image], { async: true });
+  },
   async extract(message) {
     await ccall('web_extract', null, ['string', 'string'], [message.image, message.name], { async: true });
   },

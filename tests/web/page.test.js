@@ -166,6 +166,21 @@ test('a disk image shows its volume, reads, extracts and takes the document back
   await volume.getByRole('button', { name: 'SWEEP2', exact: true }).waitFor();
 });
 
+test('a capture shows its volume and is saved as the plain image varnook-convert exports', async () => {
+  const page = await openPage();
+  const capture = path.join(work, 'EXAMPLES.td0');
+  execFileSync(path.join(path.dirname(convert), 'varnook_bench'), ['--make-capture', example('EXAMPLES.lif'), capture]);
+  await setOptions(page, { read: 'HP BASIC ASCII' });
+  await readFile(page, capture);
+  await page.getByRole('table', { name: 'Volume' }).getByRole('button', { name: 'SINEPLOT', exact: true }).waitFor();
+  assert.match(await page.getByRole('heading').innerText(), /EXAMPLES\.td0: volume EXAMPL, TeleDisk capture/);
+  assert.equal(await page.getByRole('button', { name: /^Write Into/ }).count(), 0);
+  const plain = await download(page, () => page.getByRole('button', { name: 'Save As Plain Image' }).click());
+  assert.equal(plain.name, 'EXAMPLES.lif');
+  cli('export', capture, '-o', path.join(work, 'exported.lif'));
+  assert.deepEqual(plain.bytes, fs.readFileSync(path.join(work, 'exported.lif')));
+});
+
 test('a failure is an alert naming the file and the reason varnook-convert gives', async () => {
   const page = await openPage();
   const bad = inWork('bad.txt', Buffer.from('PRINT "\xff"\r\n', 'latin1'));
