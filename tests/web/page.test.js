@@ -23,7 +23,8 @@ const inWork = (name, bytes) => {
 const cli = (...args) => execFileSync(convert, args);
 
 let browser;
-let requests = [];
+const requests = [];
+const consoleErrors = []; // a request the page's policy refused shows here
 before(async () => {
   browser = await chromium.launch({
     executablePath: process.env.VARNOOK_CHROMIUM || '/usr/bin/chromium-headless-shell',
@@ -37,12 +38,15 @@ after(async () => {
   fs.rmSync(work, { recursive: true, force: true });
   // The page, its worker (a blob) and nothing else: it works offline.
   assert.deepEqual(requests.filter((url) => !url.startsWith(pageUrl) && !url.startsWith('blob:')), []);
+  assert.deepEqual(consoleErrors, []);
 });
 
 async function openPage(context) {
   context = context || await browser.newContext({ acceptDownloads: true });
   const page = await context.newPage();
+  page.setDefaultTimeout(10000);
   page.on('request', (request) => requests.push(request.url()));
+  page.on('console', (message) => message.type() === 'error' && consoleErrors.push(message.text()));
   page.on('pageerror', (error) => assert.fail(error.message));
   await page.goto(pageUrl);
   await page.getByRole('button', { name: 'Read File' }).and(page.locator(':enabled')).waitFor();
@@ -100,6 +104,8 @@ async function writeFile(page) {
 }
 
 const unnumbered = inWork('katakana.txt', Buffer.from('PRINT "\xb1\xb2\xb3"\r\nEND\r\n', 'latin1'));
+// Over 256 KB: shown read-only, a line at a time.
+const long = inWork('long.txt', Buffer.from('PRINT "LINE";I\r\n'.repeat(20000)));
 const conversions = [
   // the worked example both ways
   { input: example('SWEEP.asc'), read: 'HP BASIC ASCII', write: 'TXT', codePage: 'windows-1252', offered: 'SWEEP.txt',
@@ -113,6 +119,9 @@ const conversions = [
     offered: 'TESTMENU.txt', args: ['convert', '--to', 'txt', '--code-page', 'hp-roman8'] },
   { input: example('dvmread.txt'), read: 'TXT', write: 'TXT', codePage: 'UTF-8', offered: 'dvmread.txt',
     args: ['convert', '--from', 'txt', '--to', 'txt', '--code-page', 'UTF-8'] },
+  { input: long, read: 'TXT', write: 'HP BASIC ASCII', lineNumbers: true, start: '1', step: '1', offered: 'long.asc',
+    firstLine: '1 PRINT "LINE";I',
+    args: ['convert', '--to', 'hp', '--code-page', 'UTF-8', '--line-numbers', '--start', '1', '--step', '1'] },
 ];
 
 test('conversions download the bytes varnook-convert writes', async () => {
@@ -121,6 +130,11 @@ test('conversions download the bytes varnook-convert writes', async () => {
     await setOptions(page, row);
     await readFile(page, row.input);
     await page.waitForFunction((name) => document.title.startsWith(name + ' - '), path.basename(row.input));
+    if (row.firstLine) {
+      const view = page.getByRole('textbox', { name: 'Document' });
+      assert.equal(await view.getAttribute('aria-readonly'), 'true');
+      assert.equal((await view.innerText()).split('\n')[0], row.firstLine);
+    }
     const written = await writeFile(page);
     assert.equal(written.name, row.offered);
     assert.deepEqual(written.bytes, cli(...row.args, row.input), path.basename(row.input));
