@@ -82,10 +82,6 @@ async function readFile(page, file) {
   await (await chooser).setFiles(file);
 }
 
-async function idle(page) {
-  await page.getByRole('button', { name: 'Write File' }).and(page.locator(':enabled')).waitFor();
-}
-
 // Clicks the button and takes the download it starts: its name and bytes.
 async function download(page, click) {
   const started = page.waitForEvent('download');
@@ -250,7 +246,8 @@ test('the options and the code page are remembered', async () => {
   let page = await openPage(context);
   await setOptions(page, { read: 'TXT', write: 'HP BASIC ASCII', lineNumbers: true, start: '500', step: '20',
     codePage: 'ibm-850' });
-  await idle(page);
+  // Kept once the worker has written them to config.ini.
+  await page.waitForFunction(() => /CodePage=ibm-850/.test(localStorage.getItem('varnook/config.ini')));
   await page.close();
   page = await openPage(context);
   assert.ok(await page.getByRole('radiogroup', { name: 'Read' }).getByRole('radio', { name: 'TXT' }).isChecked());
