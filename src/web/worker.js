@@ -47,8 +47,15 @@ const commands = {
     }
     ccall('web_start', null, ['string'], [message.language]);
   },
+  // The file the user gives takes the place of every earlier one: the page
+  // holds one file (and what is written from it) at a time.
   file(message) {
     FS.mkdirTree('/files');
+    for (const name of FS.readdir('/files')) {
+      if (name !== '.' && name !== '..') {
+        FS.unlink('/files/' + name);
+      }
+    }
     FS.writeFile('/files/' + message.name, new Uint8Array(message.bytes));
   },
   options(message) {

@@ -241,9 +241,10 @@ test('a dropped file is read; unwritten edits are asked about first', async () =
   await page.waitForFunction(() => document.title === 'DVMREAD.asc - Varnook');
 });
 
-test('the options and the code page are remembered', async () => {
-  const context = await browser.newContext();
+test("the code page follows the browser's language; the options and the code page are remembered", async () => {
+  const context = await browser.newContext({ locale: 'ja-JP' });
   let page = await openPage(context);
+  assert.equal(await page.getByRole('combobox', { name: 'Code page' }).inputValue(), 'windows-932');
   await setOptions(page, { read: 'TXT', write: 'HP BASIC ASCII', lineNumbers: true, start: '500', step: '20',
     codePage: 'ibm-850' });
   // Kept once the worker has written them to config.ini.
