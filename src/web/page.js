@@ -103,14 +103,26 @@ const fromWorker = {
   done(message) {
     const resolve = pending.get(message.id);
     pending.delete(message.id);
-    if (message.error) {
-      console.error(message.error);
-    }
     resolve(message);
+    if (message.error) {
+      converterStopped(message.error);
+    }
   },
 };
 
 worker.onmessage = (event) => fromWorker[event.data.type](event.data);
+worker.onerror = (event) => converterStopped(event.message);
+
+// The WebAssembly stopped (out of memory beyond what a page may have, or a
+// fault): nothing more can run, and the user is told so once.
+function converterStopped(reason) {
+  if (!state.stopped) {
+    state.stopped = true;
+    updateEnabled();
+    showMessage({ alert: true, text: `Varnook stopped: ${reason}\nReload the page to go on; the document is as it was.`,
+      buttons: [{ label: 'OK', value: 'OK', isDefault: true }], cancelValue: 'OK' });
+  }
+}
 
 // ---- the document ------------------------------------------------------------
 
@@ -410,7 +422,7 @@ window.addEventListener('beforeunload', (event) => {
 // ---- the options -----------------------------------------------------------------
 
 function updateEnabled() {
-  const idle = state.ready && state.running === 0;
+  const idle = state.ready && state.running === 0 && !state.stopped;
   const readTxt = $('opReadTxt').checked;
   const numbering = readTxt && $('chkLineNum').checked;
   for (const id of ['cmdRead', 'cmdWrite', 'opReadHp', 'opReadTxt', 'opWriteHp', 'opWriteTxt', 'codePage']) {
