@@ -29,8 +29,17 @@ std::string sentence(std::string reason)
 
 } // namespace
 
+std::string status::failed(std::string_view phase)
+{
+    if (phase.starts_with("Now ")) {
+        phase.remove_prefix(4);
+    }
+    return phase.empty() ? std::string("Failed") : std::string(phase) + " failed";
+}
+
 bool runCommand(WindowOperations& window, const CommandSubject& subject, const std::function<void()>& command)
 {
+    window.setStatusText("");
     std::string reason;
     try {
         command();
@@ -41,8 +50,9 @@ bool runCommand(WindowOperations& window, const CommandSubject& subject, const s
         reason = e.what();
     }
     std::fprintf(stderr, "varnook: %s: %s\n", subject.file.c_str(), reason.c_str());
-    // The error path. The status text keeps the phase that failed and the
+    // The error path. The status names the phase that failed and the
     // document keeps what it had.
+    window.setStatusText(status::failed(window.statusText()));
     window.stopProgressTimer();
     window.setIdle();
     const std::string first =

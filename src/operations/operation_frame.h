@@ -23,6 +23,10 @@ inline constexpr std::string_view kWriting = "Writing";
 inline constexpr std::string_view kNowConverting = "Now Converting";
 inline constexpr std::string_view kNowWriting = "Now Writing";
 inline constexpr std::string_view kComplete = "Complete";
+inline constexpr std::string_view kCancelled = "Cancelled";
+// What the status says once the phase failed: "Now Reading" becomes
+// "Reading failed", so that a failed command never looks busy.
+std::string failed(std::string_view phase);
 } // namespace status
 
 // The file dialog's type lists and the entry each command selects (all
@@ -65,9 +69,11 @@ struct CommandSubject {
 
 // Runs a command with its one error path armed: any failure inside ends the
 // command (the files it holds are closed as they go out of scope, the
-// progress timer stops, the window becomes idle), then one warning names the
-// file and the reason, which also goes to standard error. The caller sees a
-// normal return. Returns false when the command failed.
+// progress timer stops, the window becomes idle, the status says which phase
+// failed), then one warning names the file and the reason, which also goes
+// to standard error. The caller sees a normal return. Returns false when the
+// command failed. The command starts with an empty status: nothing of the
+// command before stays.
 bool runCommand(WindowOperations& window, const CommandSubject& subject, const std::function<void()>& command);
 
 // Runs a step that comes before the command's first status text: when it

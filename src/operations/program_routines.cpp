@@ -25,6 +25,7 @@ bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView 
         if (!window.askYesNo(std::string(fileName) + " is damaged at offset " + std::to_string(damage.offset) + " (" +
                              damage.departure + "). Read what the lenient rule makes of it?")) {
             window.setProgressValue(0);
+            window.setStatusText(status::kCancelled);
             return false;
         }
         window.startProgressTimer();

@@ -31,6 +31,7 @@ public:
     virtual void setIdle() = 0;
 
     virtual void setStatusText(std::string_view text) = 0;
+    virtual std::string statusText() = 0;
 
     virtual void setProgressMaximum(double maximum) = 0;
     virtual double progressMaximum() = 0;

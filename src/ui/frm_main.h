@@ -53,6 +53,7 @@ public:
     void setBusy() override;
     void setIdle() override;
     void setStatusText(std::string_view text) override;
+    std::string statusText() override;
     void setProgressMaximum(double maximum) override;
     double progressMaximum() override;
     void setProgressValue(double value) override;

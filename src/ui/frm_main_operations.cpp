@@ -133,6 +133,11 @@ void frmMain::setProgressMaximum(double maximum)
     ProgressBar1->setMaximum(std::max(1, static_cast<int>(std::clamp(maximum, 0.0, 2147483647.0))));
 }
 
+std::string frmMain::statusText()
+{
+    return StatusBar1Panel1->text().toStdString();
+}
+
 double frmMain::progressMaximum()
 {
     return ProgressBar1->property("varnookMaximum").toDouble();

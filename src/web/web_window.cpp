@@ -105,6 +105,7 @@ void WebWindow::setIdle()
 
 void WebWindow::setStatusText(std::string_view text)
 {
+    status_ = text;
     post(R"({"type":"status","text":)" + jsonString(text) + "}");
 }
 

@@ -47,6 +47,7 @@ public:
     void setBusy() override;
     void setIdle() override;
     void setStatusText(std::string_view text) override;
+    std::string statusText() override { return status_; }
     void setProgressMaximum(double maximum) override;
     double progressMaximum() override { return progressMaximum_; }
     void setProgressValue(double value) override;
@@ -76,6 +77,7 @@ public:
 
 private:
     std::string document_;
+    std::string status_;
     std::string dialogFileName_;
     double progressMaximum_ = 0;
     bool timerRunning_ = false;

@@ -210,22 +210,26 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
         std::string document, seen;
     } reads[] = {
         {"missing.asc", true, "", "", no, "kept",
-         "status Now Reading|idle|warning Could not read missing.asc.\nCannot open: No such file or directory."},
+         "status Now Reading|status Reading failed|idle|warning Could not read missing.asc.\nCannot open: No such file "
+         "or directory."},
         {"cut.asc", true, "", "", no, "kept",
          "busy|status Now Reading|status Now Analysing|question cut.asc is damaged at offset 260 (the file ends "
-         "inside a length word, after line 1). Read what the lenient rule makes of it?|idle"},
+         "inside a length word, after line 1). Read what the lenient rule makes of it?|status Cancelled|idle"},
         {"lost.asc", true, "", "", yes, "AB\r\n10",
          "busy|status Now Reading|status Now Analysing|question lost.asc is damaged at offset 260 (the file ends "
          "inside line 2, a record of 5 bytes from offset 262). Read what the lenient rule makes of it?|status "
          "Complete|idle"},
         {"BIG.asc", true, "", "", no, "kept",
-         "busy|status Now Reading|idle|warning Could not read BIG.asc.\nThe file became shorter while it was "
+         "busy|status Now Reading|status Reading failed|idle|warning Could not read BIG.asc.\nThe file became shorter "
+         "while it was "
          "read."}, // cut short while it is read
         {"plain.txt", false, "2.1e9", "1e9", no, "",
-         "busy|status Now Reading|status Inserting LineNumber|idle|warning Could not read plain.txt.\nLine numbers "
+         "busy|status Now Reading|status Inserting LineNumber|status Inserting LineNumber failed|idle|warning Could "
+         "not read plain.txt.\nLine numbers "
          "leave the 32-bit range: the number after 2100000000 (line 1) would be 3100000000."},
         {"empty.txt", false, "10", "10", no, "",
-         "busy|status Now Reading|idle|warning Could not read empty.txt.\nThe document is empty."}, // not numbered
+         "busy|status Now Reading|status Reading failed|idle|warning Could not read empty.txt.\nThe document is "
+         "empty."}, // not numbered
         {"plain.txt", true, "100", "10", no, "kept", "question " + notHp},
         {"PROG.asc", true, "", "", no, "10 BEEP\r\n20 END\r\n", hp},
         {"PROG.asc", true, "100", "5", no, "10 BEEP\r\n20 END\r\n", hp}, // no numbering on this path
@@ -253,7 +257,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
         w.onYield =
             file == "BIG.asc" ? std::function<void()>([&] { fs::resize_file(files / "BIG.asc", 1000); }) : nullptr;
         read();
-        EXPECT_EQ(w.only({"question", "busy", "idle", "status", "warning"}), seen);
+        // Each command starts with its own, empty, status.
+        EXPECT_EQ(w.only({"question", "busy", "idle", "status", "warning"}), "status |" + seen);
         EXPECT_EQ(w.documentText(), document);
         EXPECT_TRUE(w.isEnabled());
         expectProgressDone();
@@ -267,7 +272,7 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     w.calls.clear();
     w.file = std::nullopt;
     read();
-    EXPECT_THAT(w.calls, ElementsAre("dialog name " + path("disk.lif"), "open dialog"));
+    EXPECT_THAT(w.calls, ElementsAre("status ", "dialog name " + path("disk.lif"), "open dialog"));
     EXPECT_EQ(w.documentText(), "10 BEEP\r\n20 END\r\n");
 
     // A file named outside the window is read at once by the read option,
@@ -297,7 +302,9 @@ TEST_F(FileCommands, SaveDialogOffersTheWriteFormatsName)
         write();
         EXPECT_EQ(w.CommonDialog1.FileName.toStdString(), offered) << remembered;
     }
-    EXPECT_EQ(w.only({"busy", "status"}) + files.listing(), "");
+    // Nothing but each command's empty status.
+    EXPECT_EQ(w.only({"busy", "status"}) + files.listing(),
+              "status |status |status |status |status |status |status |status ");
 }
 
 // Each row: code page, document, target, written as TXT; then what the user
@@ -324,7 +331,9 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     const std::string writing = "Now Converting|status Now Writing|";
     const std::string txtDone = "save dialog|status Writing|status Complete|idle";
     const auto failed = [](const std::string& phases, const std::string& file, const std::string& reason) {
-        return "save dialog|busy|status " + phases + "idle|warning Could not write " + file + ".\n" + reason + ".";
+        const char* failedPhase = phases.ends_with("Now Writing|") ? "Writing failed|" : "Converting failed|";
+        return "save dialog|busy|status " + phases + "status " + failedPhase + "idle|warning Could not write " + file +
+               ".\n" + reason + ".";
     };
     const struct {
         const char* page;
@@ -348,7 +357,8 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         {"windows-1252", big, "old.asc", false, failed(writing, "old.asc", "Cannot write: File too large"),
          worked}, // the disk fills up
         {"windows-1252", big, "old.txt", true,
-         "save dialog|status Writing|idle|warning Could not write old.txt.\nCannot write: File too large.",
+         "save dialog|status Writing|status Writing failed|idle|warning Could not write old.txt.\nCannot write: File "
+         "too large.",
          "10 OLD\r\n"},
         {"windows-1252", "10 BEEP\r\n20 END", "out.txt", true, txtDone,
          "10 BEEP\r\n20 END"}, // nothing added, the old tail gone
@@ -379,7 +389,7 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
             }
             WriteProgramFile(w, CodePage::named(name), document);
         }
-        EXPECT_EQ(w.only({"save dialog", "question", "busy", "idle", "status", "warning"}), seen);
+        EXPECT_EQ(w.only({"save dialog", "question", "busy", "idle", "status", "warning"}), "status |" + seen);
         EXPECT_EQ(textOf(files.read(target)), after);
         EXPECT_TRUE(w.isEnabled());
         expectProgressDone();
@@ -408,18 +418,18 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     w.setDocumentText("old");
     w.calls.clear();
     read(); // cancelled in the list: nothing changes
-    EXPECT_EQ(w.only({"open dialog", "volume", "busy", "status"}) + w.documentText(), "open dialog|volume old");
+    EXPECT_EQ(w.only({"open dialog", "volume", "busy", "status"}) + w.documentText(), "status |open dialog|volume old");
     w.calls.clear();
     w.volumeFile = "PROG";
     read();
     EXPECT_EQ(page.fromUtf8(w.documentText()), bytesOf(text));
-    EXPECT_EQ(w.only({"status", "volume"}), "volume |status Now Reading|status Now Analysing|status Complete");
+    EXPECT_EQ(w.only({"status", "volume"}), "status |volume |status Now Reading|status Now Analysing|status Complete");
 
     w.calls.clear();
     w.volumeFile = "COPY";
     write();
     EXPECT_EQ(w.only({"dialog name", "volume", "status", "warning"}),
-              "dialog name PROG.asc|volume PROG|status Now Converting|status Now Writing|status Complete");
+              "status |dialog name PROG.asc|volume PROG|status Now Converting|status Now Writing|status Complete");
     EXPECT_EQ(w.windowTitle().toStdString() + std::to_string(w.isWindowModified()), "COPY in disk.lif[*] - Varnook0");
     EXPECT_NE(lif::readVolume(files / "disk.lif").find("COPY"), nullptr);
 
@@ -437,9 +447,9 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
         w.setStatusText("Complete");
         write();
         if (message.empty()) {
-            EXPECT_EQ(w.only({"warning"}) + w.status(), "Complete");
+            EXPECT_EQ(w.only({"warning"}) + w.status(), "") << "cancelled: nothing of the command before stays";
         } else {
-            expectCleanEnd("Now Writing", "disk.lif", message);
+            expectCleanEnd("Writing failed", "disk.lif", message);
         }
         EXPECT_EQ(files.read("disk.lif"), before) << message;
     }

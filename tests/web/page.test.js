@@ -204,7 +204,7 @@ test('a failure is an alert naming the file and the reason varnook-convert gives
     reason.slice(1) + '.');
   await alert.getByRole('button', { name: 'OK' }).click();
   assert.equal(await page.title(), 'Varnook');
-  assert.equal(await page.getByRole('status').innerText(), 'Now Reading');
+  assert.equal(await page.getByRole('status').innerText(), 'Reading failed');
 });
 
 test('a file of the other kind is asked about, then read as what it is', async () => {
