@@ -146,8 +146,8 @@ void readTxt(WindowOperations& window, const CodePage& codePage, const std::stri
 {
     window.setStatusText(status::kNowReading);
     window.setDocumentText(codePage.toUtf8(readFileBytes(name)));
-    if (window.lineNumbersWanted()) {
-        InsertLineNumbers(window, codePage);
+    if (window.lineNumbersWanted() && !InsertLineNumbers(window, codePage)) {
+        return; // read, and left unnumbered as the user chose
     }
     window.setStatusText(status::kComplete);
 }

@@ -24,6 +24,7 @@ inline constexpr std::string_view kNowConverting = "Now Converting";
 inline constexpr std::string_view kNowWriting = "Now Writing";
 inline constexpr std::string_view kComplete = "Complete";
 inline constexpr std::string_view kCancelled = "Cancelled";
+inline constexpr std::string_view kNotNumbered = "Read without line numbers";
 // What the status says once the phase failed: "Now Reading" becomes
 // "Reading failed", so that a failed command never looks busy.
 std::string failed(std::string_view phase);

@@ -54,7 +54,42 @@ Bytes EncodeHpAscii(WindowOperations& window, ByteView text)
     return file;
 }
 
-void InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
+namespace {
+
+// A Start or Step read otherwise than typed ("1.5", " 010") is shown as read.
+void showAsRead(const std::string& typed, std::int32_t read, void (WindowOperations::*show)(const std::string&),
+                WindowOperations& window)
+{
+    if (typed != std::to_string(read)) {
+        (window.*show)(std::to_string(read));
+    }
+}
+
+// The line's text (counted from 1), for a question: its first 40 characters.
+std::string lineText(const CodePage& codePage, ByteView text, std::int64_t line)
+{
+    std::size_t at = 0;
+    for (std::int64_t passed = 1; passed < line && at < text.size(); ++at) {
+        passed += text[at] == '\r';
+    }
+    at += at < text.size() && at > 0 && text[at - 1] == '\r' && text[at] == '\n';
+    std::size_t end = at;
+    while (end < text.size() && text[end] != '\r') {
+        ++end;
+    }
+    std::string shown = codePage.toUtf8(text.subspan(at, end - at));
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        if ((static_cast<unsigned char>(shown[i]) & 0xC0) != 0x80 && ++characters > 40) {
+            return shown.substr(0, i) + "...";
+        }
+    }
+    return shown;
+}
+
+} // namespace
+
+bool InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
 {
     const Bytes input = codePage.fromUtf8(window.documentText());
     if (input.empty()) {
@@ -62,8 +97,23 @@ void InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
     }
     window.setStatusText(status::kInsertingLineNumber);
     window.setDocumentText("");
-    const std::int32_t start = readWholeNumber(window.startText());
-    const std::int32_t step = readWholeNumber(window.stepText());
+    const std::string startTyped = window.startText();
+    const std::string stepTyped = window.stepText();
+    const std::int32_t start = readWholeNumber(startTyped);
+    const std::int32_t step = readWholeNumber(stepTyped);
+    showAsRead(startTyped, start, &WindowOperations::setStartText, window);
+    showAsRead(stepTyped, step, &WindowOperations::setStepText, window);
+    if (const auto outside = firstLineOutside(input, start, step)) {
+        if (!window.askYesNo("Line " + std::to_string(outside->line) + " (" + lineText(codePage, input, outside->line) +
+                                 ") would be numbered " + std::to_string(outside->number) +
+                                 ", and HP BASIC takes line numbers " + std::to_string(kFirstLineNumber) + " to " +
+                                 std::to_string(kLastLineNumber) + " only. Number the lines anyway?",
+                             true)) {
+            window.setDocumentText(codePage.toUtf8(input));
+            window.setStatusText(status::kNotNumbered);
+            return false;
+        }
+    }
     window.setProgressMaximum(static_cast<double>(input.size()) - 1);
     window.startProgressTimer();
     YieldingProgress progress(window);
@@ -72,6 +122,7 @@ void InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
     window.setProgressValue(window.progressMaximum());
     window.setDocumentText(codePage.toUtf8(numbered));
     window.setProgressValue(0);
+    return true;
 }
 
 } // namespace varnook

@@ -24,7 +24,10 @@ bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView 
 // check (given as its bytes). Leaves the progress timer running.
 Bytes EncodeHpAscii(WindowOperations& window, ByteView text);
 
-// Numbers the document's lines from the Start and Step fields.
-void InsertLineNumbers(WindowOperations& window, const CodePage& codePage);
+// Numbers the document's lines from the Start and Step fields, each shown
+// as it is read. Numbers HP BASIC does not take (outside 1 to 32766) are
+// asked about first, naming the first such line; false when the user
+// declines (the document stays unnumbered).
+bool InsertLineNumbers(WindowOperations& window, const CodePage& codePage);
 
 } // namespace varnook

@@ -24,6 +24,9 @@ public:
     virtual bool lineNumbersWanted() = 0;
     virtual std::string startText() = 0;
     virtual std::string stepText() = 0;
+    // Shows the number a field was read as.
+    virtual void setStartText(const std::string& text) = 0;
+    virtual void setStepText(const std::string& text) = 0;
     virtual bool writeAsTxtSelected() = 0;
 
     // Busy disables the whole window, so no second command can start.

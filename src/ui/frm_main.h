@@ -49,6 +49,8 @@ public:
     bool lineNumbersWanted() override;
     std::string startText() override;
     std::string stepText() override;
+    void setStartText(const std::string& text) override;
+    void setStepText(const std::string& text) override;
     bool writeAsTxtSelected() override;
     void setBusy() override;
     void setIdle() override;

@@ -2,6 +2,7 @@
 // status bar and progress, the dialogs and questions.
 
 #include "frm_main.h"
+#include "number_field.h"
 
 #include "volume_dialogs.h"
 
@@ -92,6 +93,16 @@ std::string frmMain::startText()
 std::string frmMain::stepText()
 {
     return txtStep->text().toStdString();
+}
+
+void frmMain::setStartText(const std::string& text)
+{
+    static_cast<NumberField*>(txtStart)->setStoredText(QString::fromStdString(text));
+}
+
+void frmMain::setStepText(const std::string& text)
+{
+    static_cast<NumberField*>(txtStep)->setStoredText(QString::fromStdString(text));
 }
 
 bool frmMain::writeAsTxtSelected()

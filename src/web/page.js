@@ -70,6 +70,11 @@ const fromWorker = {
       $('progress').value = message.value;
     }
   },
+  // A number field shown as the command read it, and remembered so.
+  field(message) {
+    $(message.field).value = message.text;
+    sendOptions();
+  },
   busy(message) {
     $('window').setAttribute('aria-busy', message.busy ? 'true' : 'false');
   },

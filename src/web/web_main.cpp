@@ -121,14 +121,14 @@ EMSCRIPTEN_KEEPALIVE void web_edited(const char* text, std::size_t size)
 EMSCRIPTEN_KEEPALIVE void web_read(const char* name, const char* volumeFile)
 {
     WebWindow& page = window();
-    const auto options = page.options;
+    const bool readHp = page.options.readHp;
     page.volumeChoice.reset();
     if (*volumeFile != '\0') {
         page.volumeChoice = std::string(volumeFile);
         page.options.readHp = true;
     }
     ReadProgramFile(page, codePage(), filePath(name));
-    page.options = options;
+    page.options.readHp = readHp;
     page.volumeChoice.reset();
     keepSettings();
 }

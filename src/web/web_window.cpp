@@ -93,6 +93,18 @@ void WebWindow::takeEditedText(std::string_view text)
     document_ = normalizeLineBreaks(std::string(text));
 }
 
+void WebWindow::setStartText(const std::string& text)
+{
+    options.start = text;
+    post(R"({"type":"field","field":"txtStart","text":)" + jsonString(text) + "}");
+}
+
+void WebWindow::setStepText(const std::string& text)
+{
+    options.step = text;
+    post(R"({"type":"field","field":"txtStep","text":)" + jsonString(text) + "}");
+}
+
 void WebWindow::setBusy()
 {
     post(R"({"type":"busy","busy":true})");

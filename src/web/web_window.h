@@ -42,6 +42,8 @@ public:
     bool lineNumbersWanted() override { return !options.readHp && options.lineNumbers; }
     std::string startText() override { return options.start; }
     std::string stepText() override { return options.step; }
+    void setStartText(const std::string& text) override;
+    void setStepText(const std::string& text) override;
     bool writeAsTxtSelected() override { return options.writeTxt; }
 
     void setBusy() override;

@@ -202,6 +202,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
     const std::string notHp = "plain.txt is not an HP BASIC ASCII program file. Read it as text?";
+    const std::string outside = "question Line 3 (END) would be numbered 32770, and HP BASIC takes line numbers 1 to "
+                                "32766 only. Number the lines anyway?";
     const struct {
         std::string file;
         bool readHp;
@@ -223,8 +225,10 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
          "busy|status Now Reading|status Reading failed|idle|warning Could not read BIG.asc.\nThe file became shorter "
          "while it was "
          "read."}, // cut short while it is read
-        {"plain.txt", false, "2.1e9", "1e9", no, "",
-         "busy|status Now Reading|status Inserting LineNumber|status Inserting LineNumber failed|idle|warning Could "
+        {"plain.txt", false, "2.1e9", "1e9", yes, "",
+         "busy|status Now Reading|status Inserting LineNumber|question Line 1 (PRINT 1) would be numbered 2100000000, "
+         "and HP BASIC takes line numbers 1 to 32766 only. Number the lines anyway?|status Inserting LineNumber "
+         "failed|idle|warning Could "
          "not read plain.txt.\nLine numbers "
          "leave the 32-bit range: the number after 2100000000 (line 1) would be 3100000000."},
         {"empty.txt", false, "10", "10", no, "",
@@ -237,6 +241,11 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
         {"plain.txt", false, "100", " 5", no, "100 PRINT 1\r\n105 \r\n110 END",
          "busy|status Now Reading|status Inserting LineNumber|status Complete|idle"},
         {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
+        // Numbers HP BASIC does not take are asked about, naming the first such line.
+        {"plain.txt", false, "32760", "5", no, "PRINT 1\r\n\r\nEND",
+         "busy|status Now Reading|status Inserting LineNumber|" + outside + "|status Read without line numbers|idle"},
+        {"plain.txt", false, "32760", "5", yes, "32760 PRINT 1\r\n32765 \r\n32770 END",
+         "busy|status Now Reading|status Inserting LineNumber|" + outside + "|status Complete|idle"},
         {"PROG.asc", false, "", "", yes, "10 BEEP\r\n20 END\r\n",
          "question PROG.asc is an HP BASIC ASCII program file, not a text file. Read it as HP BASIC ASCII?|" + hp},
         {"BARE.lif", true, "", "", yes, "10 BEEP\r\n20 END\r\n",
@@ -282,6 +291,13 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     w.ReadFile(QString::fromStdString(path("named.bas")));
     EXPECT_EQ(w.documentText() + remembered() + " " + w.CommonDialog1.FileName.toStdString(),
               "10 PRINT\r\n" + path("named.bas") + " " + path("named.bas"));
+
+    // Start and Step are shown as they were read.
+    w.choose(false, false, "1.5 99", " 5");
+    w.file = path("plain.txt");
+    read();
+    EXPECT_EQ(w.documentText() + "|" + w.txtStart->text().toStdString() + "|" + w.txtStep->text().toStdString(),
+              "2 PRINT 1\r\n7 \r\n12 END|2|5");
 }
 
 // The save dialog offers the remembered name with the write format's

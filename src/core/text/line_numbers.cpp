@@ -114,4 +114,22 @@ void insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step,
     out.finish();
 }
 
+std::optional<NumberedLine> firstLineOutside(ByteView text, std::int32_t start, std::int32_t step)
+{
+    // The numbering writes one line more than the text has line breaks.
+    const auto lines = 1 + static_cast<std::int64_t>(std::count(text.begin(), text.end(), kCr));
+    std::int64_t line = 0;
+    if (start < kFirstLineNumber || start > kLastLineNumber) {
+        line = 1;
+    } else if (step > 0) {
+        line = (kLastLineNumber - start) / step + 2;
+    } else if (step < 0) {
+        line = (start - kFirstLineNumber) / -static_cast<std::int64_t>(step) + 2;
+    }
+    if (line == 0 || line > lines) {
+        return std::nullopt;
+    }
+    return NumberedLine{line, start + (line - 1) * step};
+}
+
 } // namespace varnook

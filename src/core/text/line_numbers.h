@@ -4,6 +4,7 @@
 #include "core/base/progress.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace varnook {
 
@@ -18,5 +19,19 @@ Bytes insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step
 // The same into a buffer whose memory is reused.
 void insertLineNumberBytes(ByteView text, std::int32_t start, std::int32_t step, Bytes& out,
                            Progress* progress = nullptr);
+
+// The line numbers HP BASIC takes.
+inline constexpr std::int32_t kFirstLineNumber = 1;
+inline constexpr std::int32_t kLastLineNumber = 32766;
+
+// A line (counted from 1) and the number the numbering gives it.
+struct NumberedLine {
+    std::int64_t line = 0;
+    std::int64_t number = 0;
+};
+
+// The first line of the text that numbering from start by step would give a
+// number HP BASIC does not take; nothing when every line's number is one.
+std::optional<NumberedLine> firstLineOutside(ByteView text, std::int32_t start, std::int32_t step);
 
 } // namespace varnook

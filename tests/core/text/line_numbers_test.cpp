@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 using namespace varnook;
@@ -57,4 +58,34 @@ TEST(LineNumbers, LongAndManyLines)
     RecordedProgress progress;
     insertLineNumberBytes(bytesOf("AB\r\n" + std::string(200000, 'x') + "\r\nC\r\nD"), 10, 10, &progress);
     EXPECT_EQ(progress.positions, (std::vector<std::int32_t>{0, 200006}));
+}
+
+// The first line numbered outside 1 to 32766 is the one counting finds, for
+// Starts and Steps at and around the edges and texts of 1 to 40 lines.
+TEST(LineNumbers, FindsTheFirstLineHpBasicRefuses)
+{
+    const std::int32_t starts[] = {-5, 0, 1, 2, 10, 32000, 32765, 32766, 32767, 2147483647};
+    const std::int32_t steps[] = {-40000, -1000, -1, 0, 1, 7, 10, 1000, 32766, 2147483647};
+    for (int lines = 1; lines <= 40; lines += 3) {
+        std::string text = "A";
+        for (int line = 1; line < lines; ++line) {
+            text += line % 2 ? "\r\nB" : "\rC";
+        }
+        for (const auto start : starts) {
+            for (const auto step : steps) {
+                std::optional<NumberedLine> expected;
+                for (std::int64_t line = 1, number = start; line <= lines && !expected; ++line, number += step) {
+                    if (number < 1 || number > 32766) {
+                        expected = NumberedLine{line, number};
+                    }
+                }
+                const auto found = firstLineOutside(bytesOf(text), start, step);
+                ASSERT_EQ(found.has_value(), expected.has_value()) << lines << " " << start << " " << step;
+                if (found) {
+                    EXPECT_EQ(found->line, expected->line) << start << " " << step;
+                    EXPECT_EQ(found->number, expected->number) << start << " " << step;
+                }
+            }
+        }
+    }
 }
