@@ -142,14 +142,31 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
     return DecodeHpAscii(window, codePage, bytes, fileNameOf(name));
 }
 
+// Text that is UTF-8 while the window's code page is another is read as
+// UTF-8 when the user agrees (its byte order mark left out); the status then
+// names the code page it was read in.
 void readTxt(WindowOperations& window, const CodePage& codePage, const std::string& name)
 {
     window.setStatusText(status::kNowReading);
-    window.setDocumentText(codePage.toUtf8(readFileBytes(name)));
-    if (window.lineNumbersWanted() && !InsertLineNumbers(window, codePage)) {
+    const Bytes file = readFileBytes(name);
+    ByteView bytes = file;
+    std::optional<CodePage> utf8;
+    if (codePage.name() != "UTF-8") {
+        if (const auto evidence = utf8Evidence(bytes);
+            evidence && window.askYesNo(fileNameOf(name) + " is UTF-8 text (it " + *evidence + "), not " +
+                                        codePage.name() + ". Read it as UTF-8?")) {
+            utf8 = CodePage::named("UTF-8");
+            if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+                bytes = bytes.subspan(3);
+            }
+        }
+    }
+    const CodePage& readIn = utf8 ? *utf8 : codePage;
+    window.setDocumentText(readIn.toUtf8(bytes));
+    if (window.lineNumbersWanted() && !InsertLineNumbers(window, readIn)) {
         return; // read, and left unnumbered as the user chose
     }
-    window.setStatusText(status::kComplete);
+    window.setStatusText(utf8 ? std::string(status::kComplete) + " (read as UTF-8)" : std::string(status::kComplete));
 }
 
 // The save dialog offers the remembered name with the write format's

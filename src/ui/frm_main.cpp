@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -164,6 +165,21 @@ void frmMain::createOptionGroups()
 
     cmdVer = new QPushButton(QStringLiteral("Ver.Info"), this);
     cmdVer->setGeometry(twipRect(6960, 600, 855, 255));
+
+    // The code page of text files and of the characters of program files,
+    // under the Write frame.
+    lblCodePage = new QLabel(QStringLiteral("Code page :"), this);
+    lblCodePage->setGeometry(twipRect(3600, 1110, 900, 255));
+    lblCodePage->resize(std::max(lblCodePage->width(), lblCodePage->sizeHint().width()), lblCodePage->height());
+    cboCodePage = new QComboBox(this);
+    cboCodePage->setGeometry(lblCodePage->geometry().right() + px(60), px(1050), px(1800), px(330));
+    const std::string known = CodePage::knownNames();
+    for (std::size_t at = 0; at < known.size();) {
+        const std::size_t end = std::min(known.find(", ", at), known.size());
+        cboCodePage->addItem(QString::fromStdString(known.substr(at, end - at)));
+        at = end + 2;
+    }
+    lblCodePage->setBuddy(cboCodePage);
 }
 
 void frmMain::createDocumentArea()
@@ -203,12 +219,27 @@ void frmMain::createStatusBar()
 void frmMain::nameControls()
 {
     // Named as the program knows them, for accessibility tools and tests.
-    const std::pair<QObject*, const char*> names[] = {
-        {Frame1, "Frame1"},         {opReadHp, "opReadHp"},         {opReadTxt, "opReadTxt"}, {cmdRead, "cmdRead"},
-        {chkLineNum, "chkLineNum"}, {FrameLNOP, "FrameLNOP"},       {Label1, "Label1"},       {txtStart, "txtStart"},
-        {Label2, "Label2"},         {txtStep, "txtStep"},           {Frame2, "Frame2"},       {opWriteHp, "opWriteHp"},
-        {opWriteTxt, "opWriteTxt"}, {cmdWrite, "cmdWrite"},         {cmdVer, "cmdVer"},       {txtData, "txtData"},
-        {StatusBar1, "StatusBar1"}, {ProgressBar1, "ProgressBar1"}, {Timer1, "Timer1"}};
+    const std::pair<QObject*, const char*> names[] = {{Frame1, "Frame1"},
+                                                      {opReadHp, "opReadHp"},
+                                                      {opReadTxt, "opReadTxt"},
+                                                      {cmdRead, "cmdRead"},
+                                                      {chkLineNum, "chkLineNum"},
+                                                      {FrameLNOP, "FrameLNOP"},
+                                                      {Label1, "Label1"},
+                                                      {txtStart, "txtStart"},
+                                                      {Label2, "Label2"},
+                                                      {txtStep, "txtStep"},
+                                                      {Frame2, "Frame2"},
+                                                      {opWriteHp, "opWriteHp"},
+                                                      {opWriteTxt, "opWriteTxt"},
+                                                      {cmdWrite, "cmdWrite"},
+                                                      {cmdVer, "cmdVer"},
+                                                      {txtData, "txtData"},
+                                                      {lblCodePage, "lblCodePage"},
+                                                      {cboCodePage, "cboCodePage"},
+                                                      {StatusBar1, "StatusBar1"},
+                                                      {ProgressBar1, "ProgressBar1"},
+                                                      {Timer1, "Timer1"}};
     for (const auto& [object, name] : names) {
         object->setObjectName(QLatin1String(name));
     }
@@ -236,7 +267,9 @@ void frmMain::setUpKeyboard()
     setTabOrder(opWriteTxt, chkLineNum);
     setTabOrder(chkLineNum, txtStart);
     setTabOrder(txtStart, txtStep);
-    setTabOrder(txtStep, txtData);
+    setTabOrder(txtStep, cboCodePage);
+    setTabOrder(cboCodePage, txtData);
+    cboCodePage->setAccessibleName(QStringLiteral("Code page"));
 
     cmdRead->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     cmdRead->setToolTip(QStringLiteral("Read a program file into the document (Ctrl+O)"));
@@ -272,6 +305,11 @@ void frmMain::connectHandlers()
         connect(second, &QRadioButton::toggled, this, oneStop);
     }
     connect(chkLineNum, &QCheckBox::stateChanged, this, &frmMain::chkLineNum_Click);
+    // The user's choice of code page is used from now on and remembered.
+    connect(cboCodePage, &QComboBox::activated, this, [this](int index) {
+        setCodePage(CodePage::named(cboCodePage->itemText(index).toStdString()));
+        Module1::WriteSetting("Option", "CodePage", codePage_.name());
+    });
     connect(Timer1, &QTimer::timeout, this, &frmMain::Timer1_Timer);
 }
 
@@ -283,6 +321,13 @@ void frmMain::setNumberingGroupEnabled(bool enabled)
     Label2->setEnabled(enabled);
     txtStart->setEnabled(enabled);
     txtStep->setEnabled(enabled);
+}
+
+void frmMain::setCodePage(CodePage codePage)
+{
+    codePage_ = std::move(codePage);
+    static_cast<NumberField*>(txtStart)->setCodePage(codePage_);
+    static_cast<NumberField*>(txtStep)->setCodePage(codePage_);
 }
 
 void frmMain::opReadHp_Click()
@@ -506,6 +551,15 @@ void frmMain::Form_Load()
     chkLineNum->setChecked(remembered.addLineNum);
     static_cast<NumberField*>(txtStart)->setStoredText(QString::fromStdString(remembered.start));
     static_cast<NumberField*>(txtStep)->setStoredText(QString::fromStdString(remembered.step));
+    try {
+        const std::string page = Module1::ReadSetting("Option", "CodePage", "");
+        if (!page.empty()) {
+            setCodePage(CodePage::named(page));
+        }
+    } catch (const Failure&) {
+        // A name no code page has: the locale's stays.
+    }
+    cboCodePage->setCurrentText(QString::fromStdString(codePage_.name()));
 
     // The measures are the outer rectangle. One that no screen could hold
     // (not a number, beyond any screen's reach) is treated like one off every

@@ -16,6 +16,7 @@
 #include <memory>
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -90,6 +91,8 @@ public:
     QRadioButton* opWriteTxt;
     QPushButton* cmdWrite;
     QPushButton* cmdVer;
+    QLabel* lblCodePage;
+    QComboBox* cboCodePage;
     QPlainTextEdit* txtData;
     QFrame* StatusBar1;
     QLabel* StatusBar1Panel1;
@@ -128,6 +131,8 @@ public slots:
     void opReadHp_Click();
     void opReadTxt_Click();
     void chkLineNum_Click();
+    // The code page the commands and the number fields use.
+    void setCodePage(CodePage codePage);
     void Timer1_Timer();
 
 protected:

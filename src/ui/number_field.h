@@ -2,6 +2,8 @@
 
 #include "core/text/code_page.h"
 
+#include <utility>
+
 #include <QLineEdit>
 
 namespace varnook::ui {
@@ -27,6 +29,8 @@ public:
     // Text put in by the program (the remembered value): taken whole, even
     // when it is longer than typing may make it.
     void setStoredText(const QString& text);
+
+    void setCodePage(CodePage codePage) { codePage_ = std::move(codePage); }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

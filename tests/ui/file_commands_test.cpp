@@ -198,6 +198,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     files.write("disk.lif", lif::newVolumeImage("DISK", 12, 1, {}));
     lif::VolumeUpdate(files / "disk.lif").put("PROG", asciiFileFromProgramFile(kWorked), {});
     files.write("BARE.lif", asciiFileFromProgramFile(kWorked));
+    files.write("utf8.txt", "PRINT \"\u00B5V \u2126\"");
+    files.write("bom.txt", "\xEF\xBB\xBF" "END");
     const std::string hp = "busy|status Now Reading|status Now Analysing|status Complete|idle";
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
@@ -241,6 +243,16 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
         {"plain.txt", false, "100", " 5", no, "100 PRINT 1\r\n105 \r\n110 END",
          "busy|status Now Reading|status Inserting LineNumber|status Complete|idle"},
         {"plain.txt", true, "100", "10", yes, "PRINT 1\r\n\r\nEND", "question " + notHp + "|" + txt}, // greyed box
+        // UTF-8 text is recognised and read as UTF-8 when the user agrees.
+        {"utf8.txt", false, "", "", yes, "PRINT \"\u00B5V \u2126\"",
+         "busy|status Now Reading|question utf8.txt is UTF-8 text (it holds 2 characters beyond ASCII, all written "
+         "as UTF-8), not windows-1252. Read it as UTF-8?|status Complete (read as UTF-8)|idle"},
+        {"utf8.txt", false, "", "", no, "PRINT \"\u00C2\u00B5V \u00E2\u201E\u00A6\"",
+         "busy|status Now Reading|question utf8.txt is UTF-8 text (it holds 2 characters beyond ASCII, all written "
+         "as UTF-8), not windows-1252. Read it as UTF-8?|status Complete|idle"},
+        {"bom.txt", false, "1", "1", yes, "1 END",
+         "busy|status Now Reading|question bom.txt is UTF-8 text (it begins with a UTF-8 byte order mark), not "
+         "windows-1252. Read it as UTF-8?|status Inserting LineNumber|status Complete (read as UTF-8)|idle"},
         // Numbers HP BASIC does not take are asked about, naming the first such line.
         {"plain.txt", false, "32760", "5", no, "PRINT 1\r\n\r\nEND",
          "busy|status Now Reading|status Inserting LineNumber|" + outside + "|status Read without line numbers|idle"},

@@ -9,6 +9,7 @@
 #include "support/test_support.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -163,7 +164,7 @@ TEST_F(FrmMain, firstStartAndTabStops)
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         stops << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(stops.join(' '), QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt txtData cmdVer"));
+    EXPECT_EQ(stops.join(' '), QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt cboCodePage txtData"));
     w.opReadTxt->setChecked(true);
     w.cmdRead->setFocus();
     QTest::keyClick(w.cmdRead, Qt::Key_Tab);
@@ -268,6 +269,9 @@ TEST_F(FrmMain, remembersTheWindow)
         w.chkLineNum->setChecked(true);
         w.txtStart->setText(QStringLiteral("1000"));
         w.txtStep->setText(QString());
+        const int page = w.cboCodePage->findText(QStringLiteral("ibm-850"));
+        w.cboCodePage->setCurrentIndex(page);
+        emit w.cboCodePage->activated(page); // as the user's choice
         QApplication::processEvents();
         outer = w.frameGeometry();
         w.showMaximized();
@@ -291,7 +295,8 @@ TEST_F(FrmMain, remembersTheWindow)
         w.showRestored();
         EXPECT_SOON(w.isMaximized());
         EXPECT_TRUE(w.opReadTxt->isChecked() && w.opWriteHp->isChecked() && !w.opWriteTxt->isChecked());
-        EXPECT_EQ(enabling(w) + " " + w.txtStart->text() + " " + w.txtStep->text(), "chk group 1000 10");
+        EXPECT_EQ(enabling(w) + " " + w.txtStart->text() + " " + w.txtStep->text() + " " + w.cboCodePage->currentText(),
+                  "chk group 1000 10 ibm-850");
         w.showNormal();
         EXPECT_SOON_EQ(w.frameGeometry(), outer);
         w.showMinimized();

@@ -98,6 +98,29 @@ void failUnmappable(const std::string& page, std::string_view text, std::size_t 
 
 } // namespace codepages
 
+std::optional<std::string> utf8Evidence(ByteView bytes)
+{
+    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        return "begins with a UTF-8 byte order mark";
+    }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::size_t beyondAscii = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        std::int32_t c = 0;
+        const std::size_t length = codepages::nextCodePoint(text, i, c);
+        if (c < 0) {
+            return std::nullopt;
+        }
+        beyondAscii += length > 1;
+        i += length;
+    }
+    if (beyondAscii == 0) {
+        return std::nullopt;
+    }
+    return "holds " + std::to_string(beyondAscii) + (beyondAscii == 1 ? " character" : " characters") +
+           " beyond ASCII, all written as UTF-8";
+}
+
 std::string describe(const TextPosition& position)
 {
     return "line " + std::to_string(position.line) + ", column " + std::to_string(position.column);

@@ -25,6 +25,11 @@ struct SingleByteText {
     std::optional<TextPosition> offending;
 };
 
+// Why the bytes are UTF-8 text, in words that finish "it ..." ("begins
+// with a UTF-8 byte order mark"); nothing when they are not, or are ASCII
+// alone (which every code page reads alike).
+std::optional<std::string> utf8Evidence(ByteView bytes);
+
 // The code page through which text and file bytes are related (the Windows
 // "ANSI" code page). Converts between it and UTF-8 and never substitutes:
 // what has no counterpart is a Failure that says where it is.

@@ -120,3 +120,24 @@ TEST(CodePages, NothingIsSubstituted)
     EXPECT_EQ(japanese.toUtf8(hex("31 30 20 93 FA 96 7B 0D 0A B1")), "10 \u65E5\u672C\r\n\uFF71");
     EXPECT_THAT(failureOf([&] { japanese.toUtf8(hex("41 0D 0A 42 81")); }), HasSubstr("line 2: byte 0x81"));
 }
+
+// UTF-8 is recognised by a byte order mark, or by characters beyond ASCII
+// that are all well-formed UTF-8; ASCII alone and anything ill-formed is not.
+TEST(CodePages, RecogniseUtf8Text)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xEF\xBB\xBF", "begins with a UTF-8 byte order mark"},
+        {"\xEF\xBB\xBF\xFF", "begins with a UTF-8 byte order mark"},
+        {"PRINT \"\u00B5V\"", "holds 1 character beyond ASCII, all written as UTF-8"},
+        {"\u2126 \U0001F600", "holds 2 characters beyond ASCII, all written as UTF-8"},
+        {"PRINT 1\r\n", ""},
+        {"", ""},
+        {"PRINT \"\xB5V\"", ""}, // windows-1252
+        {"\u00B5\xC3", ""}, // cut off
+        {"\xED\xA0\x80", ""}, // a surrogate
+        {"\xC0\xAF", ""}, // overlong
+    };
+    for (const auto& [text, evidence] : cases) {
+        EXPECT_EQ(utf8Evidence(bytesOf(text)).value_or(""), evidence) << text;
+    }
+}
