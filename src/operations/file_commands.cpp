@@ -243,6 +243,8 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
         window.showWarningMessage(uncarriableByteMessage(*position));
         return false;
     }
+    // What needs no file name is refused before the save dialog.
+    beforePhase(window, status::kNowConverting, [&] { requireLinesFit(single.bytes); });
     window.setDialogFilter(kHpFileTypes);
     window.setDialogFilterIndex(kHpAllFilesIndex);
     offerSaveName(window, false);

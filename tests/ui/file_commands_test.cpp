@@ -199,7 +199,8 @@ TEST_F(FileCommands, ReadsSayWhatTheyDo)
     lif::VolumeUpdate(files / "disk.lif").put("PROG", asciiFileFromProgramFile(kWorked), {});
     files.write("BARE.lif", asciiFileFromProgramFile(kWorked));
     files.write("utf8.txt", "PRINT \"\u00B5V \u2126\"");
-    files.write("bom.txt", "\xEF\xBB\xBF" "END");
+    files.write("bom.txt", "\xEF\xBB\xBF"
+                           "END");
     const std::string hp = "busy|status Now Reading|status Now Analysing|status Complete|idle";
     const std::string txt = "busy|status Now Reading|status Complete|idle";
     const auto no = QMessageBox::No, yes = QMessageBox::Yes;
@@ -358,6 +359,8 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     const std::string hp = "save dialog|busy|status Now Converting|status Now Writing|";
     const std::string writing = "Now Converting|status Now Writing|";
     const std::string txtDone = "save dialog|status Writing|status Complete|idle";
+    const std::string early =
+        "status Now Converting|status Converting failed|idle|warning The file could not be written.\n";
     const auto failed = [](const std::string& phases, const std::string& file, const std::string& reason) {
         const char* failedPhase = phases.ends_with("Now Writing|") ? "Writing failed|" : "Converting failed|";
         return "save dialog|busy|status " + phases + "status " + failedPhase + "idle|warning Could not write " + file +
@@ -373,10 +376,10 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         {"windows-1252", "\r\n\u2264", "old.asc", false, noByte + "\nline 2, column 1", worked},
         {"windows-1252", std::string("10 A\r\n20 B\0", 11), "old.asc", false, place, worked},
         {"windows-1252", "10 A\r\n20 B\u00FF", "old.asc", false, place, worked},
-        {"windows-1252", "", "old.asc", false, failed("Now Converting|", "old.asc", "The document is empty"), worked},
+        // Refused before the save dialog: what needs no file name.
+        {"windows-1252", "", "old.asc", false, early + "The document is empty.", worked},
         {"windows-1252", "10 A\r\n" + std::string(256, 'x'), "old.asc", false,
-         failed("Now Converting|", "old.asc", "Line 2 is 256 characters long; HP BASIC ASCII allows at most 255"),
-         worked},
+         early + "Line 2 (xxxxxxxxxxxxxxxx...) is 256 characters long; HP BASIC ASCII allows at most 255.", worked},
         {"windows-1252", "10 A", "gone/new.asc", false,
          failed(writing, "gone/new.asc", "The folder gone does not exist"),
          ""}, // and every target the replacement refuses

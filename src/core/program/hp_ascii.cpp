@@ -384,7 +384,7 @@ void encodeHpAsciiBytes(ByteView text, Bytes& out, Progress* progress)
         const std::size_t len = end - start;
         const bool atCr = end < n;
         if (len > hp::kMaxLineLength) {
-            throw Failure(lineTooLongMessage(lineNumber, len));
+            throw Failure(lineTooLongMessage(lineNumber, ByteView(s + start, len)));
         }
         detail::copyLine(out.data() + j + 2, s + start, len, n - start);
 
@@ -440,10 +440,33 @@ std::optional<TextPosition> findUncarriableByte(ByteView text)
     return std::nullopt;
 }
 
-std::string lineTooLongMessage(std::int64_t line, std::size_t length)
+std::string lineTooLongMessage(std::int64_t line, ByteView text)
 {
-    return "line " + std::to_string(line) + " is " + std::to_string(length) +
+    // Its first characters, as far as they are plain ASCII: the code page
+    // of the rest is not known here.
+    constexpr std::size_t kShown = 16;
+    std::string begins;
+    for (std::size_t i = 0; i < std::min(text.size(), kShown) && text[i] >= 0x20 && text[i] < 0x7F; ++i) {
+        begins += static_cast<char>(text[i]);
+    }
+    return "line " + std::to_string(line) + " (" + begins + "...) is " + std::to_string(text.size()) +
            " characters long; HP BASIC ASCII allows at most 255";
+}
+
+void requireLinesFit(ByteView text)
+{
+    if (text.empty()) {
+        throw Failure("the document is empty");
+    }
+    std::int64_t line = 1;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = detail::findCr(text.data(), start, text.size());
+        if (end - start > hp::kMaxLineLength) {
+            throw Failure(lineTooLongMessage(line, text.subspan(start, end - start)));
+        }
+        start = end + 1 + (end + 1 < text.size() && text[end + 1] == kLf);
+        ++line;
+    }
 }
 
 std::string uncarriableByteMessage(const TextPosition& position)

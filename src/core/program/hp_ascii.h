@@ -85,8 +85,14 @@ std::optional<TextPosition> findUncarriableByte(ByteView text);
 // The message that names such a byte's place.
 std::string uncarriableByteMessage(const TextPosition& position);
 
-// The message for a line too long for a record of HP BASIC ASCII.
-std::string lineTooLongMessage(std::int64_t line, std::size_t length);
+// The message for a line too long for a record of HP BASIC ASCII. It
+// names the line by its place and by how it begins ("line 20 (190 PRINT
+// ...) is 302 characters long"), so that it can be found by its number too.
+std::string lineTooLongMessage(std::int64_t line, ByteView text);
+
+// Throws the encoder's Failure for an empty text or for the first line it
+// could not carry as too long, before anything is written.
+void requireLinesFit(ByteView text);
 
 namespace detail {
 // The byte-at-a-time decoder the vectorised one must agree with.

@@ -66,7 +66,7 @@ void appendRecords(Bytes& file, const std::vector<ByteView>& lines)
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const ByteView line = lines[i];
         if (line.size() > hp::kMaxLineLength) {
-            throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line.size()));
+            throw Failure(lineTooLongMessage(static_cast<std::int64_t>(i) + 1, line));
         }
         if (const auto at = findUncarriableByte(line)) {
             throw Failure(uncarriableByteMessage({static_cast<std::int32_t>(i + 1), at->column}));

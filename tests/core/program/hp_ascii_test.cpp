@@ -52,10 +52,28 @@ TEST(HpAsciiEncoder, TextsGiveTheDocumentedRecords)
         EXPECT_EQ(encoded(text), textOf(hex(records))) << text;
     }
     EXPECT_EQ(encoded(std::string(255, 'X')).size(), 2 + 255 + 1 + 3u);
-    EXPECT_EQ(encoded("10 OK\r\n" + std::string(256, 'Y')), "failure: line 2 is 256 characters long; "
-                                                            "HP BASIC ASCII allows at most 255");
-    EXPECT_EQ(encoded(std::string(100000, 'Z')).substr(0, 36), "failure: line 1 is 100000 characters");
-    EXPECT_EQ(encoded(""), "failure: the document is empty");
+    // A line too long is named by its place and how it begins, and refused
+    // alike before encoding.
+    const std::pair<std::string, std::string> refused[] = {
+        {"10 OK\r\n190 PRINT \"" + std::string(290, 'Y'),
+         "failure: line 2 (190 PRINT \"YYYYY...) is 301 characters long; HP BASIC ASCII allows at most 255"},
+        {"10 OK\r20 PRINT \"\xB5" + std::string(300, 'x'),
+         "failure: line 2 (20 PRINT \"...) is 311 characters long; HP BASIC ASCII allows at most 255"},
+        {"\r\n\r\n" + std::string(100000, 'Z'), "failure: line 3 (ZZZZZZZZZZZZZZZZ...) is 100000 characters long"},
+        {"", "failure: the document is empty"},
+        {"10 A\r\n" + std::string(255, 'B') + "\r\n", ""},
+    };
+    for (const auto& [text, failure] : refused) {
+        const std::string early = outcome([&, &text = text] {
+            requireLinesFit(bytesOf(text));
+            return Bytes{};
+        });
+        // Nothing refused: nothing thrown. Else the encoder's own failure.
+        EXPECT_EQ(failure.empty() ? early : early.substr(0, failure.size()), failure);
+        if (!failure.empty()) {
+            EXPECT_EQ(encoded(text).substr(0, failure.size()), failure);
+        }
+    }
 }
 
 TEST(HpAsciiEncoder, FindsWhatTheFormatCannotCarry)

@@ -29,7 +29,7 @@ TEST(Records, ReadStrictlyAndWriteWithinTheLimits)
     const Bytes ok = bytesOf("10 A");
     const Bytes withFF = bytesOf("10 A\xFF");
     EXPECT_EQ(failureOf([&] { programFileFromLines({longLine}); }),
-              "line 1 is 300 characters long; HP BASIC ASCII allows at most 255");
+              "line 1 (LLLLLLLLLLLLLLLL...) is 300 characters long; HP BASIC ASCII allows at most 255");
     EXPECT_THAT(failureOf([&] { programFileFromLines({ok, withFF}); }), HasSubstr("line 2, column 5"));
     EXPECT_THAT(failureOf([&] { asciiFileFromProgramFile(hpFile("00 02 41 42")); }),
                 HasSubstr("without an end mark (00 FF FF)"));
