@@ -20,6 +20,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMimeData>
@@ -576,7 +577,9 @@ void frmMain::Form_Load()
     for (const QScreen* screen : QGuiApplication::screens()) {
         onScreen = onScreen || screen->geometry().intersects(outer);
     }
-    if (!onScreen && QGuiApplication::primaryScreen() != nullptr) {
+    if (remembered.width <= 0 && remembered.height <= 0 && QGuiApplication::primaryScreen() != nullptr) {
+        outer = firstStartRectangle();
+    } else if (!onScreen && QGuiApplication::primaryScreen() != nullptr) {
         // Entirely off every screen (a screen that has gone): the primary one.
         outer.moveTopLeft(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
         if (!usable) {
@@ -589,6 +592,19 @@ void frmMain::Form_Load()
     setGeometry(outer.marginsRemoved(kAssumedFrame));
 }
 
+// The first start (nothing remembered): about 30 lines of 88 characters in
+// the document area, centred on the primary screen, never larger than it.
+QRect frmMain::firstStartRectangle() const
+{
+    const QFontMetrics text(txtData->font());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QSize client(std::max(minimumWidth(), px(225) + 88 * text.averageCharWidth() + 24),
+                 std::max(minimumHeight(), px(1945) + 30 * text.lineSpacing() + 8));
+    QRect outer(QPoint(), client.grownBy(kAssumedFrame).boundedTo(screen.size()));
+    outer.moveCenter(screen.center());
+    return outer;
+}
+
 void frmMain::showRestored()
 {
     if (restoredState_ == 2) {
@@ -599,6 +615,8 @@ void frmMain::showRestored()
         show();
     }
     cmdVer->setFocus();
+    // The focus is shown from the start, not only once a key moved it.
+    setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void frmMain::showEvent(QShowEvent* event)

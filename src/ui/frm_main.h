@@ -133,6 +133,7 @@ public slots:
     void chkLineNum_Click();
     // The code page the commands and the number fields use.
     void setCodePage(CodePage codePage);
+    QRect firstStartRectangle() const;
     void Timer1_Timer();
 
 protected:

@@ -157,7 +157,10 @@ TEST_F(FrmMain, firstStartAndTabStops)
     EXPECT_TRUE(w.opReadHp->isChecked() && !w.opReadTxt->isChecked() && w.opWriteTxt->isChecked());
     EXPECT_TRUE(!w.opWriteHp->isChecked() && !w.chkLineNum->isChecked() && !w.windowIcon().isNull());
     EXPECT_EQ(enabling(w) + w.txtStart->text() + w.txtStep->text() + w.windowHandle()->title(), "- -1010Varnook");
-    EXPECT_SOON_EQ(w.frameGeometry().size(), QSize(537, 418)); // the minimum, 8055 x 6270 twips
+    // A useful size, centred on the screen: 30 lines of the document show.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_SOON((w.frameGeometry().center() - screen.center()).manhattanLength() <= 2);
+    EXPECT_GE(w.txtData->viewport()->height() / QFontMetrics(w.txtData->font()).lineSpacing(), 30);
     EXPECT_TRUE(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
     QStringList stops{QApplication::focusWidget()->objectName()};
     for (int i = 0; i < 6; ++i) {
