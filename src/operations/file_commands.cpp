@@ -192,10 +192,32 @@ void offerSaveName(WindowOperations& window, bool txt)
 }
 
 // The document was written: it is now what the file holds.
-void written(WindowOperations& window, const std::string& shown)
+// The document was written: it is now what the file holds (image: the disk
+// image it went into, which it now comes from).
+void written(WindowOperations& window, const std::string& shown, const std::string& image = {})
 {
-    window.documentOrigin().image.clear();
+    window.documentOrigin().image = image;
     window.setDocumentFile(shown);
+}
+
+// Whether the user takes the offer to write the program back into the disk
+// image it was read out of. Only a plain image is offered: a capture is read,
+// never written.
+bool offerWayBack(WindowOperations& window)
+{
+    const auto& origin = window.documentOrigin();
+    if (origin.image.empty() || origin.volumeFileName.empty()) {
+        return false;
+    }
+    try {
+        if (lif::readVolume(origin.image).container != lif::Container::None) {
+            return false;
+        }
+    } catch (const Failure&) {
+        return false; // gone or changed: the save dialog says what there is
+    }
+    return window.askYesNo(lif::shownName(origin.volumeFileName) + " was read out of " + fileNameOf(origin.image) +
+                           ". Write it back there under its name?");
 }
 
 bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject& subject)
@@ -245,11 +267,18 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     }
     // What needs no file name is refused before the save dialog.
     beforePhase(window, status::kNowConverting, [&] { requireLinesFit(single.bytes); });
-    window.setDialogFilter(kHpFileTypes);
-    window.setDialogFilterIndex(kHpAllFilesIndex);
-    offerSaveName(window, false);
-    if (!window.showSaveDialog()) {
-        return false;
+    // A program read out of a disk image is offered its way back, under its
+    // name; No gives the save dialog for another file or image.
+    const bool back = offerWayBack(window);
+    if (back) {
+        window.setDialogFileName(window.documentOrigin().image);
+    } else {
+        window.setDialogFilter(kHpFileTypes);
+        window.setDialogFilterIndex(kHpAllFilesIndex);
+        offerSaveName(window, false);
+        if (!window.showSaveDialog()) {
+            return false;
+        }
     }
     const std::string target = window.dialogFileName();
     subject.file = target;
@@ -261,7 +290,9 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
         return std::nullopt;
     });
     std::string lifName;
-    if (volume) {
+    if (volume && back) {
+        lifName = window.documentOrigin().volumeFileName;
+    } else if (volume) {
         const auto name = window.askVolumeFileName(*volume, window.documentOrigin().volumeFileName);
         if (!name) {
             return false;
@@ -293,7 +324,8 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
     if (volume) {
         window.documentOrigin().volumeFileName = lifName;
     }
-    written(window, volume ? lifName + " in " + fileNameOf(target) : fileNameOf(target));
+    written(window, volume ? lifName + " in " + fileNameOf(target) : fileNameOf(target),
+            volume ? target : std::string());
     window.setIdle();
     return true;
 }

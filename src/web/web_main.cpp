@@ -140,12 +140,19 @@ EMSCRIPTEN_KEEPALIVE int web_write(const char* intoImage)
     WebWindow& page = window();
     const auto options = page.options;
     page.saveTarget.reset();
+    const std::string origin = page.documentOrigin().image;
     if (*intoImage != '\0') {
-        // A program goes into an image as HP BASIC ASCII, whatever the Write option.
+        // A program goes into an image as HP BASIC ASCII, whatever the Write
+        // option, under the name the user gives: the button chose the image,
+        // so the offer of the way back is not asked.
         page.saveTarget = filePath(intoImage);
         page.options.writeTxt = false;
+        page.documentOrigin().image.clear();
     }
     const bool done = WriteProgramFile(page, codePage(), page.documentText());
+    if (!done) {
+        page.documentOrigin().image = origin;
+    }
     page.saveTarget.reset();
     page.options = options;
     if (done) {

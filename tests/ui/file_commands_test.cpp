@@ -456,6 +456,25 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
     EXPECT_EQ(page.fromUtf8(w.documentText()), bytesOf(text));
     EXPECT_EQ(w.only({"status", "volume"}), "status |volume |status Now Reading|status Now Analysing|status Complete");
 
+    // Offered its way back: Yes writes it into the image under its name,
+    // with no dialog, as the command line's write does.
+    w.calls.clear();
+    w.answer = QMessageBox::Yes;
+    const std::string edited = w.documentText() + "30 STOP\r\n";
+    w.setDocumentText(edited);
+    write();
+    EXPECT_EQ(w.only({"question", "save dialog", "volume", "status"}),
+              "status |question PROG was read out of disk.lif. Write it back there under its name?|status Now "
+              "Converting|status Now Writing|status Complete");
+    {
+        // Read under the image's lock, so let go before the next write.
+        const lif::VolumeReader back(files / "disk.lif");
+        EXPECT_EQ(back.fileBlocks(back.volume().named("PROG")),
+                  asciiFileFromProgramFile(encodeHpAsciiBytes(page.fromUtf8(edited))));
+    }
+    EXPECT_EQ(w.windowTitle().toStdString(), "PROG in disk.lif[*] - Varnook");
+    w.answer = QMessageBox::No;
+
     w.calls.clear();
     w.volumeFile = "COPY";
     write();
