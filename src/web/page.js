@@ -433,6 +433,8 @@ function updateEnabled() {
   for (const id of ['cmdRead', 'cmdWrite', 'opReadHp', 'opReadTxt', 'opWriteHp', 'opWriteTxt', 'codePage']) {
     $(id).disabled = !idle;
   }
+  // Typing while a command runs would be lost when it ends.
+  textArea.readOnly = !idle;
   $('chkLineNum').disabled = !idle || !readTxt;
   $('txtStart').disabled = !idle || !numbering;
   $('txtStep').disabled = !idle || !numbering;
