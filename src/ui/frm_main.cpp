@@ -174,11 +174,8 @@ void frmMain::createOptionGroups()
     lblCodePage->resize(std::max(lblCodePage->width(), lblCodePage->sizeHint().width()), lblCodePage->height());
     cboCodePage = new QComboBox(this);
     cboCodePage->setGeometry(lblCodePage->geometry().right() + px(60), px(1050), px(1800), px(330));
-    const std::string known = CodePage::knownNames();
-    for (std::size_t at = 0; at < known.size();) {
-        const std::size_t end = std::min(known.find(", ", at), known.size());
-        cboCodePage->addItem(QString::fromStdString(known.substr(at, end - at)));
-        at = end + 2;
+    for (const auto& name : CodePage::names()) {
+        cboCodePage->addItem(QString::fromStdString(name));
     }
     lblCodePage->setBuddy(cboCodePage);
 }

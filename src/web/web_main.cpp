@@ -73,11 +73,8 @@ EMSCRIPTEN_KEEPALIVE void web_start(const char* language)
         codePage() = CodePage::named(CodePage::nameForLocale(language));
     }
     std::string names;
-    const std::string known = CodePage::knownNames();
-    for (std::size_t at = 0; at < known.size();) {
-        const std::size_t end = std::min(known.find(", ", at), known.size());
-        names += std::string(names.empty() ? "" : ",") + jsonString(known.substr(at, end - at));
-        at = end + 2;
+    for (const auto& name : CodePage::names()) {
+        names += std::string(names.empty() ? "" : ",") + jsonString(name);
     }
     const auto flag = [](bool on) { return on ? "true" : "false"; };
     post((std::string(R"({"type":"ready","codePages":[)") + names + R"(],"codePage":)" + jsonString(codePage().name()) +

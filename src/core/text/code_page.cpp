@@ -166,13 +166,22 @@ const codepages::PageTable* tableNamed(std::string_view name)
 
 } // namespace
 
-std::string CodePage::knownNames()
+std::vector<std::string> CodePage::names()
 {
-    std::string names;
+    std::vector<std::string> names;
     for (std::size_t i = 0; i < codepages::kPageTableCount; ++i) {
-        names += (i == 0 ? "" : ", ") + std::string(codepages::kPageTables[i].name);
+        names.emplace_back(codepages::kPageTables[i].name);
     }
     return names;
+}
+
+std::string CodePage::knownNames()
+{
+    std::string joined;
+    for (const auto& name : names()) {
+        joined += (joined.empty() ? "" : ", ") + name;
+    }
+    return joined;
 }
 
 CodePage CodePage::named(std::string_view name)

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnook {
 
@@ -41,6 +42,8 @@ public:
     static CodePage named(std::string_view name);
     // The code pages there are: "windows-1252, windows-1250, ...".
     static std::string knownNames();
+    // The same names, one by one.
+    static std::vector<std::string> names();
 
     // The Windows code page the locale (LC_ALL, else LC_CTYPE, else LANG) implies.
     static CodePage fromEnvironment();
