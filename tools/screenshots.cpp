@@ -1,13 +1,17 @@
 // Renders the real windows to PNG for a look at what users see:
 //   varnook_screenshots OUTPUT_FOLDER EXAMPLE_FILE
 // Writes main-empty.png, main-program.png, main-working.png, about.png, the
-// disk image dialogs, and the messages: failure.png, mismatch.png,
-// damaged.png and unwritten.png.
+// disk view of a plain image, a capture and a damaged volume (disk-*.png),
+// the name dialog, and the messages: failure.png, mismatch.png, damaged.png
+// and unwritten.png. The style and scale are the environment's
+// (QT_STYLE_OVERRIDE, QT_SCALE_FACTOR).
 // Settings go to a temporary folder, so nothing of the user's is touched.
 
 #include "ui/frm_about.h"
 #include "ui/frm_main.h"
+#include "ui/disk_view.h"
 #include "ui/volume_dialogs.h"
+#include "support/captures.h"
 
 #include "core/io/file_io.h"
 #include "core/program/hp_ascii.h"
@@ -25,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
@@ -146,7 +151,24 @@ int main(int argc, char** argv)
         });
         action();
     };
-    modal("volume-choose.png", [&] { ui::chooseVolumeFile(&window, volume); });
+    // The disk view of the plain image, of a capture of it that lacks a
+    // block of METER_CAL, and of a volume whose file runs past its end.
+    const auto view = [&](const char* shot, const std::string& path) {
+        ui::DiskView disk(&window, CodePage::named("windows-1252"), path);
+        disk.show();
+        disk.files()->setFocus();
+        ok &= save(disk, out + "/" + shot);
+    };
+    view("disk-plain.png", imagePath);
+    const std::uint32_t meterBlock = volume.files[1].start;
+    const std::string capturePath = work.path().toStdString() + "/work.td0";
+    replaceFile(capturePath, test::teleDiskOf(image, meterBlock, SIZE_MAX));
+    view("disk-capture.png", capturePath);
+    Bytes damaged = image;
+    damaged[2 * lif::kBlockSize + 16 + 3] = 0xFF; // SINEPLOT: 255 blocks more than it has
+    const std::string damagedPath = work.path().toStdString() + "/damaged.lif";
+    replaceFile(damagedPath, damaged);
+    view("disk-damaged.png", damagedPath);
     modal("volume-name.png", [&] { ui::askVolumeFileName(&window, volume, "SINEPLOT"); });
 
     // What the window says: a failure, a file that is not what the read

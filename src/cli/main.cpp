@@ -159,15 +159,6 @@ void convertOne(const Options& options, std::size_t index, std::map<fs::path, st
 
 namespace varnook::cli {
 
-bool samePlace(const fs::path& a, const fs::path& b)
-{
-    std::error_code error;
-    if (fs::exists(a, error) && fs::exists(b, error)) {
-        return fs::equivalent(a, b, error);
-    }
-    return fs::weakly_canonical(fs::absolute(a, error), error) == fs::weakly_canonical(fs::absolute(b, error), error);
-}
-
 void reportFailure(const std::string& input, const std::string& reason)
 {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, input.c_str(), reason.c_str());

@@ -100,6 +100,5 @@ void refuseReplacingImage(const std::filesystem::path& target);
 // Flushes standard output: the status, or 1 when that failed (ending quietly
 // when its reader has gone, `| head`).
 int finishOutput(int status);
-bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
 
 } // namespace varnook::cli

@@ -281,22 +281,9 @@ int exportImage(const Options& options)
         if (samePlace(pathOf(options.output), pathOf(options.volume))) {
             throw Failure("the result would overwrite the image itself; choose another -o");
         }
-        const lif::VolumeReader reader(pathOf(options.volume));
-        told(options.volume, reader);
-        const auto& decoded = reader.capture();
-        const Bytes image = reader.image();
-        const lif::Volume volume = lif::parseImage(image);
-        const std::uint64_t size = volume.blocks * lif::kBlockSize;
-        ReplacementFile output(pathOf(options.output));
-        output.write(ByteView(image).first(static_cast<std::size_t>(std::min<std::uint64_t>(image.size(), size))));
-        output.extendTo(size);
-        output.commit();
-        // A capture's missing blocks, and those it never reached, are zeros now.
-        std::vector<std::uint32_t> absent;
-        for (std::uint64_t block = 0; decoded && block < volume.blocks; ++block) {
-            if (decoded->isAbsent(block)) {
-                absent.push_back(static_cast<std::uint32_t>(block));
-            }
+        const auto [absent, recovery] = lif::exportPlainImage(pathOf(options.volume), pathOf(options.output));
+        if (!recovery.empty()) {
+            std::fprintf(stderr, "%s: %s: note: %s\n", kProgram, options.volume.c_str(), recovery.c_str());
         }
         if (!absent.empty()) {
             reportFailure(options.volume,
@@ -313,15 +300,8 @@ int exportImage(const Options& options)
 int createVolume(const Options& options)
 {
     try {
-        std::error_code error;
-        if (fs::symlink_status(pathOf(options.volume), error).type() != fs::file_type::not_found) {
-            throw Failure("already exists; --new-volume never replaces a file");
-        }
-        ReplacementFile image(pathOf(options.volume));
-        image.write(lif::newVolumeImage(options.label, options.blocks, options.directoryBlocks, lif::dateNow()));
-        // The whole volume: emulators recognise a medium by the image's size.
-        image.extendTo(std::uint64_t{options.blocks} * lif::kBlockSize);
-        image.commit(ReplacementFile::Existing::Refuse); // a name taken meanwhile is not replaced either
+        lif::createVolumeFile(pathOf(options.volume), options.label, options.blocks, options.directoryBlocks,
+                              lif::dateNow());
         return kExitOk;
     } catch (const Failure& e) {
         reportFailure(options.volume, e.what());

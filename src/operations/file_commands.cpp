@@ -89,14 +89,23 @@ lif::Volume catalogueOf(WindowOperations& window, const std::string& image, std:
     return reader.volume();
 }
 
-// Lets the user choose one of the volume's files; nothing when the user cancels.
-std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, const std::string& name)
+// Lets the user choose one of the volume's files in the disk view, unless
+// the caller chose it; nothing when the user cancels. The image is the one
+// the file was chosen from (the view may show another).
+std::optional<lif::Entry> chooseFromVolume(WindowOperations& window, std::string& image, const std::string& chosen)
 {
-    const lif::Volume volume = catalogueOf(window, name, status::kNowReading);
-    const auto chosen = window.chooseVolumeFile(volume);
-    const lif::Entry* entry = chosen ? volume.find(*chosen) : nullptr;
+    std::optional<std::string> name = chosen;
+    if (chosen.empty()) {
+        name = window.chooseVolumeFile(image, catalogueOf(window, image, status::kNowReading));
+        if (!name) {
+            return std::nullopt;
+        }
+    }
+    // Read again: the disk view may have changed the image.
+    const lif::Volume volume = catalogueOf(window, image, status::kNowReading);
+    const lif::Entry* entry = volume.find(*name);
     if (entry == nullptr) {
-        return std::nullopt;
+        throw Failure("no such file in the volume");
     }
     return *entry;
 }
@@ -332,18 +341,19 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
 
 } // namespace
 
-void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName)
+void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName,
+                     const std::string& volumeFile)
 {
     CommandSubject subject;
     runCommand(window, subject, [&] {
         window.setDialogFileName(fileName.empty() ? Module1::ReadSetting("Load", "Dir", "") : fileName);
-        bool hp = window.readAsHpSelected();
+        bool hp = window.readAsHpSelected() || !volumeFile.empty();
         window.setDialogFilter(hp ? kHpFileTypes : kTxtFileTypes);
         window.setDialogFilterIndex(hp ? kHpAllFilesIndex : kTxtAllFilesIndex);
         if (fileName.empty() && !window.showOpenDialog()) {
             return;
         }
-        const std::string name = window.dialogFileName();
+        std::string name = window.dialogFileName();
         subject.file = name;
         Module1::WriteSetting("Load", "Dir", name);
         const FileKind kind = beforePhase(window, status::kNowReading, [&] { return kindOfFile(name); });
@@ -352,10 +362,13 @@ void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const s
         }
         std::optional<lif::Entry> inVolume;
         if (hp && kind == FileKind::Volume) {
-            inVolume = chooseFromVolume(window, name);
+            inVolume = chooseFromVolume(window, name, volumeFile);
             if (!inVolume) {
                 return;
             }
+            subject.file = name;
+            window.setDialogFileName(name);
+            Module1::WriteSetting("Load", "Dir", name);
         }
         window.setBusy();
         if (hp) {

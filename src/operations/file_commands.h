@@ -14,7 +14,10 @@ namespace varnook {
 // file read is remembered under Load/Dir. A file whose content disagrees
 // with the read option is read as what it is, when the user agrees. A
 // failure ends it through the error path, which says why.
-void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName);
+// volumeFile: for a disk image, the file of it to read (as the volume names
+// it) without showing the disk view.
+void ReadProgramFile(WindowOperations& window, const CodePage& codePage, const std::string& fileName,
+                     const std::string& volumeFile = {});
 
 // Writes the document to a file the user names, as TXT or as HP BASIC
 // ASCII by the window's write option. Text with a character that is not a

@@ -1,5 +1,7 @@
 #include "operation_frame.h"
 
+#include "core/base/failure.h"
+
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -46,6 +48,8 @@ bool runCommand(WindowOperations& window, const CommandSubject& subject, const s
         return true;
     } catch (const std::bad_alloc&) {
         reason = "not enough memory";
+    } catch (const Failure& e) {
+        reason = e.windowText();
     } catch (const std::exception& e) {
         reason = e.what();
     }

@@ -55,9 +55,10 @@ public:
     virtual bool showSaveDialog() = 0;
 
     // LIF disk images. Modal; nothing when the user cancelled. The user picks
-    // an ASCII file of the volume to read, or names the file to write into it
-    // (offered: a name to start from).
-    virtual std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) = 0;
+    // an ASCII file of the volume to read (and may change the image, or pick
+    // one from another image: image is then that one), or names the file to
+    // write into it (offered: a name to start from).
+    virtual std::optional<std::string> chooseVolumeFile(std::string& image, const lif::Volume& volume) = 0;
     virtual std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) = 0;
 
     // Modal message with a warning icon, an OK button and the caption Varnook.

@@ -1,5 +1,6 @@
 #include "frm_main.h"
 
+#include "disk_view.h"
 #include "frm_about.h"
 #include "number_field.h"
 #include "twips.h"
@@ -107,6 +108,77 @@ void frmMain::createControls()
     nameControls();
     setUpKeyboard();
     connectHandlers();
+    controlsMade_ = true;
+    fitToStyle();
+}
+
+namespace {
+
+// A control's size: the layout's, grown to what the style needs to show it whole.
+QSize grown(const QWidget* control, int width, int height)
+{
+    const QSize hint = control->sizeHint();
+    return QSize(std::max(px(width), hint.width()), std::max(px(height), hint.height()));
+}
+
+} // namespace
+
+void frmMain::fitToStyle()
+{
+    // The Read and Write frames: the two options, the command button to
+    // their right.
+    const auto frame = [](QGroupBox* box, QRadioButton* hp, QRadioButton* txt, QPushButton* button) {
+        const QSize option = grown(hp, 1695, 255).expandedTo(grown(txt, 1695, 255));
+        hp->setGeometry(QRect(QPoint(px(120), px(200)), option));
+        txt->setGeometry(QRect(QPoint(px(120), std::max(px(450), hp->geometry().bottom() + 1)), option));
+        const QSize size = grown(button, 1215, 375);
+        button->setGeometry(QRect(QPoint(std::max(px(1920), hp->geometry().right() + px(105)), px(240)), size));
+        box->resize(std::max(px(3255), button->geometry().right() + px(120)), box->height());
+    };
+    frame(Frame1, opReadHp, opReadTxt, cmdRead);
+    frame(Frame2, opWriteHp, opWriteTxt, cmdWrite);
+
+    // The numbering frame, its check box on its upper edge as its title, and
+    // the row of Start and Step; a label keeps its gap to the field it names.
+    const QSize check = grown(chkLineNum, 1755, 195);
+    const int line = px(90); // the frame line, below the frame's top
+    const int lnopTop = std::max(px(720), opReadTxt->geometry().bottom() + 1 + check.height() / 2 - line);
+    const int fieldHeight = std::max(px(270), txtStart->sizeHint().height());
+    const int rowTop = std::max(px(180), line + check.height() / 2 - px(15));
+    int right = 0;
+    for (const auto& [label, field, fieldLeft] : {std::tuple{Label1, txtStart, 720}, std::tuple{Label2, txtStep, 2040}}) {
+        const QSize caption = grown(label, 495, 195);
+        // A label grows to the left as far as the control before it allows.
+        const int fieldX = std::max(px(fieldLeft), std::max(right, px(60)) + caption.width() + px(45));
+        field->setGeometry(fieldX, rowTop, px(675), fieldHeight);
+        label->setGeometry(fieldX - px(45) - caption.width(), rowTop + (fieldHeight - caption.height()) / 2,
+                           caption.width(), caption.height());
+        right = field->geometry().right() + px(105);
+    }
+    FrameLNOP->setGeometry(px(300), lnopTop, std::max(px(2835), right), std::max(px(555), rowTop + fieldHeight + px(105)));
+    chkLineNum->setGeometry(QRect(QPoint(px(360), lnopTop + line - check.height() / 2), check));
+    Frame1->resize(std::max(Frame1->width(), FrameLNOP->geometry().right() + px(180)),
+                   std::max(px(1395), FrameLNOP->geometry().bottom() + px(120)));
+    Frame2->setGeometry(std::max(px(3600), Frame1->geometry().right() + px(225)), px(120), Frame2->width(),
+                        std::max(px(735), opWriteTxt->geometry().bottom() + px(60)));
+
+    // Under the Write frame the code page; to the right the version and disk buttons.
+    const int rowY = std::max(px(1050), Frame2->geometry().bottom() + px(60));
+    const QSize combo = grown(cboCodePage, 1800, 330);
+    const QSize caption = grown(lblCodePage, 900, 255);
+    lblCodePage->setGeometry(Frame2->x(), rowY + (combo.height() - caption.height()) / 2, caption.width(),
+                             caption.height());
+    cboCodePage->setGeometry(QRect(QPoint(lblCodePage->geometry().right() + px(60), rowY), combo));
+    const QSize version = grown(cmdVer, 855, 255);
+    const QSize disks = grown(cmdDisk, 855, 330).expandedTo(QSize(version.width(), 0));
+    const int buttonsX = std::max({px(6960), Frame2->geometry().right() + px(105), cboCodePage->geometry().right() + px(105)});
+    cmdVer->setGeometry(QRect(QPoint(buttonsX, px(600)), QSize(disks.width(), version.height())));
+    cmdDisk->setGeometry(QRect(QPoint(buttonsX, rowY), disks));
+
+    // The document starts below all of it; the window's minimum grows with it.
+    documentTop_ = std::max({px(1560), Frame1->geometry().bottom() + px(45), cboCodePage->geometry().bottom() + px(90)});
+    setMinimumSize(std::max(px(kClientWidth), cmdDisk->geometry().right() + px(120)),
+                   px(kClientHeight) + documentTop_ - px(1560));
     LayoutControls();
 }
 
@@ -143,21 +215,10 @@ void frmMain::createOptionGroups()
     Label2->setGeometry(twipRect(1560, 240, 495, 195));
     txtStep = new NumberField(5, codePage_, FrameLNOP);
     txtStep->setGeometry(twipRect(2040, 180, 675, 270));
-    // Fonts differ from the original platform's: a label too narrow for its
-    // caption grows to the left, keeping its gap to the field it names.
-    for (const auto& [label, field] : {std::pair{Label1, txtStart}, std::pair{Label2, txtStep}}) {
-        const int needed = label->sizeHint().width();
-        if (needed > label->width()) {
-            label->setGeometry(std::max(0, label->geometry().right() + 1 - needed), label->y(), needed,
-                               label->height());
-        }
-    }
     // The check box sits on the frame's upper edge and is its title.
     chkLineNum = new QCheckBox(QStringLiteral("Insert LineNumber"), Frame1);
     chkLineNum->setGeometry(twipRect(360, 720, 1755, 195));
     chkLineNum->setAutoFillBackground(true);
-    // Fonts differ from the original platform's: never clip the caption.
-    chkLineNum->resize(std::max(chkLineNum->width(), chkLineNum->sizeHint().width()), chkLineNum->height());
     chkLineNum->setChecked(true);
     chkLineNum->raise();
 
@@ -166,14 +227,12 @@ void frmMain::createOptionGroups()
 
     cmdVer = new QPushButton(QStringLiteral("Ver.Info"), this);
     cmdVer->setGeometry(twipRect(6960, 600, 855, 255));
+    cmdDisk = new QPushButton(QStringLiteral("Disks..."), this);
 
     // The code page of text files and of the characters of program files,
     // under the Write frame.
     lblCodePage = new QLabel(QStringLiteral("Code page :"), this);
-    lblCodePage->setGeometry(twipRect(3600, 1110, 900, 255));
-    lblCodePage->resize(std::max(lblCodePage->width(), lblCodePage->sizeHint().width()), lblCodePage->height());
     cboCodePage = new QComboBox(this);
-    cboCodePage->setGeometry(lblCodePage->geometry().right() + px(60), px(1050), px(1800), px(330));
     for (const auto& name : CodePage::names()) {
         cboCodePage->addItem(QString::fromStdString(name));
     }
@@ -232,6 +291,7 @@ void frmMain::nameControls()
                                                       {opWriteTxt, "opWriteTxt"},
                                                       {cmdWrite, "cmdWrite"},
                                                       {cmdVer, "cmdVer"},
+                                                      {cmdDisk, "cmdDisk"},
                                                       {txtData, "txtData"},
                                                       {lblCodePage, "lblCodePage"},
                                                       {cboCodePage, "cboCodePage"},
@@ -246,7 +306,7 @@ void frmMain::nameControls()
 // Default buttons, focus, the tab order and the shortcuts.
 void frmMain::setUpKeyboard()
 {
-    for (QPushButton* button : {cmdRead, cmdWrite, cmdVer}) {
+    for (QPushButton* button : {cmdRead, cmdWrite, cmdVer, cmdDisk}) {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
@@ -266,13 +326,16 @@ void frmMain::setUpKeyboard()
     setTabOrder(chkLineNum, txtStart);
     setTabOrder(txtStart, txtStep);
     setTabOrder(txtStep, cboCodePage);
-    setTabOrder(cboCodePage, txtData);
+    setTabOrder(cboCodePage, cmdDisk);
+    setTabOrder(cmdDisk, txtData);
     cboCodePage->setAccessibleName(QStringLiteral("Code page"));
 
     cmdRead->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     cmdRead->setToolTip(QStringLiteral("Read a program file into the document (Ctrl+O)"));
     cmdWrite->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     cmdWrite->setToolTip(QStringLiteral("Write the document to a file (Ctrl+S)"));
+    cmdDisk->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    cmdDisk->setToolTip(QStringLiteral("Disk images: make one, see its files, take them out, put them in (Ctrl+D)"));
 }
 
 void frmMain::connectHandlers()
@@ -280,6 +343,7 @@ void frmMain::connectHandlers()
     connect(cmdRead, &QPushButton::clicked, this, &frmMain::cmdRead_Click);
     connect(cmdWrite, &QPushButton::clicked, this, &frmMain::cmdWrite_Click);
     connect(cmdVer, &QPushButton::clicked, this, &frmMain::cmdVer_Click);
+    connect(cmdDisk, &QPushButton::clicked, this, &frmMain::cmdDisk_Click);
     // Handlers run whenever a button becomes selected, by the user or the load step.
     connect(opReadHp, &QRadioButton::toggled, this, [this](bool on) {
         if (on) {
@@ -369,6 +433,19 @@ void frmMain::cmdVer_Click()
 {
     frmAbout about(this);
     about.exec();
+}
+
+void frmMain::cmdDisk_Click()
+{
+    DiskView view(this, codePage_, documentOrigin().image);
+    if (onDiskView) {
+        onDiskView(view);
+    } else {
+        view.exec();
+    }
+    if (view.opened() && setAsideEdits()) {
+        ReadProgramFile(*this, codePage_, view.image(), *view.opened());
+    }
 }
 
 void frmMain::Timer1_Timer()
@@ -492,6 +569,9 @@ void frmMain::moveEvent(QMoveEvent* event)
 void frmMain::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
+    if (controlsMade_ && (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)) {
+        fitToStyle();
+    }
     // A window manager may tell the new state after the new geometry: a
     // window restored from maximized is placed once it is normal again.
     if (event->type() == QEvent::WindowStateChange) {
@@ -529,7 +609,7 @@ void frmMain::LayoutControls()
 {
     const double clientWidth = twips(width());
     const double clientHeight = twips(height());
-    txtData->setGeometry(px(120), px(1560), px(clientWidth - 225), px(clientHeight - 1945));
+    txtData->setGeometry(px(120), documentTop_, px(clientWidth - 225), px(clientHeight) - documentTop_ - px(385));
     StatusBar1->setGeometry(0, px(clientHeight - 375), width(), px(375));
     ProgressBar1->setGeometry(px(2580), px(clientHeight - 330), px(clientWidth - 2880), px(315));
 }
@@ -596,7 +676,7 @@ QRect frmMain::firstStartRectangle() const
     const QFontMetrics text(txtData->font());
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     QSize client(std::max(minimumWidth(), px(225) + 88 * text.averageCharWidth() + 24),
-                 std::max(minimumHeight(), px(1945) + 30 * text.lineSpacing() + 8));
+                 std::max(minimumHeight(), documentTop_ + px(385) + 30 * text.lineSpacing() + 8));
     QRect outer(QPoint(), client.grownBy(kAssumedFrame).boundedTo(screen.size()));
     outer.moveCenter(screen.center());
     return outer;

@@ -72,7 +72,7 @@ public:
     void showWarningMessage(std::string_view text) override;
     bool askYesNo(std::string_view text, bool noByDefault = false) override;
     void setDocumentFile(std::string_view name) override;
-    std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
+    std::optional<std::string> chooseVolumeFile(std::string& image, const lif::Volume& volume) override;
     std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) override;
 
     // The controls, named as the commands and the layout know them.
@@ -91,6 +91,7 @@ public:
     QRadioButton* opWriteTxt;
     QPushButton* cmdWrite;
     QPushButton* cmdVer;
+    QPushButton* cmdDisk;
     QLabel* lblCodePage;
     QComboBox* cboCodePage;
     QPlainTextEdit* txtData;
@@ -111,6 +112,9 @@ public:
     // name offered (empty when choosing a file to read).
     std::function<std::optional<std::string>(const std::string& offered)> volumeAnswer;
 
+    // Works the disk view instead of the user (tests): it is shown, not run.
+    std::function<void(class DiskView&)> onDiskView;
+
     // The drop rules, for drags over the window and its document area.
     static Qt::DropAction CheckFileDrag(const QMimeData* data, Qt::DropActions effect);
     void ReadDroppedFile(const QMimeData* data);
@@ -119,6 +123,9 @@ public:
     void ReadFile(const QString& name);
 
     void LayoutControls();
+    // Places the controls where the layout has them, grown where the style
+    // needs more room to show them whole, and the window's minimum with them.
+    void fitToStyle();
 
     // Unwritten edits are written or given up first, as the user answers.
     // False when the user keeps them (Cancel, or the write did not happen).
@@ -128,6 +135,8 @@ public slots:
     void cmdRead_Click();
     void cmdWrite_Click();
     void cmdVer_Click();
+    // The disk view of the image the document came from, or of none.
+    void cmdDisk_Click();
     void opReadHp_Click();
     void opReadTxt_Click();
     void chkLineNum_Click();
@@ -185,6 +194,8 @@ private:
     // back out of the document area takes longer than keeping a copy.
     std::optional<std::string> documentCopy_;
     unsigned yieldCount_ = 0;
+    int documentTop_ = 104; // pixels: 1560 twips
+    bool controlsMade_ = false;
 };
 
 } // namespace varnook::ui

@@ -4,6 +4,7 @@
 #include "frm_main.h"
 #include "number_field.h"
 
+#include "disk_view.h"
 #include "volume_dialogs.h"
 
 #include "core/text/line_breaks.h"
@@ -217,9 +218,19 @@ bool frmMain::showSaveDialog()
     return CommonDialog1.ShowSave();
 }
 
-std::optional<std::string> frmMain::chooseVolumeFile(const lif::Volume& volume)
+std::optional<std::string> frmMain::chooseVolumeFile(std::string& image, const lif::Volume&)
 {
-    return volumeAnswer ? volumeAnswer("") : ui::chooseVolumeFile(this, volume);
+    if (volumeAnswer) {
+        return volumeAnswer("");
+    }
+    DiskView view(this, codePage_, image);
+    if (onDiskView) {
+        onDiskView(view);
+    } else {
+        view.exec();
+    }
+    image = view.image();
+    return view.opened();
 }
 
 std::optional<std::string> frmMain::askVolumeFileName(const lif::Volume& volume, const std::string& offered)

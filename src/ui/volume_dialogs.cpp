@@ -2,12 +2,10 @@
 
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QValidator>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace varnook::ui {
@@ -56,49 +54,6 @@ struct Frame {
 };
 
 } // namespace
-
-std::optional<std::string> chooseVolumeFile(QWidget* owner, const lif::Volume& volume)
-{
-    Frame frame(
-        owner,
-        QStringLiteral("The file is a LIF disk image (volume %1). Choose the program to read:").arg(labelText(volume)));
-    auto* list = new QTreeWidget;
-    list->setObjectName(QStringLiteral("volumeFiles"));
-    list->setRootIsDecorated(false);
-    list->setHeaderLabels(
-        {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Blocks"), QStringLiteral("Date")});
-    QTreeWidgetItem* first = nullptr;
-    for (const auto& file : volume.files) {
-        auto* item = new QTreeWidgetItem(
-            list, {QString::fromStdString(lif::shownName(file.name)), QString::fromStdString(lif::typeName(file.type)),
-                   QString::number(file.blocks), QString::fromStdString(lif::formatDate(file.date))});
-        item->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
-        item->setData(0, Qt::UserRole, QByteArray::fromStdString(file.name)); // the name as the volume holds it
-        if (file.type != lif::kTypeAscii || !file.damage.empty()) {
-            item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
-            const std::string why = file.damage.empty() ? lif::notTextReason(file.type) : file.damage;
-            for (int column = 0; column < 4; ++column) {
-                item->setToolTip(column, QString::fromStdString(why));
-            }
-        } else if (first == nullptr) {
-            first = item;
-        }
-    }
-    list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    list->setMinimumSize(420, 220);
-    frame.layout->addWidget(list);
-    const auto update = [&] {
-        frame.ok()->setEnabled(list->currentItem() != nullptr && list->currentItem()->isSelected());
-    };
-    QObject::connect(list, &QTreeWidget::itemSelectionChanged, &frame.dialog, update);
-    QObject::connect(list, &QTreeWidget::itemActivated, &frame.dialog, &QDialog::accept);
-    list->setCurrentItem(first);
-    update();
-    if (!frame.run() || list->currentItem() == nullptr) {
-        return std::nullopt;
-    }
-    return list->currentItem()->data(0, Qt::UserRole).toByteArray().toStdString();
-}
 
 std::optional<std::string> askVolumeFileName(QWidget* owner, const lif::Volume& volume, const std::string& offered)
 {

@@ -156,7 +156,7 @@ bool WebWindow::showSaveDialog()
     return true;
 }
 
-std::optional<std::string> WebWindow::chooseVolumeFile(const lif::Volume& volume)
+std::optional<std::string> WebWindow::chooseVolumeFile(std::string&, const lif::Volume& volume)
 {
     showVolume(dialogFileName_, volume);
     return volumeChoice;

@@ -65,7 +65,7 @@ public:
     bool showOpenDialog() override { return false; }
     bool showSaveDialog() override;
 
-    std::optional<std::string> chooseVolumeFile(const lif::Volume& volume) override;
+    std::optional<std::string> chooseVolumeFile(std::string& image, const lif::Volume& volume) override;
     std::optional<std::string> askVolumeFileName(const lif::Volume& volume, const std::string& offered) override;
 
     void showWarningMessage(std::string_view text) override;

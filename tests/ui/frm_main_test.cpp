@@ -163,11 +163,12 @@ TEST_F(FrmMain, firstStartAndTabStops)
     EXPECT_GE(w.txtData->viewport()->height() / QFontMetrics(w.txtData->font()).lineSpacing(), 30);
     EXPECT_TRUE(!w.cmdRead->isDefault() && !w.cmdWrite->isDefault() && !w.cmdVer->isDefault());
     QStringList stops{QApplication::focusWidget()->objectName()};
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         stops << QApplication::focusWidget()->objectName();
     }
-    EXPECT_EQ(stops.join(' '), QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt cboCodePage txtData"));
+    EXPECT_EQ(stops.join(' '),
+              QStringLiteral("cmdVer cmdRead opReadHp cmdWrite opWriteTxt cboCodePage cmdDisk txtData"));
     w.opReadTxt->setChecked(true);
     w.cmdRead->setFocus();
     QTest::keyClick(w.cmdRead, Qt::Key_Tab);
@@ -395,7 +396,7 @@ TEST_F(FrmMain, saveDialogAsksOnlyBeforeReplacing)
     EXPECT_EQ(lif::readVolume(files_ / "disk.lif").files.size(), 1u);
 }
 
-// Only ASCII files of a volume can be chosen; the name dialog says
+// The name dialog says
 // whether it adds or replaces a file, and refuses a name of another type.
 TEST_F(FrmMain, volumeDialogs)
 {
@@ -408,16 +409,6 @@ TEST_F(FrmMain, volumeDialogs)
     const lif::Volume volume = lif::readVolume(files_ / "work.lif");
     QString seen;
     std::optional<std::string> chosen;
-    const Step chooseNext = [&](QWidget* modal) {
-        auto* list = modal->findChild<QTreeWidget*>(QStringLiteral("volumeFiles"));
-        seen = list->currentItem()->text(0) + (list->topLevelItem(1)->flags() & Qt::ItemIsEnabled ? " BIN" : "");
-        list->setCurrentItem(list->topLevelItem(2));
-        QTest::keyClick(list, Qt::Key_Return);
-        return true;
-    };
-    EXPECT_TRUE(answering({chooseNext}, [&] { chosen = ui::chooseVolumeFile(nullptr, volume); }));
-    EXPECT_EQ(chosen, std::optional<std::string>("NEXT"));
-    EXPECT_EQ(seen, QStringLiteral("PROG"));
     const auto nameAnswer = [&](const QString& typed) -> Step {
         return [&seen, typed](QWidget* modal) {
             auto* name = modal->findChild<QLineEdit*>(QStringLiteral("volumeFileName"));

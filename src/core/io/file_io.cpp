@@ -160,4 +160,14 @@ void replaceFile(const std::filesystem::path& path, ByteView bytes)
     file.commit();
 }
 
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
+        return std::filesystem::equivalent(a, b, error);
+    }
+    return std::filesystem::weakly_canonical(std::filesystem::absolute(a, error), error) ==
+           std::filesystem::weakly_canonical(std::filesystem::absolute(b, error), error);
+}
+
 } // namespace varnook

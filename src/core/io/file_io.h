@@ -122,6 +122,9 @@ void syncFolder(const std::filesystem::path& folder);
 // Reads a whole regular file (see InputFile).
 Bytes readFileBytes(const std::filesystem::path& path);
 
+// Whether the two names are one file (links followed), or would be.
+bool samePlace(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Reads a stream (standard input) to its end, at most 2 GiB - 1 bytes.
 Bytes readStreamBytes(int fd);
 

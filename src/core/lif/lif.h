@@ -202,6 +202,24 @@ inline constexpr Medium kMedia[] = {{"9121", 1056}, {"9122", 2464}, {"9122-hd", 
 // for 4,928), else the block count as tracks of one block on one surface.
 Bytes newVolumeImage(std::string_view label, std::uint32_t blocks, std::uint32_t directoryBlocks, const Date& date);
 
+// Makes the file of a new empty volume of the whole medium's size
+// (emulators recognise a medium by it). Never replaces a file: a name that
+// is taken, even meanwhile, fails and nothing changes.
+void createVolumeFile(const std::filesystem::path& path, std::string_view label, std::uint32_t blocks,
+                      std::uint32_t directoryBlocks, const Date& date);
+
+// Writes the volume of an image or capture as a plain image of its whole
+// size to target (a capture's missing blocks, and those it never reached,
+// as zeros).
+struct Exported {
+    std::vector<std::uint32_t> absent; // the blocks written as zeros
+    std::string recovery; // that opening rolled back an unfinished change
+};
+Exported exportPlainImage(const std::filesystem::path& image, const std::filesystem::path& target);
+
+// The medium the volume's size is ("9122"), or nothing.
+const Medium* mediumOf(const Volume& volume);
+
 // The entry of a file to put on a volume; its start and length are set
 // when it is placed. Throws Failure for a name that is not a valid one.
 EntryBytes newEntry(std::string_view name, std::uint16_t type, const Date& date);

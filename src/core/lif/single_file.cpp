@@ -38,7 +38,8 @@ Bytes entryBlocks(const EntryBytes& e, ByteView content, const char* form)
         throw Failure(std::string(kNotExchanged) + ": its " + form + " says " +
                       (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
                                                                : std::to_string(size / kBlockSize) + " blocks") +
-                      ", and " + std::to_string(content.size()) + " bytes follow it (give --bare for the bare blocks)");
+                          ", and " + std::to_string(content.size()) + " bytes follow it",
+                      " (give --bare for the bare blocks)", "");
     }
     Bytes blocks(content.begin(), content.end());
     blocks.resize(static_cast<std::size_t>(size), 0x00);
@@ -72,8 +73,8 @@ std::pair<EntryBytes, Bytes> splitSingleFile(ByteView file)
         return {e, entryBlocks(e, file.subspan(start, size), "HFSLIF entry")};
     }
     if (file.size() < kEntrySize) {
-        throw Failure(std::string(kNotExchanged) +
-                      ": shorter than a directory entry (give --bare for the bare blocks)");
+        throw Failure(std::string(kNotExchanged) + ": shorter than a directory entry",
+                      " (give --bare for the bare blocks)", "");
     }
     std::copy_n(file.begin(), kEntrySize, e.begin());
     return {e, entryBlocks(e, file.subspan(kEntrySize), "entry")};

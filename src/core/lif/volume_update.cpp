@@ -105,7 +105,8 @@ Placement placeFile(const Volume& volume, std::string_view name, std::uint16_t t
                       "; it is not replaced");
     }
     if (old != nullptr && !replace) {
-        throw Failure("the volume already holds " + std::string(name) + "; give --replace to replace it");
+        throw Failure("the volume already holds " + std::string(name), "; give --replace to replace it",
+                      "; it is not replaced");
     }
     Placement placement;
     // The old version's entry, else a purged one, else the end entry (with
@@ -200,7 +201,8 @@ VolumeUpdate::VolumeUpdate(const std::filesystem::path& image) : file_(image, tr
 {
     if (const Container container = containerOfImage(file_); container != Container::None) {
         throw Failure(std::string(container == Container::ImageDisk ? "an " : "a ") + containerName(container) +
-                      " image is read here, never written: make a plain image of it with --export-image first");
+                          " image is read here, never written: make a plain image of it with ",
+                      "--export-image first", "Save As Plain Image in its disk view first");
     }
     std::tie(label_, directory_) = labelAndDirectory(file_);
     volume_ = parseVolume(label_, directory_, file_.size());

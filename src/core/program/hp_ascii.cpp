@@ -212,8 +212,8 @@ void settleCarriageReturns(Bytes& text)
                 continue;
             }
             const auto line = std::count(begin, begin + r, kLf) + 1;
-            throw Failure("line " + std::to_string(line) +
-                          " holds a CR inside it, which a text line cannot hold (--check shows where)");
+            throw Failure("line " + std::to_string(line) + " holds a CR inside it, which a text line cannot hold",
+                          " (--check shows where)", "");
         }
         text[w++] = text[r];
     }

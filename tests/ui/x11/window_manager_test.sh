@@ -183,13 +183,13 @@ check "openbox: restoring gives the remembered rectangle" outer_becomes "$win" "
 check "openbox: the program ends cleanly" close_app
 check "openbox: ... and it is stored unchanged" eval 'grep -q "^Top=2250$" "$work/config.ini" && grep -q "^Height=7125$" "$work/config.ini"'
 
-# The keyboard. Seven Tabs from Ver.Info: Read File, the read group (one stop),
-# Write File, the write group, the code page, the document area, and back to Ver.Info,
+# The keyboard. Eight Tabs from Ver.Info: Read File, the read group (one stop),
+# Write File, the write group, the code page, Disks..., the document area, and back to Ver.Info,
 # whose Space opens the About window.
 config 0
 start_app
 outer_becomes "$win" "200 150 602 475"
-xdotool key Tab Tab Tab Tab Tab Tab Tab space
+xdotool key Tab Tab Tab Tab Tab Tab Tab Tab space
 check "openbox: Tab goes round every stop, out of the document area too" eventually visible "Version Information"
 about=$(visible "Version Information")
 timeout 5 xdotool windowminimize --sync "$about"
@@ -293,7 +293,7 @@ check "openbox: ... which Return closes, leaving the window usable (Ctrl+O opens
   eval 'answer Return && eventually gone_dialog && xdotool key ctrl+o && eventually visible Open'
 xdotool key Escape
 eventually gone "Open"
-xdotool key Tab Tab Tab Tab Tab Tab # from Ver.Info to the document area
+xdotool key Tab Tab Tab Tab Tab Tab Tab # from Ver.Info to the document area
 xdotool type --delay 20 "10 END"
 xdotool key ctrl+s
 eventually visible "Save As"
