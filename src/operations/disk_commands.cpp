@@ -61,8 +61,9 @@ void extract(const std::string& image, const std::string& name, const std::strin
     replaceFile(pathOf(target), bare ? reader.fileBlocks(entry) : reader.singleFileForm(entry));
 }
 
-Arrival arrivalOf(const std::string& file, const CodePage& codePage)
+Arrival arrivalOf(const std::string& file, const std::string& image, const CodePage& codePage)
 {
+    refuseImageItself(file, image);
     const Bytes bytes = readFileBytes(pathOf(file));
     Arrival arrival;
     const std::string stem = pathOf(file).stem().string();

@@ -34,8 +34,9 @@ struct Arrival {
 // Reads a file to insert: a single file as LIF tools exchange them goes in
 // as it is; an HP BASIC ASCII program file, a bare LIF ASCII file or text
 // (in the code page) goes in as an ASCII file named after the file, when
-// that name is a valid one (else name is empty: the user gives one).
-Arrival arrivalOf(const std::string& file, const CodePage& codePage);
+// that name is a valid one (else name is empty: the user gives one). The
+// image itself is refused.
+Arrival arrivalOf(const std::string& file, const std::string& image, const CodePage& codePage);
 // Puts it into the image; a taken name is replaced only when replace is set.
 void insert(const std::string& image, const Arrival& arrival, bool replace);
 

@@ -120,7 +120,8 @@ private:
 };
 
 DiskView::DiskView(QWidget* owner, const CodePage& codePage, const std::string& image)
-    : QDialog(owner), codePage_(codePage)
+    : QDialog(owner),
+      codePage_(codePage)
 {
     setObjectName(QStringLiteral("diskView"));
     setSizeGripEnabled(true);
@@ -187,23 +188,23 @@ void DiskView::createActions()
     };
     openAction = action(fileMenu, QStringLiteral("&Open in Document"), QKeySequence(Qt::CTRL | Qt::Key_Return),
                         &DiskView::openProgram);
-    extractAction = action(fileMenu, QStringLiteral("&Extract..."), QKeySequence(Qt::CTRL | Qt::Key_E),
-                           [this] { extract(false); });
+    extractAction =
+        action(fileMenu, QStringLiteral("&Extract..."), QKeySequence(Qt::CTRL | Qt::Key_E), [this] { extract(false); });
     extractBareAction = action(fileMenu, QStringLiteral("Extract &Bare..."),
                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { extract(true); });
-    insertAction = action(fileMenu, QStringLiteral("&Insert..."), QKeySequence(Qt::CTRL | Qt::Key_I),
-                          &DiskView::insertChosen);
+    insertAction =
+        action(fileMenu, QStringLiteral("&Insert..."), QKeySequence(Qt::CTRL | Qt::Key_I), &DiskView::insertChosen);
     renameAction = action(fileMenu, QStringLiteral("&Rename..."), QKeySequence(Qt::Key_F2), &DiskView::renameSelected);
-    purgeAction = action(fileMenu, QStringLiteral("&Purge..."), QKeySequence(QKeySequence::Delete),
-                         &DiskView::purgeSelected);
-    newAction = action(diskMenu, QStringLiteral("&New Image..."), QKeySequence(Qt::CTRL | Qt::Key_N),
-                       &DiskView::newImage);
-    openImageAction = action(diskMenu, QStringLiteral("&Open Image..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-                             &DiskView::openImage);
+    purgeAction =
+        action(fileMenu, QStringLiteral("&Purge..."), QKeySequence(QKeySequence::Delete), &DiskView::purgeSelected);
+    newAction =
+        action(diskMenu, QStringLiteral("&New Image..."), QKeySequence(Qt::CTRL | Qt::Key_N), &DiskView::newImage);
+    openImageAction =
+        action(diskMenu, QStringLiteral("&Open Image..."), QKeySequence(Qt::CTRL | Qt::Key_O), &DiskView::openImage);
     diskMenu->addSeparator();
     packAction = action(diskMenu, QStringLiteral("&Pack"), QKeySequence(Qt::CTRL | Qt::Key_P), &DiskView::packVolume);
-    labelAction = action(diskMenu, QStringLiteral("Set &Label..."), QKeySequence(Qt::CTRL | Qt::Key_L),
-                         &DiskView::labelVolume);
+    labelAction =
+        action(diskMenu, QStringLiteral("Set &Label..."), QKeySequence(Qt::CTRL | Qt::Key_L), &DiskView::labelVolume);
     exportAction = action(diskMenu, QStringLiteral("&Save As Plain Image..."),
                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &DiskView::exportCapture);
     diskMenu->addSeparator();
@@ -386,8 +387,8 @@ void DiskView::openProgram()
     const std::string name = list_->currentItem()->data(kName, Qt::UserRole).toString().toStdString();
     const lif::Entry& entry = volume_->named(name);
     if (!entry.damage.empty() || entry.type != lif::kTypeAscii) {
-        outcome->setText(sentence(qt(entry.damage.empty() ? lif::notTextReason(entry.type)
-                                                          : entry.damage + "; it cannot be read")));
+        outcome->setText(
+            sentence(qt(entry.damage.empty() ? lif::notTextReason(entry.type) : entry.damage + "; it cannot be read")));
         return;
     }
     opened_ = entry.name;
@@ -412,7 +413,8 @@ void DiskView::extract(bool bare)
             !question(QStringLiteral("%1 already exists. Replace it?").arg(QDir::toNativeSeparators(target)), true)) {
             continue;
         }
-        change(QStringLiteral("Could not extract %1").arg(shown), QStringLiteral("Extracted %1 to %2.").arg(shown, QDir::toNativeSeparators(target)),
+        change(QStringLiteral("Could not extract %1").arg(shown),
+               QStringLiteral("Extracted %1 to %2.").arg(shown, QDir::toNativeSeparators(target)),
                [&] { disk::extract(image_, name.toStdString(), target.toStdString(), bare); });
     }
 }
@@ -436,7 +438,8 @@ void DiskView::insertFiles(const QStringList& files)
         const QString shown = QFileInfo(file).fileName();
         disk::Arrival arrival;
         const QString failed = QStringLiteral("Could not insert %1").arg(shown);
-        if (!change(failed, outcome->text(), [&] { arrival = disk::arrivalOf(file.toStdString(), codePage_); })) {
+        if (!change(failed, outcome->text(),
+                    [&] { arrival = disk::arrivalOf(file.toStdString(), image_, codePage_); })) {
             continue;
         }
         bool replace = false;
@@ -533,13 +536,15 @@ void DiskView::purgeSelected()
         return;
     }
     for (int i = 0; i < names.size(); ++i) {
-        change(QStringLiteral("Could not purge %1").arg(shown[i]), QStringLiteral("Purged %1.").arg(shown[i]), [&] { disk::purge(image_, names[i].toStdString()); });
+        change(QStringLiteral("Could not purge %1").arg(shown[i]), QStringLiteral("Purged %1.").arg(shown[i]),
+               [&] { disk::purge(image_, names[i].toStdString()); });
     }
 }
 
 void DiskView::packVolume()
 {
-    if (change(QStringLiteral("Could not pack the volume"), QStringLiteral("Packed."), [&] { disk::pack(image_); }) && volume_) {
+    if (change(QStringLiteral("Could not pack the volume"), QStringLiteral("Packed."), [&] { disk::pack(image_); }) &&
+        volume_) {
         outcome->setText(QStringLiteral("Packed: %1 blocks free in one gap.").arg(volume_->freeBlocks()));
     }
 }
@@ -555,7 +560,8 @@ void DiskView::labelVolume()
     if (!label) {
         return;
     }
-    change(QStringLiteral("Could not set the label"), QStringLiteral("Labelled %1.").arg(label->isEmpty() ? QStringLiteral("(no label)") : *label),
+    change(QStringLiteral("Could not set the label"),
+           QStringLiteral("Labelled %1.").arg(label->isEmpty() ? QStringLiteral("(no label)") : *label),
            [&] { disk::setLabel(image_, label->toStdString()); });
 }
 
@@ -605,7 +611,8 @@ void DiskView::newImage()
     }
     const std::string before = image_;
     image_ = file->toStdString();
-    if (!change(QStringLiteral("Could not make %1").arg(QFileInfo(*file).fileName()), QStringLiteral("Made %1, an empty %2 disk.").arg(QFileInfo(*file).fileName(), mediumName),
+    if (!change(QStringLiteral("Could not make %1").arg(QFileInfo(*file).fileName()),
+                QStringLiteral("Made %1, an empty %2 disk.").arg(QFileInfo(*file).fileName(), mediumName),
                 [&] { disk::create(image_, label.toStdString(), medium->blocks); })) {
         showImage(before);
         return;
@@ -661,9 +668,9 @@ QMimeData* DiskView::dragData()
     dragFolder_ = std::make_unique<QTemporaryDir>();
     QList<QUrl> urls;
     for (const QString& name : names) {
-        const QString target =
-            dragFolder_->filePath(qt(lif::shownName(volume_->named(name.toStdString()).name)));
-        if (change(QStringLiteral("Could not extract %1").arg(name), outcome->text(), [&] { disk::extract(image_, name.toStdString(), target.toStdString(), false); })) {
+        const QString target = dragFolder_->filePath(qt(lif::shownName(volume_->named(name.toStdString()).name)));
+        if (change(QStringLiteral("Could not extract %1").arg(name), outcome->text(),
+                   [&] { disk::extract(image_, name.toStdString(), target.toStdString(), false); })) {
             urls << QUrl::fromLocalFile(target);
         }
     }

@@ -146,7 +146,8 @@ void frmMain::fitToStyle()
     const int fieldHeight = std::max(px(270), txtStart->sizeHint().height());
     const int rowTop = std::max(px(180), line + check.height() / 2 - px(15));
     int right = 0;
-    for (const auto& [label, field, fieldLeft] : {std::tuple{Label1, txtStart, 720}, std::tuple{Label2, txtStep, 2040}}) {
+    for (const auto& [label, field, fieldLeft] :
+         {std::tuple{Label1, txtStart, 720}, std::tuple{Label2, txtStep, 2040}}) {
         const QSize caption = grown(label, 495, 195);
         // A label grows to the left as far as the control before it allows.
         const int fieldX = std::max(px(fieldLeft), std::max(right, px(60)) + caption.width() + px(45));
@@ -155,7 +156,8 @@ void frmMain::fitToStyle()
                            caption.width(), caption.height());
         right = field->geometry().right() + px(105);
     }
-    FrameLNOP->setGeometry(px(300), lnopTop, std::max(px(2835), right), std::max(px(555), rowTop + fieldHeight + px(105)));
+    FrameLNOP->setGeometry(px(300), lnopTop, std::max(px(2835), right),
+                           std::max(px(555), rowTop + fieldHeight + px(105)));
     chkLineNum->setGeometry(QRect(QPoint(px(360), lnopTop + line - check.height() / 2), check));
     Frame1->resize(std::max(Frame1->width(), FrameLNOP->geometry().right() + px(180)),
                    std::max(px(1395), FrameLNOP->geometry().bottom() + px(120)));
@@ -171,12 +173,14 @@ void frmMain::fitToStyle()
     cboCodePage->setGeometry(QRect(QPoint(lblCodePage->geometry().right() + px(60), rowY), combo));
     const QSize version = grown(cmdVer, 855, 255);
     const QSize disks = grown(cmdDisk, 855, 330).expandedTo(QSize(version.width(), 0));
-    const int buttonsX = std::max({px(6960), Frame2->geometry().right() + px(105), cboCodePage->geometry().right() + px(105)});
+    const int buttonsX =
+        std::max({px(6960), Frame2->geometry().right() + px(105), cboCodePage->geometry().right() + px(105)});
     cmdVer->setGeometry(QRect(QPoint(buttonsX, px(600)), QSize(disks.width(), version.height())));
     cmdDisk->setGeometry(QRect(QPoint(buttonsX, rowY), disks));
 
     // The document starts below all of it; the window's minimum grows with it.
-    documentTop_ = std::max({px(1560), Frame1->geometry().bottom() + px(45), cboCodePage->geometry().bottom() + px(90)});
+    documentTop_ =
+        std::max({px(1560), Frame1->geometry().bottom() + px(45), cboCodePage->geometry().bottom() + px(90)});
     setMinimumSize(std::max(px(kClientWidth), cmdDisk->geometry().right() + px(120)),
                    px(kClientHeight) + documentTop_ - px(1560));
     LayoutControls();

@@ -10,6 +10,7 @@
 #include "operations/file_commands.h"
 #include "operations/operation_frame.h"
 #include "settings/module1.h"
+#include "support/captures.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -503,7 +504,17 @@ TEST_F(FileCommands, DiskImagesOfferTheirFiles)
         }
         EXPECT_EQ(files.read("disk.lif"), before) << message;
     }
-    EXPECT_EQ(files.listing(), "disk.lif");
+    // A capture is read, never written: said in the window's words.
+    files.write("disk.td0", teleDiskOf(before, SIZE_MAX, SIZE_MAX));
+    w.file = path("disk.td0");
+    w.volumeFile = "PROG";
+    w.setDocumentText("10 A");
+    write();
+    expectCleanEnd("Writing failed", "disk.td0",
+                   "A TeleDisk image is read here, never written: make a plain image of it with Save As Plain Image "
+                   "in its disk view first.");
+    EXPECT_EQ(files.read("disk.lif"), before);
+    EXPECT_EQ(files.listing(), "disk.lif disk.td0");
 }
 
 // Each pair of the list a filter; "*.*" matches every file, as on the

@@ -16,7 +16,8 @@ public:
     // the reason and its option) and by the window (the reason and its own
     // way, or the reason alone).
     Failure(const std::string& reason, const std::string& lineRemedy, const std::string& windowRemedy)
-        : std::runtime_error(reason + lineRemedy), windowText_(reason + windowRemedy)
+        : std::runtime_error(reason + lineRemedy),
+          windowText_(reason + windowRemedy)
     {
     }
     // The text as the window says it: never an option of the command line.

@@ -36,8 +36,8 @@ Bytes entryBlocks(const EntryBytes& e, ByteView content, const char* form)
     if (type == kTypePurged || type == kTypeEnd || content.size() > size ||
         (size > 0 && content.size() <= size - kBlockSize)) {
         throw Failure(std::string(kNotExchanged) + ": its " + form + " says " +
-                      (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
-                                                               : std::to_string(size / kBlockSize) + " blocks") +
+                          (type == kTypePurged || type == kTypeEnd ? "type " + typeName(type)
+                                                                   : std::to_string(size / kBlockSize) + " blocks") +
                           ", and " + std::to_string(content.size()) + " bytes follow it",
                       " (give --bare for the bare blocks)", "");
     }
