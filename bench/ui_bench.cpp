@@ -1,8 +1,10 @@
-// The window's commands on a program of MB megabytes under the offscreen
-// platform:
-//   varnook_ui_bench {read|write|number} FOLDER [MB]
-// Prints the command's wall time and the longest time in which the window
-// could not repaint (no events were processed).
+// The window's commands on a program of MB megabytes (scripts/bench runs it
+// under Xvfb):
+//   varnook_ui_bench {read|number|write|write-txt|write-edited} FOLDER [MB]
+// write-edited writes after an edit at the document's end, so that the text
+// is taken out of the document area. Prints the command's wall time, the
+// longest time in which the window's event loop did not answer (a probe
+// timer pings it), and how many different places the progress bar showed.
 
 #include "sample_program.h"
 
@@ -18,9 +20,14 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QRadioButton>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTextCursor>
 
 #include <algorithm>
+#include <functional>
+#include <set>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -35,9 +42,16 @@ class EventMarks : public QObject {
 public:
     QElapsedTimer clock;
     std::vector<qint64> marks;
+    std::function<void()> atMark;
 
     EventMarks() { startTimer(0); }
-    void timerEvent(QTimerEvent*) override { marks.push_back(clock.elapsed()); }
+    void timerEvent(QTimerEvent*) override
+    {
+        marks.push_back(clock.elapsed());
+        if (atMark) {
+            atMark();
+        }
+    }
 
     qint64 longestGap(qint64 end) const
     {
@@ -56,7 +70,7 @@ public:
 int main(int argc, char** argv)
 {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: varnook_ui_bench {read|write|number} FOLDER [MB]\n");
+        std::fprintf(stderr, "usage: varnook_ui_bench {read|number|write|write-txt|write-edited} FOLDER [MB]\n");
         return 2;
     }
     const std::size_t megabytes = argc == 4 ? std::stoul(argv[3]) : 10;
@@ -76,30 +90,44 @@ int main(int argc, char** argv)
     ui::frmMain window;
     window.show();
     QApplication::processEvents();
-    if (command == "write") {
+    const bool writing = command.starts_with("write");
+    const bool asText = command == "write-txt";
+    const std::string out = folder + (asText ? "/out.txt" : "/out.asc");
+    if (writing) {
         window.opReadHp->setChecked(true);
         ReadProgramFile(window, page, asc);
         QApplication::processEvents(); // the window shows the program, as it would before a write
-        window.opWriteHp->setChecked(true);
-        window.CommonDialog1.answer = [&](bool) { return QString::fromStdString(folder + "/out.asc"); };
+        if (command == "write-edited") {
+            window.txtData->moveCursor(QTextCursor::End);
+            window.txtData->insertPlainText(QStringLiteral("\n"));
+            window.txtData->textCursor().deletePreviousChar();
+        }
+        (asText ? window.opWriteTxt : window.opWriteHp)->setChecked(true);
+        window.CommonDialog1.answer = [&](bool) { return QString::fromStdString(out); };
     } else if (command == "number") {
+        // Numbers past 32766 are asked about: Yes, number them.
+        window.onQuestion = [](const QString&, QMessageBox::StandardButtons) { return QMessageBox::Yes; };
         window.opReadTxt->setChecked(true);
         window.chkLineNum->setChecked(true);
     } else {
         window.opReadHp->setChecked(true);
     }
+    std::set<int> places;
     EventMarks events;
+    events.atMark = [&] { places.insert(window.ProgressBar1->value()); };
     events.clock.start();
-    if (command == "write") {
+
+    if (writing) {
         window.cmdWrite_Click();
     } else {
         ReadProgramFile(window, page, command == "number" ? txt : asc);
     }
     const qint64 total = events.clock.elapsed();
-    std::printf("%-6s %2zu MB %6lld ms, longest without repainting %5lld ms, status %s\n", command.c_str(), megabytes,
-                static_cast<long long>(total), static_cast<long long>(events.longestGap(total)),
+    std::printf("%-12s %2zu MB %6lld ms, longest without answering %5lld ms, progress places %2zu, status %s\n",
+                command.c_str(), megabytes, static_cast<long long>(total),
+                static_cast<long long>(events.longestGap(total)), places.size(),
                 window.StatusBar1Panel1->text().toUtf8().constData());
-    if (command == "write" && readFileBytes(folder + "/out.asc") != readFileBytes(asc)) {
+    if (writing && readFileBytes(out) != readFileBytes(asText ? txt : asc)) {
         std::printf("the written file differs\n");
         return 1;
     }

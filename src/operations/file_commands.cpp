@@ -43,6 +43,24 @@ Bytes readWithProgress(WindowOperations& window, const std::string& name, std::s
     return bytes;
 }
 
+// Writes the file aside from the window, in stretches that ProgressCount
+// follows.
+void writeWithProgress(WindowOperations& window, const std::string& target, const Bytes& bytes)
+{
+    window.setProgressMaximum(static_cast<double>(bytes.size()) - 1);
+    ProgressCount = 0;
+    window.startProgressTimer();
+    window.aside([&] {
+        ReplacementFile output(target);
+        for (std::size_t at = 0; at < bytes.size(); at += kStretch) {
+            ProgressCount = static_cast<std::int32_t>(at);
+            window.yield();
+            output.write(ByteView(bytes).subspan(at, std::min(kStretch, bytes.size() - at)));
+        }
+        output.commit();
+    });
+}
+
 // Reads the file as what it is: when its content and the read option
 // disagree, the user is asked whether to read it by its content. False when
 // the user declines.
@@ -157,12 +175,18 @@ bool readHpAscii(WindowOperations& window, const CodePage& codePage, const std::
 void readTxt(WindowOperations& window, const CodePage& codePage, const std::string& name)
 {
     window.setStatusText(status::kNowReading);
-    const Bytes file = readFileBytes(name);
+    Bytes file;
+    std::optional<std::string> evidence;
+    window.aside([&] {
+        file = readFileBytes(name);
+        if (codePage.name() != "UTF-8") {
+            evidence = utf8Evidence(file);
+        }
+    });
     ByteView bytes = file;
     std::optional<CodePage> utf8;
     if (codePage.name() != "UTF-8") {
-        if (const auto evidence = utf8Evidence(bytes);
-            evidence && window.askYesNo(fileNameOf(name) + " is UTF-8 text (it " + *evidence + "), not " +
+        if (evidence && window.askYesNo(fileNameOf(name) + " is UTF-8 text (it " + *evidence + "), not " +
                                         codePage.name() + ". Read it as UTF-8?")) {
             utf8 = CodePage::named("UTF-8");
             if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
@@ -171,7 +195,9 @@ void readTxt(WindowOperations& window, const CodePage& codePage, const std::stri
         }
     }
     const CodePage& readIn = utf8 ? *utf8 : codePage;
-    window.setDocumentText(readIn.toUtf8(bytes));
+    std::string text;
+    window.aside([&] { text = readIn.toUtf8(bytes); });
+    window.setDocumentText(text);
     if (window.lineNumbersWanted() && !InsertLineNumbers(window, readIn)) {
         return; // read, and left unnumbered as the user chose
     }
@@ -254,9 +280,14 @@ bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject
     if (holds && !window.askYesNo(fileNameOf(subject.file) + " is " + *holds + ". Replace it with this text?", true)) {
         return false;
     }
+    window.setBusy();
     window.setStatusText(status::kWriting);
-    const Bytes bytes = codePage.fromUtf8(window.documentText());
-    replaceFile(subject.file, bytes);
+    const std::string text = window.documentText();
+    Bytes bytes;
+    window.aside([&] { bytes = codePage.fromUtf8(text); });
+    writeWithProgress(window, subject.file, bytes);
+    window.stopProgressTimer();
+    window.setProgressValue(0);
     window.setStatusText(status::kComplete);
     written(window, fileNameOf(subject.file));
     window.setIdle();
@@ -265,17 +296,31 @@ bool writeTxt(WindowOperations& window, const CodePage& codePage, CommandSubject
 
 bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std::string& text, CommandSubject& subject)
 {
-    const SingleByteText single = codePage.toSingleBytes(text);
+    // What needs no file name is refused before the save dialog; the window
+    // shows it is working meanwhile.
+    SingleByteText single;
+    std::optional<TextPosition> position;
+    window.setBusy();
+    beforePhase(window, status::kNowConverting, [&] {
+        window.aside([&] {
+            single = codePage.toSingleBytes(text);
+            if (!single.offending) {
+                position = findUncarriableByte(single.bytes);
+            }
+            if (!single.offending && !position) {
+                requireLinesFit(single.bytes);
+            }
+        });
+    });
+    window.setIdle();
     if (single.offending) {
         window.showWarningMessage(std::string(kDoubleByteWarning) + "\n" + describe(*single.offending));
         return false;
     }
-    if (const auto position = findUncarriableByte(single.bytes)) {
+    if (position) {
         window.showWarningMessage(uncarriableByteMessage(*position));
         return false;
     }
-    // What needs no file name is refused before the save dialog.
-    beforePhase(window, status::kNowConverting, [&] { requireLinesFit(single.bytes); });
     // A program read out of a disk image is offered its way back, under its
     // name; No gives the save dialog for another file or image.
     const bool back = offerWayBack(window);
@@ -317,15 +362,7 @@ bool writeHpAscii(WindowOperations& window, const CodePage& codePage, const std:
         window.setProgressMaximum(0);
         lif::VolumeUpdate(target).put(lifName, asciiFileFromProgramFile(file), lif::dateNow());
     } else {
-        window.setProgressMaximum(static_cast<double>(file.size()) - 1);
-        ReplacementFile output(target);
-        for (std::size_t at = 0; at < file.size(); at += kStretch) {
-            const std::size_t count = std::min(kStretch, file.size() - at);
-            ProgressCount = static_cast<std::int32_t>(at);
-            window.yield();
-            output.write(ByteView(file).subspan(at, count));
-        }
-        output.commit();
+        writeWithProgress(window, target, file);
     }
     window.stopProgressTimer();
     window.setStatusText(status::kComplete);

@@ -8,7 +8,7 @@
 
 namespace varnook {
 
-std::int32_t ProgressCount = 0;
+std::atomic<std::int32_t> ProgressCount = 0;
 
 void progressTimerTick(WindowOperations& window)
 {

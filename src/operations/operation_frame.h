@@ -8,11 +8,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <atomic>
 
 namespace varnook {
 
-// The index the running loop has reached; the progress timer shows it.
-extern std::int32_t ProgressCount;
+// The index the running loop has reached; the progress timer shows it. A
+// loop may run aside from the window's thread, so it is atomic.
+extern std::atomic<std::int32_t> ProgressCount;
 
 // Status texts, one per phase.
 namespace status {

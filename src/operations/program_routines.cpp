@@ -19,7 +19,7 @@ bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView 
     YieldingProgress progress(window);
     Bytes decoded;
     try {
-        decoded = decodeProgramFile(bytes, &progress);
+        window.aside([&] { decoded = decodeProgramFile(bytes, &progress); });
     } catch (const DamagedRecords& damage) {
         window.stopProgressTimer();
         if (!window.askYesNo(std::string(fileName) + " is damaged at offset " + std::to_string(damage.offset) + " (" +
@@ -29,11 +29,13 @@ bool DecodeHpAscii(WindowOperations& window, const CodePage& codePage, ByteView 
             return false;
         }
         window.startProgressTimer();
-        decoded = decodeProgramFileLeniently(bytes, &progress);
+        window.aside([&] { decoded = decodeProgramFileLeniently(bytes, &progress); });
     }
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
-    window.setDocumentText(codePage.toUtf8(decoded));
+    std::string text;
+    window.aside([&] { text = codePage.toUtf8(decoded); });
+    window.setDocumentText(text);
     window.setProgressValue(0);
     window.setStatusText(status::kComplete);
     return true;
@@ -47,7 +49,8 @@ Bytes EncodeHpAscii(WindowOperations& window, ByteView text)
     window.setProgressMaximum(static_cast<double>(text.size()));
     window.startProgressTimer();
     YieldingProgress progress(window);
-    Bytes file = encodeHpAsciiBytes(text, &progress);
+    Bytes file;
+    window.aside([&] { file = encodeHpAsciiBytes(text, &progress); });
     window.setProgressValue(0);
     ProgressCount = 0;
     window.yield();
@@ -91,7 +94,9 @@ std::string lineText(const CodePage& codePage, ByteView text, std::int64_t line)
 
 bool InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
 {
-    const Bytes input = codePage.fromUtf8(window.documentText());
+    const std::string document = window.documentText();
+    Bytes input;
+    window.aside([&] { input = codePage.fromUtf8(document); });
     if (input.empty()) {
         throw Failure("the document is empty");
     }
@@ -103,7 +108,9 @@ bool InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
     const std::int32_t step = readWholeNumber(stepTyped);
     showAsRead(startTyped, start, &WindowOperations::setStartText, window);
     showAsRead(stepTyped, step, &WindowOperations::setStepText, window);
-    if (const auto outside = firstLineOutside(input, start, step)) {
+    std::optional<NumberedLine> outside;
+    window.aside([&] { outside = firstLineOutside(input, start, step); });
+    if (outside) {
         if (!window.askYesNo("Line " + std::to_string(outside->line) + " (" + lineText(codePage, input, outside->line) +
                                  ") would be numbered " + std::to_string(outside->number) +
                                  ", and HP BASIC takes line numbers " + std::to_string(kFirstLineNumber) + " to " +
@@ -117,10 +124,11 @@ bool InsertLineNumbers(WindowOperations& window, const CodePage& codePage)
     window.setProgressMaximum(static_cast<double>(input.size()) - 1);
     window.startProgressTimer();
     YieldingProgress progress(window);
-    const Bytes numbered = insertLineNumberBytes(input, start, step, &progress);
+    std::string numbered;
+    window.aside([&] { numbered = codePage.toUtf8(insertLineNumberBytes(input, start, step, &progress)); });
     window.stopProgressTimer();
     window.setProgressValue(window.progressMaximum());
-    window.setDocumentText(codePage.toUtf8(numbered));
+    window.setDocumentText(numbered);
     window.setProgressValue(0);
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "core/lif/lif.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +43,14 @@ public:
     // The 250 ms tick that copies ProgressCount into the progress bar.
     virtual void startProgressTimer() = 0;
     virtual void stopProgressTimer() = 0;
-    // Lets pending window events (repaint, timer ticks) run.
+    // Lets pending window events (repaint, timer ticks) run; nothing when
+    // called aside (below).
     virtual void yield() = 0;
+    // Runs work that touches nothing of the window (it may yield) while the
+    // window stays responsive: aside from the window's thread where there
+    // is one, the window's events running meanwhile (the user's input left
+    // waiting). A failure inside is thrown here.
+    virtual void aside(const std::function<void()>& work) { work(); }
 
     // The one file dialog of the window; its file name survives between uses.
     virtual void setDialogFileName(const std::string& name) = 0;

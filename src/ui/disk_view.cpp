@@ -157,6 +157,12 @@ DiskView::DiskView(QWidget* owner, const CodePage& codePage, const std::string& 
     layout->addWidget(buttons);
     connect(list_, &QTreeWidget::itemSelectionChanged, this, &DiskView::updateActions);
     connect(list_, &QTreeWidget::itemActivated, this, [this] { openProgram(); });
+    // A note is often longer than its column: the line under the list says it whole.
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item != nullptr && !item->text(kNote).isEmpty()) {
+            outcome->setText(item->text(0) + QStringLiteral(": ") + sentence(item->text(kNote)));
+        }
+    });
     const QFontMetrics metrics(font());
     resize(metrics.averageCharWidth() * 90, metrics.lineSpacing() * 26);
     showImage(image);
@@ -267,6 +273,9 @@ void DiskView::reload()
         auto* item = new QTreeWidgetItem(list_, {qt(lif::shownName(file.name)), qt(lif::typeName(file.type)),
                                                  QString::number(file.blocks), qt(lif::formatDate(file.date)), note});
         item->setTextAlignment(kBlocks, Qt::AlignRight | Qt::AlignVCenter);
+        for (int column = 0; column <= kNote && !note.isEmpty(); ++column) {
+            item->setToolTip(column, note);
+        }
         item->setData(kName, Qt::UserRole, qt(nameFor(file)));
         if (selected.contains(qt(nameFor(file)))) {
             item->setSelected(true);
@@ -304,10 +313,10 @@ void DiskView::updateActions()
     extractAction->setEnabled(selected > 0);
     extractBareAction->setEnabled(selected > 0);
     insertAction->setEnabled(sound);
-    renameAction->setEnabled(plain && selected == 1);
-    purgeAction->setEnabled(plain && selected > 0);
+    renameAction->setEnabled(sound && selected == 1);
+    purgeAction->setEnabled(sound && selected > 0);
     packAction->setEnabled(sound);
-    labelAction->setEnabled(plain);
+    labelAction->setEnabled(sound);
     exportAction->setEnabled(open);
     exportAction->setText(open && !plain ? QStringLiteral("&Save As Plain Image...")
                                          : QStringLiteral("&Save Copy As Plain Image..."));

@@ -165,13 +165,13 @@ void frmMain::fitToStyle()
                         std::max(px(735), opWriteTxt->geometry().bottom() + px(60)));
 
     // Under the Write frame the code page; to the right the version and disk buttons.
-    const int rowY = std::max(px(1050), Frame2->geometry().bottom() + px(60));
+    const QSize version = grown(cmdVer, 855, 255);
+    const int rowY = std::max({px(1050), Frame2->geometry().bottom() + px(60), px(600) + version.height() + px(45)});
     const QSize combo = grown(cboCodePage, 1800, 330);
     const QSize caption = grown(lblCodePage, 900, 255);
     lblCodePage->setGeometry(Frame2->x(), rowY + (combo.height() - caption.height()) / 2, caption.width(),
                              caption.height());
     cboCodePage->setGeometry(QRect(QPoint(lblCodePage->geometry().right() + px(60), rowY), combo));
-    const QSize version = grown(cmdVer, 855, 255);
     const QSize disks = grown(cmdDisk, 855, 330).expandedTo(QSize(version.width(), 0));
     const int buttonsX =
         std::max({px(6960), Frame2->geometry().right() + px(105), cboCodePage->geometry().right() + px(105)});

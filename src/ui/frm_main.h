@@ -63,6 +63,7 @@ public:
     void startProgressTimer() override;
     void stopProgressTimer() override;
     void yield() override;
+    void aside(const std::function<void()>& work) override;
     void setDialogFileName(const std::string& name) override;
     std::string dialogFileName() override;
     void setDialogFilter(const std::string& filter) override;

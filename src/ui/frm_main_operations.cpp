@@ -19,9 +19,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QThread>
+#include <QEventLoop>
 
 #include <algorithm>
 
@@ -43,11 +46,34 @@ std::string frmMain::documentText()
     if (documentCopy_) {
         return *documentCopy_;
     }
-    // toRawText, not toPlainText: that one turns U+00A0 into a blank.
-    QString text = txtData->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
-    return text.toStdString();
+    // Block by block, events running between stretches, so that 30 MB do not
+    // freeze the window; busy meanwhile, so that nothing edits it. The
+    // block's own text: toPlainText would turn U+00A0 into a blank.
+    const bool wasIdle = isEnabled();
+    setBusy();
+    std::string text;
+    text.reserve(static_cast<std::size_t>(txtData->document()->characterCount()) * 11 / 10);
+    // The progress bar follows the lines taken.
+    setProgressMaximum(txtData->document()->blockCount());
+    int count = 0;
+    for (QTextBlock block = txtData->document()->begin(); block.isValid(); block = block.next()) {
+        if (block != txtData->document()->begin()) {
+            text += "\r\n";
+        }
+        QString line = block.text();
+        line.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+        text += line.toStdString();
+        if (++count % 4096 == 0) {
+            setProgressValue(count);
+            pumpEvents();
+        }
+    }
+    setProgressValue(0);
+    if (wasIdle) {
+        setIdle();
+    }
+    documentCopy_ = text;
+    return text;
 }
 
 void frmMain::setDocumentText(std::string_view text)
@@ -59,6 +85,11 @@ void frmMain::setDocumentText(std::string_view text)
     document->setUndoRedoEnabled(false);
     txtData->clear();
     QTextCursor cursor(document);
+    // A text of many pieces: the progress bar follows them.
+    const bool pieces = normalized.size() > kDocumentPiece;
+    if (pieces) {
+        setProgressMaximum(static_cast<double>(normalized.size()));
+    }
     for (std::size_t at = 0; at < normalized.size();) {
         std::size_t end = std::min(normalized.size(), at + kDocumentPiece);
         const std::size_t lineEnd = normalized.find('\n', end);
@@ -67,6 +98,9 @@ void frmMain::setDocumentText(std::string_view text)
         piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         cursor.insertText(piece);
         at = end;
+        if (pieces) {
+            setProgressValue(static_cast<double>(at));
+        }
         pumpEvents();
     }
     document->setUndoRedoEnabled(true);
@@ -172,12 +206,37 @@ void frmMain::stopProgressTimer()
 
 void frmMain::yield()
 {
+    if (QThread::currentThread() != thread()) {
+        return; // aside: the window's thread runs its events meanwhile
+    }
     // Loops yield often; the events are pumped about every 15 ms, which keeps
     // the window painting and the 250 ms tick on time at little cost.
     if (++yieldCount_ % 4 != 0 && sincePump_.isValid()) {
         return;
     }
     pumpEvents();
+}
+
+void frmMain::aside(const std::function<void()>& work)
+{
+    std::exception_ptr failure;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }));
+    QEventLoop loop;
+    connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker->start();
+    // Repaints and timer ticks run; the user's input waits, as while busy.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
+    sincePump_.restart();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 void frmMain::pumpEvents()

@@ -333,8 +333,9 @@ TEST_F(FileCommands, SaveDialogOffersTheWriteFormatsName)
         EXPECT_EQ(w.CommonDialog1.FileName.toStdString(), offered) << remembered;
     }
     // Nothing but each command's empty status.
-    EXPECT_EQ(w.only({"busy", "status"}) + files.listing(),
-              "status |status |status |status |status |status |status |status ");
+    EXPECT_EQ(w.only({"status", "save"}) + files.listing(), "status |save dialog|status |save dialog|status |save "
+                                                            "dialog|status |save dialog|status |save dialog|status "
+                                                            "|save dialog|status |save dialog|status |save dialog");
 }
 
 // Each row: code page, document, target, written as TXT; then what the user
@@ -354,18 +355,20 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
     files.write("bare.lif", asciiFileFromProgramFile(kWorked));
     const std::string big = textOf(program(200000));
     const std::string worked = textOf(kWorked);
-    const std::string noByte = "warning Error!! 2 byte character is contained!";
-    const std::string place = "warning Error!! The character at line 2, column 5 (a NUL, or a character stored as byte "
-                              "FF) cannot be kept in an HP BASIC ASCII file.";
-    const std::string hp = "save dialog|busy|status Now Converting|status Now Writing|";
+    const std::string noByte = "busy|idle|warning Error!! 2 byte character is contained!";
+    const std::string place =
+        "busy|idle|warning Error!! The character at line 2, column 5 (a NUL, or a character stored as byte "
+        "FF) cannot be kept in an HP BASIC ASCII file.";
+    // The checks that need no file name run first, the window busy meanwhile.
+    const std::string hp = "busy|idle|save dialog|busy|status Now Converting|status Now Writing|";
     const std::string writing = "Now Converting|status Now Writing|";
-    const std::string txtDone = "save dialog|status Writing|status Complete|idle";
+    const std::string txtDone = "save dialog|busy|status Writing|status Complete|idle";
     const std::string early =
-        "status Now Converting|status Converting failed|idle|warning The file could not be written.\n";
+        "busy|status Now Converting|status Converting failed|idle|warning The file could not be written.\n";
     const auto failed = [](const std::string& phases, const std::string& file, const std::string& reason) {
         const char* failedPhase = phases.ends_with("Now Writing|") ? "Writing failed|" : "Converting failed|";
-        return "save dialog|busy|status " + phases + "status " + failedPhase + "idle|warning Could not write " + file +
-               ".\n" + reason + ".";
+        return "busy|idle|save dialog|busy|status " + phases + "status " + failedPhase +
+               "idle|warning Could not write " + file + ".\n" + reason + ".";
     };
     const struct {
         const char* page;
@@ -389,7 +392,8 @@ TEST_F(FileCommands, WritesSayWhatTheyDo)
         {"windows-1252", big, "old.asc", false, failed(writing, "old.asc", "Cannot write: File too large"),
          worked}, // the disk fills up
         {"windows-1252", big, "old.txt", true,
-         "save dialog|status Writing|status Writing failed|idle|warning Could not write old.txt.\nCannot write: File "
+         "save dialog|busy|status Writing|status Writing failed|idle|warning Could not write old.txt.\nCannot write: "
+         "File "
          "too large.",
          "10 OLD\r\n"},
         {"windows-1252", "10 BEEP\r\n20 END", "out.txt", true, txtDone,
