@@ -150,6 +150,8 @@ DiskView::DiskView(QWidget* owner, const CodePage& codePage, const std::string& 
     bar->addActions({openAction, extractAction, insertAction, renameAction, purgeAction, packAction});
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Return belongs to the list (open the program), never to Close.
+    buttons->button(QDialogButtonBox::Close)->setAutoDefault(false);
     layout->addWidget(bar);
     layout->addWidget(summary);
     layout->addWidget(list_, 1);
@@ -283,6 +285,10 @@ void DiskView::reload()
         if (qt(nameFor(file)) == current || (current.isEmpty() && list_->currentItem() == nullptr)) {
             list_->setCurrentItem(item, 0, QItemSelectionModel::NoUpdate);
         }
+    }
+    // The file that was current is gone (purged, renamed): the first one is.
+    if (list_->currentItem() == nullptr && list_->topLevelItemCount() > 0) {
+        list_->setCurrentItem(list_->topLevelItem(0), 0, QItemSelectionModel::NoUpdate);
     }
     if (list_->selectedItems().isEmpty() && list_->currentItem() != nullptr) {
         list_->currentItem()->setSelected(true);

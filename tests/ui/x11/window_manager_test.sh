@@ -235,8 +235,8 @@ answer Return
 check "openbox: ... as text, once the user agrees" eventually visible "OTHER.txt - Varnook"
 close_app
 
-# A disk image named on the command line lists its programs in a dialog
-# that has the focus: Return reads the first. Then, by the keyboard: Write
+# A disk image named on the command line shows its disk view, whose list
+# has the focus: Return reads the first program. Then, by the keyboard: Write
 # File as TXT gives the program back; with the write option HP BASIC ASCII,
 # saving onto the image asks no question about replacing it, but for the
 # program's name in the volume, and adds the program to the image.
@@ -247,9 +247,8 @@ config 0
 app=$!
 pids+=($app)
 win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Varnook$' | head -n 1)
-eventually windows 2
-win=$(xdotool search --onlyvisible --name '^Varnook$' | sort -n | head -n 1) # the main window, made first
-check "openbox: the disk image's list opens with the focus" eventually dialog_active
+check "openbox: the disk image's view opens with the focus" \
+  eventually sh -c "[ \"\$(xdotool getactivewindow getwindowname)\" = 'disk.lif - Disk - Varnook' ]"
 xdotool key Return
 check "openbox: ... and Return reads the program chosen" eventually visible "PROG in disk.lif - Varnook"
 xdotool key Tab Tab Tab space # Ver.Info, Read File, the read group, Write File
@@ -271,6 +270,49 @@ check "openbox: ... and adds the program under that name" \
   eventually sh -c "'$convert' --list '$work/disk.lif' | grep -q '^COPY '"
 check "openbox: ... and the program in it is the one read" \
   eventually cmp -s <("$convert" --to hp --volume "$work/disk.lif" COPY) "$work/PROG.asc"
+close_app
+
+# A whole disk session by the keyboard alone: the disk view (Ctrl+D), a new
+# image, two programs in, one renamed, the other purged, the volume packed,
+# the program extracted; the image is then what the command line makes of it.
+config 0
+start_app
+mkdir -p "$work/out"
+active_is() { [ "$(xdotool getactivewindow getwindowname)" = "$1" ]; }
+keys_into() { # the window title, then the keys for it once it is active
+  local title=$1; shift
+  eventually active_is "$title" || { echo "not active: $title ($(xdotool getactivewindow getwindowname))"; return 1; }
+  xdotool "$@"
+}
+xdotool key ctrl+d
+check "openbox: Ctrl+D opens the disk view" eventually active_is "Disk Images - Varnook"
+xdotool key ctrl+n
+keys_into "New Disk Image - Varnook" key Tab type --delay 20 WORK
+xdotool key Return
+keys_into "New disk image" type --delay 20 "$work/new.lif"
+xdotool key Return
+check "openbox: a new image is made and shown" eventually active_is "new.lif - Disk - Varnook"
+for program in PROG.asc OTHER.txt; do
+  xdotool key ctrl+i
+  keys_into "Insert into the disk image" type --delay 20 "$work/$program"
+  xdotool key Return
+  eventually sh -c "'$convert' list '$work/new.lif' | grep -q '^${program%.*} '"
+done
+keys_into "new.lif - Disk - Varnook" key F2
+keys_into Varnook type --delay 20 SWEEP
+xdotool key Return
+eventually sh -c "'$convert' list '$work/new.lif' | grep -q '^SWEEP '"
+keys_into "new.lif - Disk - Varnook" key Down Delete
+keys_into Varnook key alt+y
+keys_into "new.lif - Disk - Varnook" key ctrl+p ctrl+e
+keys_into "Extract as LIF files into" type --delay 20 "$work/out"
+xdotool key Return
+check "openbox: the session leaves the command line's image: one program, renamed, packed" \
+  eventually sh -c "'$convert' list '$work/new.lif' | awk '{print \$1, \$2, \$3}' | tr '\n' ' ' | grep -qx 'SWEEP ASCII 1 Volume WORK: 1 ' && '$convert' check '$work/new.lif' >/dev/null"
+check "openbox: ... and the program extracted is the command line's" \
+  eventually cmp -s "$work/out/SWEEP" <("$convert" extract "$work/new.lif" SWEEP)
+xdotool key Escape
+check "openbox: Escape closes the disk view" eventually active_is Varnook
 close_app
 
 # The window tells the truth. The program runs as an ordinary user here, so
