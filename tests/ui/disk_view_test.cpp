@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -91,6 +93,19 @@ struct Session {
     ui::DiskView view;
 };
 
+// A file dragged in from a file manager and dropped.
+void drop(QWidget* target, const char* file)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(file)))});
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &dropped);
+    EXPECT_TRUE(enter.isAccepted() && dropped.isAccepted());
+}
+
 class DiskView : public ::testing::Test {
 protected:
     void SetUp() override
@@ -149,7 +164,7 @@ TEST_F(DiskView, ActionsLeaveWhatTheCommandLineMakes)
         {{}, {"NEW"}, [](Session& s) { s.view.labelAction->trigger(); }, "label v.lif NEW", "Labelled NEW."},
         {{},
          {},
-         [](Session& s) { s.view.insertFiles({"PROG.asc"}); },
+         [](Session& s) { drop(s.view.files()->viewport(), "PROG.asc"); },
          "write v.lif --from hp PROG.asc",
          "Inserted PROG.asc as PROG."},
         {{},
