@@ -245,9 +245,12 @@ void DiskView::reload()
     std::string recovery;
     try {
         volume_ = disk::catalogue(image_, &recovery);
-    } catch (const Failure& e) {
-        summary->setText(QStringLiteral("%1 cannot be read: %2")
-                             .arg(QFileInfo(qt(image_)).fileName(), sentence(qt(e.windowText()))));
+    } catch (const std::exception& e) {
+        const auto* failure = dynamic_cast<const Failure*>(&e);
+        summary->setText(
+            QStringLiteral("%1 cannot be read: %2")
+                .arg(QFileInfo(qt(image_)).fileName(),
+                     sentence(failure != nullptr ? qt(failure->windowText()) : QString::fromLocal8Bit(e.what()))));
         updateActions();
         return;
     }
@@ -296,6 +299,24 @@ void DiskView::reload()
     updateActions();
 }
 
+const lif::Entry* DiskView::entryOf(const QString& key) const
+{
+    if (volume_) {
+        for (const auto& file : volume_->files) {
+            if (qt(nameFor(file)) == key) {
+                return &file;
+            }
+        }
+    }
+    return nullptr;
+}
+
+QString DiskView::shownOf(const QString& key) const
+{
+    const lif::Entry* entry = entryOf(key);
+    return entry == nullptr ? key : qt(lif::shownName(entry->name));
+}
+
 QStringList DiskView::selectedNames() const
 {
     QStringList names;
@@ -313,7 +334,7 @@ void DiskView::updateActions()
     const int selected = static_cast<int>(list_->selectedItems().size());
     const lif::Entry* current = nullptr;
     if (open && selected == 1) {
-        current = &volume_->named(selectedNames().front().toStdString());
+        current = entryOf(selectedNames().front());
     }
     openAction->setEnabled(current != nullptr && current->type == lif::kTypeAscii && current->damage.empty());
     extractAction->setEnabled(selected > 0);
@@ -384,6 +405,8 @@ bool DiskView::change(const QString& failed, const QString& done, const std::fun
         failure = qt(e.windowText());
     } catch (const std::bad_alloc&) {
         failure = QStringLiteral("not enough memory");
+    } catch (const std::exception& e) {
+        failure = QString::fromLocal8Bit(e.what());
     }
     QApplication::restoreOverrideCursor();
     reload();
@@ -399,14 +422,16 @@ void DiskView::openProgram()
     if (!volume_ || list_->currentItem() == nullptr) {
         return;
     }
-    const std::string name = list_->currentItem()->data(kName, Qt::UserRole).toString().toStdString();
-    const lif::Entry& entry = volume_->named(name);
-    if (!entry.damage.empty() || entry.type != lif::kTypeAscii) {
-        outcome->setText(
-            sentence(qt(entry.damage.empty() ? lif::notTextReason(entry.type) : entry.damage + "; it cannot be read")));
+    const lif::Entry* entry = entryOf(list_->currentItem()->data(kName, Qt::UserRole).toString());
+    if (entry == nullptr) {
         return;
     }
-    opened_ = entry.name;
+    if (!entry->damage.empty() || entry->type != lif::kTypeAscii) {
+        outcome->setText(sentence(
+            qt(entry->damage.empty() ? lif::notTextReason(entry->type) : entry->damage + "; it cannot be read")));
+        return;
+    }
+    opened_ = entry->name;
     accept();
 }
 
@@ -422,7 +447,7 @@ void DiskView::extract(bool bare)
         return;
     }
     for (const QString& name : names) {
-        const QString shown = qt(lif::shownName(volume_->named(name.toStdString()).name));
+        const QString shown = shownOf(name);
         const QString target = QDir(*folder).filePath(shown);
         if (QFileInfo::exists(target) &&
             !question(QStringLiteral("%1 already exists. Replace it?").arg(QDir::toNativeSeparators(target)), true)) {
@@ -523,7 +548,7 @@ void DiskView::renameSelected()
     if (names.size() != 1) {
         return;
     }
-    const QString shown = qt(lif::shownName(volume_->named(names.front().toStdString()).name));
+    const QString shown = shownOf(names.front());
     const QString caption = QStringLiteral("New name of %1 (%2):").arg(shown, QString::fromLatin1(lif::kNameRule));
     const auto name = answer ? answer(QStringLiteral("name"), caption)
                              : askLine(this, caption, shown, 10,
@@ -543,7 +568,7 @@ void DiskView::purgeSelected()
     }
     QStringList shown;
     for (const QString& name : names) {
-        shown << qt(lif::shownName(volume_->named(name.toStdString()).name));
+        shown << shownOf(name);
     }
     if (!question(QStringLiteral("Purge %1 from %2? The blocks become free space; they are not kept anywhere.")
                       .arg(shown.join(QStringLiteral(", ")), QFileInfo(qt(image_)).fileName()),
@@ -629,7 +654,9 @@ void DiskView::newImage()
     if (!change(QStringLiteral("Could not make %1").arg(QFileInfo(*file).fileName()),
                 QStringLiteral("Made %1, an empty %2 disk.").arg(QFileInfo(*file).fileName(), mediumName),
                 [&] { disk::create(image_, label.toStdString(), medium->blocks); })) {
+        const QString failed = outcome->text();
         showImage(before);
+        outcome->setText(failed);
         return;
     }
     const QString done = outcome->text();
@@ -683,7 +710,7 @@ QMimeData* DiskView::dragData()
     dragFolder_ = std::make_unique<QTemporaryDir>();
     QList<QUrl> urls;
     for (const QString& name : names) {
-        const QString target = dragFolder_->filePath(qt(lif::shownName(volume_->named(name.toStdString()).name)));
+        const QString target = dragFolder_->filePath(shownOf(name));
         if (change(QStringLiteral("Could not extract %1").arg(name), outcome->text(),
                    [&] { disk::extract(image_, name.toStdString(), target.toStdString(), false); })) {
             urls << QUrl::fromLocalFile(target);

@@ -77,8 +77,11 @@ private:
     void createActions();
     void updateActions();
     void showImage(const std::string& image);
-    // The names (as the volume holds them) of the selected files.
+    // The names the core is told (as the catalogue shows them, or @N) of
+    // the selected files; a file by that name, and its name as shown.
     QStringList selectedNames() const;
+    const lif::Entry* entryOf(const QString& key) const;
+    QString shownOf(const QString& key) const;
     // Runs a step on the image; then the catalogue is read again and the
     // outcome line says what was done, or what failed, and a warning why.
     // True when it worked.
