@@ -162,7 +162,7 @@ DiskView::DiskView(QWidget* owner, const CodePage& codePage, const std::string& 
     // A note is often longer than its column: the line under the list says it whole.
     connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (item != nullptr && !item->text(kNote).isEmpty()) {
-            outcome->setText(item->text(0) + QStringLiteral(": ") + sentence(item->text(kNote)));
+            outcome->setText(sentence(item->text(kNote)));
         }
     });
     const QFontMetrics metrics(font());
