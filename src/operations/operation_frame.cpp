@@ -15,9 +15,6 @@ void progressTimerTick(WindowOperations& window)
     window.setProgressValue(static_cast<double>(ProgressCount));
 }
 
-namespace {
-
-// A reason as the second line of the message: a sentence.
 std::string sentence(std::string reason)
 {
     if (!reason.empty() && reason[0] >= 'a' && reason[0] <= 'z') {
@@ -28,8 +25,6 @@ std::string sentence(std::string reason)
     }
     return reason;
 }
-
-} // namespace
 
 std::string status::failed(std::string_view phase)
 {

@@ -60,6 +60,9 @@ private:
     WindowOperations& window_;
 };
 
+// A reason as a message says it: a sentence, capitalised, with its full stop.
+std::string sentence(std::string reason);
+
 // The progress timer's tick.
 void progressTimerTick(WindowOperations& window);
 

@@ -51,16 +51,10 @@ std::string nameFor(const lif::Entry& entry)
     return name;
 }
 
-// A reason as a sentence.
-QString sentence(QString text)
+// A reason as a sentence, as the window's messages say it.
+QString sentence(const QString& text)
 {
-    if (!text.isEmpty()) {
-        text[0] = text[0].toUpper();
-        if (!text.endsWith(QLatin1Char('.'))) {
-            text += QLatin1Char('.');
-        }
-    }
-    return text;
+    return qt(varnook::sentence(text.toStdString()));
 }
 
 } // namespace
